@@ -1,0 +1,54 @@
+# Front door. `make` builds both plug-ins into dist/, `make test` runs every test, `make demo`
+# drives the 64-bit plug-in through the command-line host on a sample playlist.
+SHELL := /bin/bash
+JOBS ?= 2
+WINE_RUN := $(CURDIR)/cmake/wine-run
+TOOLS := cmake x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang clang-format xvfb-run \
+         /usr/lib/wine/wine64
+
+.PHONY: all setup native win64 win32 dist test test-native test-win64 test-win32 demo bench \
+        format format-check clean
+
+all: dist
+
+setup:
+	@for t in $(TOOLS); do command -v $$t >/dev/null || { tools/setup; break; }; done
+	@[ -d /usr/src/googletest ] || tools/setup
+
+build/%/CMakeCache.txt: | setup
+	cmake --preset $* >/dev/null
+
+native win64 win32: %: setup build/%/CMakeCache.txt
+	cmake --build build/$* -j$(JOBS)
+
+dist: win64 win32
+	mkdir -p dist
+	cp build/win64/M3U.wcx64 build/win32/M3U.wcx dist/
+
+test: format-check dist native test-native test-win64 test-win32
+
+test-native: native
+	ctest --preset native -j$(JOBS)
+
+# Wine's server must see the display from its start, or message boxes keep failing.
+test-win64: win64
+	-WINEPREFIX=$(CURDIR)/build/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null
+	xvfb-run -a ctest --preset win64
+
+test-win32: win32
+	ctest --preset win32
+
+demo: dist
+	tools/demo
+
+bench: native win64
+	tools/bench
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+format-check: setup
+	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build dist

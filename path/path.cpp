@@ -1,0 +1,259 @@
+#include "path.h"
+
+#include <cstddef>
+#include <cstdint>
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+size_t PathRootLength(const char* p) {
+    if (p[0] == 0) {
+        return 0;
+    }
+    if (IsSeparator(p[0])) {
+        if (!IsSeparator(p[1])) {
+            return 1;
+        }
+        if ((p[2] == '?' || p[2] == '.') && IsSeparator(p[3])) {
+            return 4;
+        }
+        // Network share: server, separator run, share, one separator.
+        size_t i = 2;
+        while (p[i] != 0 && !IsSeparator(p[i])) {
+            ++i;
+        }
+        while (IsSeparator(p[i])) {
+            ++i;
+        }
+        if (p[i] != 0) {
+            while (p[i] != 0 && !IsSeparator(p[i])) {
+                ++i;
+            }
+            if (IsSeparator(p[i])) {
+                ++i;
+            }
+        }
+        return i;
+    }
+    if (p[1] == ':') {
+        return IsSeparator(p[2]) ? 3 : 2;
+    }
+    return 0;
+}
+
+// Sets the current segment to the one starting at s (a non-separator byte).
+static void TakeSegment(PathCursor* c, const char* s) {
+    const char* e = s;
+    while (*e != 0 && !IsSeparator(*e)) {
+        ++e;
+    }
+    c->SegStart = s;
+    c->SegEnd = e;
+    c->SegLength = static_cast<size_t>(e - s);
+}
+
+bool OpenCursor(PathCursor* c, const char* path) {
+    c->PathStart = path;
+    c->BodyStart = path + PathRootLength(path);
+    c->SegStart = c->BodyStart;
+    c->SegEnd = c->BodyStart;
+    c->SegLength = 0;
+    const char* s = c->BodyStart;
+    while (IsSeparator(*s)) {
+        ++s;
+    }
+    if (*s == 0) {
+        return false;
+    }
+    TakeSegment(c, s);
+    return true;
+}
+
+bool NextSegment(PathCursor* c) {
+    const char* s = c->SegEnd;
+    if (*s == 0) {
+        return false;
+    }
+    ++s;
+    while (IsSeparator(*s)) {
+        ++s;
+    }
+    if (*s == 0) {
+        return false;
+    }
+    TakeSegment(c, s);
+    return true;
+}
+
+bool PrevSegment(PathCursor* c) {
+    // Work with offsets from BodyStart so no pointer ever points before the body.
+    const char* body = c->BodyStart;
+    size_t i = static_cast<size_t>(c->SegStart - body);
+    while (i > 0 && IsSeparator(body[i - 1])) {
+        --i;
+    }
+    if (i == 0) {
+        return false;
+    }
+    size_t end = i;
+    while (i > 0 && !IsSeparator(body[i - 1])) {
+        --i;
+    }
+    c->SegStart = body + i;
+    c->SegEnd = body + end;
+    c->SegLength = end - i;
+    return true;
+}
+
+SegmentClass ClassifySegment(const PathCursor* c) {
+    const char* s = c->SegStart;
+    if (c->SegLength == 1 && s[0] == '.') {
+        return SegmentDot;
+    }
+    if (c->SegLength == 2 && s[0] == '.' && s[1] == '.') {
+        return SegmentDotDot;
+    }
+    return SegmentOrdinary;
+}
+
+static unsigned char LowerAscii(unsigned char ch) {
+    return (ch >= 0x41 && ch <= 0x5A) ? static_cast<unsigned char>(ch + 0x20) : ch;
+}
+
+bool SameText(const char* a, size_t lenA, const char* b, size_t lenB) {
+    if (lenA != lenB) {
+        return false;
+    }
+    for (size_t i = 0; i < lenA; ++i) {
+        if (LowerAscii(static_cast<unsigned char>(a[i])) !=
+            LowerAscii(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CancelledLater(PathCursor c) {
+    int32_t depth = 0;
+    while (NextSegment(&c)) {
+        SegmentClass k = ClassifySegment(&c);
+        if (k == SegmentOrdinary) {
+            ++depth;
+        } else if (k == SegmentDotDot && --depth < 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CancelsEarlier(PathCursor c) {
+    int32_t depth = 0;
+    while (PrevSegment(&c)) {
+        SegmentClass k = ClassifySegment(&c);
+        if (k == SegmentDotDot) {
+            --depth;
+        } else if (k == SegmentOrdinary && ++depth > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsSkipped(const PathCursor* c, bool rooted) {
+    switch (ClassifySegment(c)) {
+    case SegmentDot:
+        return true;
+    case SegmentDotDot:
+        // Above a root there is nothing to climb to, so a surplus ".." vanishes.
+        return rooted || CancelsEarlier(*c);
+    case SegmentOrdinary:
+        break;
+    }
+    return CancelledLater(*c);
+}
+
+bool SkipToEffective(PathCursor* c, bool rooted) {
+    if (c->SegLength == 0) {
+        return false;
+    }
+    while (IsSkipped(c, rooted)) {
+        if (!NextSegment(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+WalkResult WalkCommonPrefix(PathCursor* a, PathCursor* b, bool rooted) {
+    WalkResult r;
+    for (;;) {
+        // Both sides always advance, so callers see where each one stands.
+        r.okA = SkipToEffective(a, rooted);
+        r.okB = SkipToEffective(b, rooted);
+        if (!r.okA || !r.okB) {
+            return r;
+        }
+        if (!SameText(a->SegStart, a->SegLength, b->SegStart, b->SegLength)) {
+            return r;
+        }
+        r.okA = NextSegment(a);
+        r.okB = NextSegment(b);
+        if (!r.okA || !r.okB) {
+            return r;
+        }
+    }
+}
+
+// Copies what fits below size; pos always grows by n so the complete length is known.
+static void Append(char* out, size_t size, size_t* pos, const char* s, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (*pos + i < size) {
+            out[*pos + i] = s[i];
+        }
+    }
+    *pos += n;
+}
+
+size_t RelativePath(const char* base, const char* target, char* out, size_t size) {
+    size_t ra = PathRootLength(base);
+    size_t rb = PathRootLength(target);
+    if (ra != rb || !SameText(base, ra, target, rb)) {
+        if (size > 0) {
+            out[0] = 0;
+        }
+        return 0;
+    }
+    bool rooted = ra > 0 && IsSeparator(base[ra - 1]);
+
+    PathCursor a;
+    PathCursor b;
+    OpenCursor(&a, base);
+    OpenCursor(&b, target);
+    WalkResult w = WalkCommonPrefix(&a, &b, rooted);
+
+    size_t pos = 0;
+    if (w.okA && SkipToEffective(&a, rooted)) {
+        do {
+            Append(out, size, &pos, "..\\", 3);
+        } while (NextSegment(&a) && SkipToEffective(&a, rooted));
+    }
+    if (w.okB && SkipToEffective(&b, rooted)) {
+        do {
+            Append(out, size, &pos, b.SegStart, b.SegLength);
+            Append(out, size, &pos, "\\", 1);
+        } while (NextSegment(&b) && SkipToEffective(&b, rooted));
+    }
+
+    size_t length;
+    if (pos > 0) {
+        length = pos - 1;
+    } else {
+        Append(out, size, &pos, ".", 1);
+        length = 1;
+    }
+    if (size > 0) {
+        out[length < size ? length : size - 1] = 0;
+    }
+    return length;
+}

@@ -1,0 +1,10 @@
+// What a host program needs of the system to load a plug-in; not part of the plug-in itself.
+#pragma once
+
+#include <cstddef>
+
+void* LibraryOpen(const char16_t* path);
+void* LibrarySymbol(void* library, const char* name);
+void LibraryClose(void* library);
+// Writes bytes to standard output unchanged (no line-end translation).
+void WriteOut(const char* bytes, size_t count);

@@ -1,0 +1,32 @@
+#include "platform/library.h"
+
+#include <cstdio>
+#include <dlfcn.h>
+
+#include "text/text.h"
+
+void* LibraryOpen(const char16_t* path) {
+    char native[4096] = {};
+    size_t units = 0;
+    while (path[units]) {
+        ++units;
+    }
+    size_t inCount = (units + 1) * 2;
+    size_t room = sizeof native;
+    if (Utf16ToUtf8(path, inCount, native, room) != 0) {
+        return nullptr;
+    }
+    return dlopen(native, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* LibrarySymbol(void* library, const char* name) {
+    return dlsym(library, name);
+}
+
+void LibraryClose(void* library) {
+    dlclose(library);
+}
+
+void WriteOut(const char* bytes, size_t count) {
+    fwrite(bytes, 1, count, stdout);
+}

@@ -1,0 +1,62 @@
+// The one place that knows the operating system. Everything above this header is portable:
+// UTF-16 strings are char16_t, file streams are opaque, times are plain numbers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Zero-filled block, released with ZeroFree.
+void* ZeroAlloc(size_t bytes);
+void ZeroFree(void* block);
+
+// Narrow strings are the ANSI code page on Windows and UTF-8 elsewhere.
+// AnsiToWide converts a whole zero-terminated string including its terminator; false when it
+// does not fit `units` or is not valid in the code page (dst then holds an empty string).
+bool AnsiToWide(const char* src, char16_t* dst, size_t units);
+// Converts the longest leading run of whole characters that fits `bytes` with a terminator;
+// characters the code page lacks become its default character. dst is always terminated.
+void WideToAnsi(const char16_t* src, char* dst, size_t bytes);
+
+// Binary file streams, always opened with full sharing so that a stream of our own may stay
+// open on a file that another of our streams rewrites.
+struct PlatformFile;
+enum FileMode {
+    FileForReading,  // existing file
+    FileForWriting,  // created, or truncated to length zero
+    FileForAppending // created, or opened at its end
+};
+PlatformFile* FileOpen(const char16_t* path, FileMode mode);
+// Bytes read, 0 at the end of the file or on an error (FileFailed tells which).
+size_t FileRead(PlatformFile* file, void* buffer, size_t bytes);
+// True only when every byte was written.
+bool FileWrite(PlatformFile* file, const void* data, size_t bytes);
+bool FileFailed(PlatformFile* file);
+// Moves a reading stream to `back` bytes before the end; false when the file is shorter.
+bool FileSeekFromEnd(PlatformFile* file, int64_t back);
+// Last-write time in the platform's own units, for handing from one stream to another.
+bool FileGetStamp(PlatformFile* file, uint64_t* stamp);
+bool FileSetStamp(PlatformFile* file, uint64_t stamp);
+// False when buffered data could not be written.
+bool FileClose(PlatformFile* file);
+
+struct FileStatus {
+    uint64_t Size;
+    int64_t WriteTime; // seconds since 1970-01-01 00:00:00 UTC
+};
+bool GetFileStatus(const char16_t* path, FileStatus* status);
+// Exists as a file or a directory.
+bool PathExists(const char16_t* path);
+bool RemoveFilePath(const char16_t* path);
+// True when both paths name one existing file, whatever their spelling.
+bool SameFile(const char16_t* a, const char16_t* b);
+
+struct CalendarTime {
+    int Year, Month, Day, Hour, Minute, Second;
+};
+// Local time under the platform's zone rules for that moment, daylight saving time included.
+bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local);
+
+uint32_t CurrentProcessId();
+
+// Modal information box with an OK button; the platform's result code.
+int ShowInformationBox(void* parentWindow, const char* text, const char* caption);

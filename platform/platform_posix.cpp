@@ -1,0 +1,212 @@
+// POSIX stand-in for the native build. Narrow strings are UTF-8, and a backslash in a path is
+// read as a slash, so Windows-style paths behave here as they do on Windows.
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "text/text.h"
+
+void* ZeroAlloc(size_t bytes) {
+    return calloc(1, bytes);
+}
+
+void ZeroFree(void* block) {
+    free(block);
+}
+
+static size_t WideLength(const char16_t* s) {
+    size_t n = 0;
+    while (s[n]) {
+        ++n;
+    }
+    return n;
+}
+
+bool AnsiToWide(const char* src, char16_t* dst, size_t units) {
+    if (units == 0) {
+        return false;
+    }
+    size_t inCount = strlen(src) + 1;
+    size_t room = units * 2;
+    if (Utf8ToUtf16(src, inCount, dst, room) != 0) {
+        dst[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+void WideToAnsi(const char16_t* src, char* dst, size_t bytes) {
+    if (bytes == 0) {
+        return;
+    }
+    size_t inCount = WideLength(src) * 2;
+    size_t room = bytes - 1;
+    Utf16ToUtf8(src, inCount, dst, room);
+    size_t written = bytes - 1 - room;
+    // Drop a character cut short by the room.
+    size_t end = written;
+    while (end > 0 && (static_cast<unsigned char>(dst[end - 1]) & 0xC0) == 0x80) {
+        --end;
+    }
+    if (end > 0 && static_cast<unsigned char>(dst[end - 1]) >= 0xC0) {
+        size_t lead = static_cast<unsigned char>(dst[end - 1]);
+        size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if (written - (end - 1) == need) {
+            end = written;
+        } else {
+            end = end - 1;
+        }
+    } else {
+        end = written;
+    }
+    dst[end] = 0;
+}
+
+// UTF-16 path to a UTF-8 file-system path with slashes; false when it does not fit.
+static bool NativePath(const char16_t* path, char* out, size_t size) {
+    size_t inCount = WideLength(path) * 2 + 2;
+    size_t room = size;
+    if (Utf16ToUtf8(path, inCount, out, room) != 0) {
+        return false;
+    }
+    for (char* p = out; *p; ++p) {
+        if (*p == '\\') {
+            *p = '/';
+        }
+    }
+    return true;
+}
+
+enum { NativePathBytes = 4 * 1024 * 3 };
+
+struct PlatformFile {
+    FILE* Stream;
+};
+
+PlatformFile* FileOpen(const char16_t* path, FileMode mode) {
+    char native[NativePathBytes];
+    if (!NativePath(path, native, sizeof native)) {
+        return nullptr;
+    }
+    const char* how = mode == FileForReading ? "rb" : mode == FileForWriting ? "wb" : "ab";
+    FILE* stream = fopen(native, how);
+    if (stream) {
+        struct stat st;
+        // Windows refuses to open a directory as a stream; so does this stand-in.
+        if (fstat(fileno(stream), &st) != 0 || S_ISDIR(st.st_mode)) {
+            fclose(stream);
+            return nullptr;
+        }
+    }
+    return reinterpret_cast<PlatformFile*>(stream);
+}
+
+static FILE* Stream(PlatformFile* file) {
+    return reinterpret_cast<FILE*>(file);
+}
+
+size_t FileRead(PlatformFile* file, void* buffer, size_t bytes) {
+    return fread(buffer, 1, bytes, Stream(file));
+}
+
+bool FileWrite(PlatformFile* file, const void* data, size_t bytes) {
+    return fwrite(data, 1, bytes, Stream(file)) == bytes;
+}
+
+bool FileFailed(PlatformFile* file) {
+    return ferror(Stream(file)) != 0;
+}
+
+bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
+    return fseeko(Stream(file), static_cast<off_t>(-back), SEEK_END) == 0;
+}
+
+bool FileGetStamp(PlatformFile* file, uint64_t* stamp) {
+    struct stat st;
+    if (fstat(fileno(Stream(file)), &st) != 0) {
+        return false;
+    }
+    *stamp = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ULL +
+             static_cast<uint64_t>(st.st_mtim.tv_nsec);
+    return true;
+}
+
+bool FileSetStamp(PlatformFile* file, uint64_t stamp) {
+    if (fflush(Stream(file)) != 0) {
+        return false;
+    }
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(stamp / 1000000000ULL);
+    times[1].tv_nsec = static_cast<long>(stamp % 1000000000ULL);
+    return futimens(fileno(Stream(file)), times) == 0;
+}
+
+bool FileClose(PlatformFile* file) {
+    return fclose(Stream(file)) == 0;
+}
+
+bool GetFileStatus(const char16_t* path, FileStatus* status) {
+    char native[NativePathBytes];
+    struct stat st;
+    if (!NativePath(path, native, sizeof native) || stat(native, &st) != 0) {
+        return false;
+    }
+    status->Size = static_cast<uint64_t>(st.st_size);
+    status->WriteTime = static_cast<int64_t>(st.st_mtim.tv_sec);
+    return true;
+}
+
+bool PathExists(const char16_t* path) {
+    char native[NativePathBytes];
+    struct stat st;
+    return NativePath(path, native, sizeof native) && stat(native, &st) == 0;
+}
+
+bool RemoveFilePath(const char16_t* path) {
+    char native[NativePathBytes];
+    return NativePath(path, native, sizeof native) && unlink(native) == 0;
+}
+
+bool SameFile(const char16_t* a, const char16_t* b) {
+    char na[NativePathBytes], nb[NativePathBytes];
+    struct stat sa, sb;
+    if (!NativePath(a, na, sizeof na) || !NativePath(b, nb, sizeof nb) || stat(na, &sa) != 0 ||
+        stat(nb, &sb) != 0) {
+        return false;
+    }
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local) {
+    time_t t = static_cast<time_t>(secondsSince1970);
+    struct tm parts;
+    if (!localtime_r(&t, &parts)) {
+        return false;
+    }
+    local->Year = parts.tm_year + 1900;
+    local->Month = parts.tm_mon + 1;
+    local->Day = parts.tm_mday;
+    local->Hour = parts.tm_hour;
+    local->Minute = parts.tm_min;
+    local->Second = parts.tm_sec;
+    return true;
+}
+
+uint32_t CurrentProcessId() {
+    return static_cast<uint32_t>(getpid());
+}
+
+int ShowInformationBox(void*, const char* text, const char* caption) {
+    // No window system here: the box goes to the error stream and counts as closed with OK.
+    fprintf(stderr, "[%s]\n%s\n", caption, text);
+    return 1;
+}

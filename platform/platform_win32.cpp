@@ -1,0 +1,193 @@
+// Windows implementation: the kernel, the user interface and msvcrt's file streams.
+#include "platform/platform.h"
+
+#include <windows.h>
+#include <share.h>
+#include <stdio.h>
+#include <io.h>
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 strings are wchar_t on Windows");
+
+static const wchar_t* Wide(const char16_t* s) {
+    return reinterpret_cast<const wchar_t*>(s);
+}
+
+void* ZeroAlloc(size_t bytes) {
+    return LocalAlloc(LMEM_ZEROINIT, bytes);
+}
+
+void ZeroFree(void* block) {
+    if (block) {
+        LocalFree(block);
+    }
+}
+
+bool AnsiToWide(const char* src, char16_t* dst, size_t units) {
+    if (units == 0) {
+        return false;
+    }
+    int n = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, src, -1, reinterpret_cast<wchar_t*>(dst),
+                                static_cast<int>(units));
+    if (n <= 0) {
+        dst[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+void WideToAnsi(const char16_t* src, char* dst, size_t bytes) {
+    if (bytes == 0) {
+        return;
+    }
+    int length = lstrlenW(Wide(src));
+    // Shorten until the text fits; never split a surrogate pair.
+    while (length > 0) {
+        int n = WideCharToMultiByte(CP_ACP, 0, Wide(src), length, dst, static_cast<int>(bytes - 1),
+                                    nullptr, nullptr);
+        if (n > 0) {
+            dst[n] = 0;
+            return;
+        }
+        --length;
+        if (length > 0 && src[length - 1] >= 0xD800 && src[length - 1] <= 0xDBFF) {
+            --length;
+        }
+    }
+    dst[0] = 0;
+}
+
+struct PlatformFile {
+    FILE* Stream;
+};
+
+static_assert(sizeof(PlatformFile) == sizeof(FILE*), "a stream reference and nothing else");
+
+PlatformFile* FileOpen(const char16_t* path, FileMode mode) {
+    const wchar_t* how = mode == FileForReading ? L"rb" : mode == FileForWriting ? L"wb" : L"ab";
+    FILE* stream = _wfsopen(Wide(path), how, _SH_DENYNO);
+    return reinterpret_cast<PlatformFile*>(stream);
+}
+
+static FILE* Stream(PlatformFile* file) {
+    return reinterpret_cast<FILE*>(file);
+}
+
+size_t FileRead(PlatformFile* file, void* buffer, size_t bytes) {
+    return fread(buffer, 1, bytes, Stream(file));
+}
+
+bool FileWrite(PlatformFile* file, const void* data, size_t bytes) {
+    return fwrite(data, 1, bytes, Stream(file)) == bytes;
+}
+
+bool FileFailed(PlatformFile* file) {
+    return ferror(Stream(file)) != 0;
+}
+
+bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
+    return _fseeki64(Stream(file), -back, SEEK_END) == 0;
+}
+
+static HANDLE OsHandle(PlatformFile* file) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(Stream(file))));
+}
+
+bool FileGetStamp(PlatformFile* file, uint64_t* stamp) {
+    FILETIME written;
+    if (!GetFileTime(OsHandle(file), nullptr, nullptr, &written)) {
+        return false;
+    }
+    *stamp = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    return true;
+}
+
+bool FileSetStamp(PlatformFile* file, uint64_t stamp) {
+    // Buffered bytes written after the stamp would move it again.
+    if (fflush(Stream(file)) != 0) {
+        return false;
+    }
+    FILETIME written;
+    written.dwLowDateTime = static_cast<DWORD>(stamp);
+    written.dwHighDateTime = static_cast<DWORD>(stamp >> 32);
+    return SetFileTime(OsHandle(file), nullptr, nullptr, &written) != 0;
+}
+
+bool FileClose(PlatformFile* file) {
+    return fclose(Stream(file)) == 0;
+}
+
+static int64_t UnixSeconds(const FILETIME& t) {
+    const int64_t ticks =
+        static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    const int64_t sinceUnix = ticks - 116444736000000000LL;
+    // Round towards minus infinity so times before 1970 stay in their own second.
+    return sinceUnix >= 0 ? sinceUnix / 10000000 : -((-sinceUnix + 9999999) / 10000000);
+}
+
+bool GetFileStatus(const char16_t* path, FileStatus* status) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) {
+        return false;
+    }
+    status->Size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    status->WriteTime = UnixSeconds(data.ftLastWriteTime);
+    return true;
+}
+
+bool PathExists(const char16_t* path) {
+    return GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RemoveFilePath(const char16_t* path) {
+    return DeleteFileW(Wide(path)) != 0;
+}
+
+static bool FileIdentity(const char16_t* path, BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE h = CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool ok = GetFileInformationByHandle(h, info) != 0;
+    CloseHandle(h);
+    return ok;
+}
+
+bool SameFile(const char16_t* a, const char16_t* b) {
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    if (!FileIdentity(a, &ia) || !FileIdentity(b, &ib)) {
+        return false;
+    }
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local) {
+    const int64_t ticks = secondsSince1970 * 10000000 + 116444736000000000LL;
+    if (ticks < 0) {
+        return false;
+    }
+    FILETIME utc;
+    utc.dwLowDateTime = static_cast<DWORD>(ticks);
+    utc.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+    SYSTEMTIME u, l;
+    // The zone's rules for that date, not today's offset.
+    if (!FileTimeToSystemTime(&utc, &u) || !SystemTimeToTzSpecificLocalTime(nullptr, &u, &l)) {
+        return false;
+    }
+    local->Year = l.wYear;
+    local->Month = l.wMonth;
+    local->Day = l.wDay;
+    local->Hour = l.wHour;
+    local->Minute = l.wMinute;
+    local->Second = l.wSecond;
+    return true;
+}
+
+uint32_t CurrentProcessId() {
+    return GetCurrentProcessId();
+}
+
+int ShowInformationBox(void* parentWindow, const char* text, const char* caption) {
+    return MessageBoxA(static_cast<HWND>(parentWindow), text, caption, MB_OK | MB_ICONINFORMATION);
+}

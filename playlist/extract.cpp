@@ -1,0 +1,28 @@
+// Extracting: the entry's referenced file copied to the host's destination.
+#include "playlist/playlist.h"
+
+// Appends src at dest[*used]; false when it would not leave room for the terminator.
+static bool Append(char16_t* dest, size_t* used, const char16_t* src) {
+    for (; *src; ++src) {
+        if (*used + 1 >= PathUnits) {
+            return false;
+        }
+        dest[(*used)++] = *src;
+    }
+    dest[*used] = 0;
+    return true;
+}
+
+int ExtractEntry(const char16_t* entryPath, const char16_t* destPath, const char16_t* destName) {
+    char16_t destination[PathUnits] = {};
+    size_t used = 0;
+    // The host joins folder and name itself: no separator goes between them.
+    if ((destPath && !Append(destination, &used, destPath)) || !destName ||
+        !Append(destination, &used, destName)) {
+        return E_ECREATE;
+    }
+    if (!entryPath[0]) {
+        return E_EOPEN; // nothing listed yet
+    }
+    return CopyFileData(destination, entryPath, true);
+}

@@ -1,0 +1,147 @@
+// File copy, temporary names and removal, shared by extracting, adding and deleting.
+#include <atomic>
+
+#include "playlist/playlist.h"
+
+int CopyFileData(const char16_t* destination, const char16_t* source, bool keepWriteTime) {
+    PlatformFile* in = FileOpen(source, FileForReading);
+    if (!in) {
+        return E_EOPEN;
+    }
+    // Opening the destination would empty the very file about to be read.
+    if (SameFile(destination, source)) {
+        FileClose(in);
+        return E_SUCCESS;
+    }
+    PlatformFile* out = FileOpen(destination, FileForWriting);
+    if (!out) {
+        FileClose(in);
+        return E_ECREATE;
+    }
+    unsigned char block[CopyBytes] = {};
+    int result = E_SUCCESS;
+    for (;;) {
+        size_t n = FileRead(in, block, sizeof block);
+        if (n == 0) {
+            if (FileFailed(in)) {
+                result = E_EREAD;
+            }
+            break;
+        }
+        if (!FileWrite(out, block, n)) {
+            result = E_EWRITE;
+            break;
+        }
+    }
+    uint64_t stamp = 0;
+    if (result == E_SUCCESS && keepWriteTime && FileGetStamp(in, &stamp)) {
+        FileSetStamp(out, stamp);
+    }
+    if (!FileClose(out) && result == E_SUCCESS) {
+        result = E_EWRITE;
+    }
+    FileClose(in);
+    return result;
+}
+
+// Counter of the last temporary name handed out, for the life of the process; -1 before the
+// first. Taking values atomically gives concurrent callers distinct names without a lock.
+static std::atomic<int> LastTempCounter{-1};
+
+enum { TempCounterLimit = 32767 };
+
+static bool TakeTempCounter(int* counter) {
+    int last = LastTempCounter.load();
+    do {
+        if (last + 1 >= TempCounterLimit) {
+            return false;
+        }
+    } while (!LastTempCounter.compare_exchange_weak(last, last + 1));
+    *counter = last + 1;
+    return true;
+}
+
+// Base 32 with digits 0-9 and a-v, no leading zeros; 0 gives "0".
+static size_t Base32(uint32_t value, char16_t* out) {
+    char16_t digits[8];
+    size_t n = 0;
+    do {
+        uint32_t d = value % 32;
+        digits[n++] = static_cast<char16_t>(d < 10 ? u'0' + d : u'a' + d - 10);
+        value /= 32;
+    } while (value > 0);
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = digits[n - 1 - i];
+    }
+    return n;
+}
+
+bool MakeTempName(const char16_t* directory, char16_t* name, size_t units) {
+    size_t dirLength = 0;
+    while (directory[dirLength]) {
+        ++dirLength;
+    }
+    // "s", up to seven base-32 digits of the id, ".", up to three of the counter, terminator.
+    if (units < dirLength + 13) {
+        return false;
+    }
+    for (size_t i = 0; i < dirLength; ++i) {
+        name[i] = directory[i];
+    }
+    size_t n = dirLength;
+    name[n++] = u's';
+    n += Base32(CurrentProcessId(), name + n);
+    name[n++] = u'.';
+    int counter = 0;
+    do {
+        if (!TakeTempCounter(&counter)) {
+            name[0] = 0;
+            return false;
+        }
+        size_t end = n;
+        if (counter > 0) {
+            end += Base32(static_cast<uint32_t>(counter), name + n);
+        }
+        name[end] = 0;
+    } while (PathExists(name));
+    return true;
+}
+
+bool RemoveFile(const char16_t* path) {
+    return RemoveFilePath(path);
+}
+
+void SetLastTempCounter(int counter) {
+    LastTempCounter.store(counter);
+}
+
+bool TempNameBeside(const char16_t* playlist, char16_t* name) {
+    char16_t directory[PathUnits] = {};
+    size_t end = 0;
+    for (size_t i = 0; playlist[i] && i + 1 < PathUnits; ++i) {
+        if (playlist[i] == u'\\' || playlist[i] == u'/') {
+            end = i + 1;
+        }
+    }
+    for (size_t i = 0; i < end; ++i) {
+        directory[i] = playlist[i];
+    }
+    return MakeTempName(directory, name, PathUnits);
+}
+
+int FinishRewrite(const char16_t* playlist, const char16_t* temp, LineWriter* writer,
+                  PlatformFile* tempFile, int result) {
+    bool written = FinishWriter(writer);
+    if (!FileClose(tempFile) || !written) {
+        result = result ? result : E_EWRITE;
+    }
+    if (result != E_SUCCESS) {
+        RemoveFile(temp); // the playlist is untouched
+        return result;
+    }
+    result = CopyFileData(playlist, temp, false);
+    if (result != E_EREAD && result != E_EWRITE) {
+        RemoveFile(temp);
+    }
+    return result;
+}

@@ -1,0 +1,140 @@
+// Line reading and writing over binary streams, so that every build treats line ends alike.
+#include <cstring>
+
+#include "playlist/playlist.h"
+
+static bool Refill(LineReader* r) {
+    if (r->Ended) {
+        return false;
+    }
+    r->Pos = 0;
+    r->Len = FileRead(r->File, r->Buffer, sizeof r->Buffer);
+    if (r->Len == 0) {
+        r->Ended = true;
+        r->Failed = FileFailed(r->File);
+        return false;
+    }
+    return true;
+}
+
+void StartReader(LineReader* reader, PlatformFile* file) {
+    memset(reader, 0, sizeof *reader);
+    reader->File = file;
+}
+
+static void SkipByteOrderMark(LineReader* r) {
+    r->Started = true;
+    if (!Refill(r)) {
+        return;
+    }
+    // A stream hands out a regular file's first block whole, so the mark is all in view.
+    if (r->Len >= 3 && r->Buffer[0] == 0xEF && r->Buffer[1] == 0xBB && r->Buffer[2] == 0xBF) {
+        r->Pos = 3;
+        r->ByteOrderMark = true;
+    }
+}
+
+bool HasByteOrderMark(LineReader* reader) {
+    if (!reader->Started) {
+        SkipByteOrderMark(reader);
+    }
+    return reader->ByteOrderMark;
+}
+
+size_t ReadPiece(LineReader* r, char* line, bool* lineBreak) {
+    if (!r->Started) {
+        SkipByteOrderMark(r);
+    }
+    size_t n = 0;
+    *lineBreak = false;
+    while (n < PieceBytes) {
+        if (r->Pos == r->Len && !Refill(r)) {
+            break;
+        }
+        unsigned char c = r->Buffer[r->Pos];
+        if (c == 0x1A) {
+            // The text ends here; the byte stays in the buffer for WriteRemainder.
+            r->AtEndMark = true;
+            r->Ended = true;
+            break;
+        }
+        ++r->Pos;
+        if (c == '\r') {
+            if (r->Pos == r->Len && !Refill(r)) {
+                line[n++] = '\r';
+                break;
+            }
+            if (r->Buffer[r->Pos] == '\n') {
+                ++r->Pos;
+                c = '\n';
+            }
+        }
+        line[n++] = static_cast<char>(c);
+        if (c == '\n') {
+            *lineBreak = true;
+            break;
+        }
+    }
+    line[n] = 0;
+    return n;
+}
+
+size_t CutLine(char* line) {
+    size_t n = strcspn(line, "\r\n");
+    line[n] = 0;
+    return n;
+}
+
+void StartWriter(LineWriter* writer, PlatformFile* file) {
+    writer->File = file;
+    writer->Len = 0;
+    writer->Failed = false;
+}
+
+static void Drain(LineWriter* w) {
+    if (w->Len > 0 && !w->Failed && !FileWrite(w->File, w->Buffer, w->Len)) {
+        w->Failed = true;
+    }
+    w->Len = 0;
+}
+
+void WriteBytes(LineWriter* w, const void* data, size_t bytes) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    while (bytes > 0) {
+        if (w->Len == sizeof w->Buffer) {
+            Drain(w);
+        }
+        size_t room = sizeof w->Buffer - w->Len;
+        size_t n = bytes < room ? bytes : room;
+        memcpy(w->Buffer + w->Len, p, n);
+        w->Len += n;
+        p += n;
+        bytes -= n;
+    }
+}
+
+void WriteLineEnd(LineWriter* writer) {
+    WriteBytes(writer, "\r\n", 2);
+}
+
+void WriteRemainder(LineWriter* writer, LineReader* reader) {
+    if (!reader->AtEndMark) {
+        return;
+    }
+    for (;;) {
+        WriteBytes(writer, reader->Buffer + reader->Pos, reader->Len - reader->Pos);
+        reader->Pos = 0;
+        reader->Len = FileRead(reader->File, reader->Buffer, sizeof reader->Buffer);
+        if (reader->Len == 0) {
+            break;
+        }
+    }
+    if (FileFailed(reader->File)) {
+        reader->Failed = true;
+    }
+}
+
+bool FinishWriter(LineWriter* writer) {
+    Drain(writer);
+    return !writer->Failed;
+}

@@ -1,0 +1,51 @@
+// The nineteen functions the host resolves by name. The 32-bit build uses stdcall, so each
+// function removes its own arguments, as the host expects.
+#pragma once
+
+#include "plugin/wcx.h"
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define WCX_CALL __stdcall
+#else
+#define WCX_CALL
+#endif
+
+#if defined(_WIN32)
+#define WCX_EXPORT extern "C"
+#else
+#define WCX_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+WCX_EXPORT void* WCX_CALL OpenArchive(tOpenArchiveData* archiveData);
+WCX_EXPORT void* WCX_CALL OpenArchiveW(tOpenArchiveDataW* archiveData);
+WCX_EXPORT int WCX_CALL CloseArchive(void* handle);
+WCX_EXPORT int WCX_CALL ReadHeader(void* handle, tHeaderData* headerData);
+WCX_EXPORT int WCX_CALL ReadHeaderEx(void* handle, tHeaderDataEx* headerData);
+WCX_EXPORT int WCX_CALL ReadHeaderExW(void* handle, tHeaderDataExW* headerData);
+WCX_EXPORT int WCX_CALL ProcessFile(void* handle, int operation, char* destPath, char* destName);
+WCX_EXPORT int WCX_CALL ProcessFileW(void* handle, int operation, char16_t* destPath,
+                                     char16_t* destName);
+WCX_EXPORT int WCX_CALL PackFiles(char* packedFile, char* subPath, char* srcPath, char* addList,
+                                  int flags);
+WCX_EXPORT int WCX_CALL PackFilesW(char16_t* packedFile, char16_t* subPath, char16_t* srcPath,
+                                   char16_t* addList, int flags);
+WCX_EXPORT int WCX_CALL DeleteFiles(char* packedFile, char* deleteList);
+WCX_EXPORT int WCX_CALL DeleteFilesW(char16_t* packedFile, char16_t* deleteList);
+WCX_EXPORT int WCX_CALL GetPackerCaps();
+// The host declares no result; the message box's answer is left where a result would be.
+WCX_EXPORT int WCX_CALL ConfigurePacker(void* parent, void* dllInstance);
+// PackSetDefaultParams and the four callback setters: accepted and ignored.
+WCX_EXPORT void WCX_CALL IgnoreCallback(void* handleOrNothing, void* callback);
+#if defined(_WIN32) && !defined(_WIN64)
+WCX_EXPORT void WCX_CALL IgnoreDefaultParams(void* defaultParams);
+#elif !defined(_WIN32)
+// Elsewhere the four setters are aliases of the one empty body.
+WCX_EXPORT void PackSetDefaultParams(void* defaultParams);
+WCX_EXPORT void SetChangeVolProc(void* handle, void* callback);
+WCX_EXPORT void SetChangeVolProcW(void* handle, void* callback);
+WCX_EXPORT void SetProcessDataProc(void* handle, void* callback);
+WCX_EXPORT void SetProcessDataProcW(void* handle, void* callback);
+#endif
+
+// The module instance recorded when the library was attached.
+extern void* ModuleInstance;

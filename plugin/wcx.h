@@ -1,0 +1,112 @@
+// The host's packer-plugin interface as the plug-in sees it: records, codes and bits.
+// Layouts are fixed by the host; the checks below hold them to its offsets in every build.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Results.
+enum {
+    E_SUCCESS = 0,
+    E_END_ARCHIVE = 10,
+    E_EOPEN = 15,
+    E_ECREATE = 16,
+    E_EREAD = 18,
+    E_EWRITE = 19,
+    E_NOT_SUPPORTED = 24
+};
+
+// Operations of ProcessFile.
+enum { PK_SKIP = 0, PK_TEST = 1, PK_EXTRACT = 2 };
+
+// Capabilities.
+enum {
+    PK_CAPS_NEW = 1,
+    PK_CAPS_MODIFY = 2,
+    PK_CAPS_MULTIPLE = 4,
+    PK_CAPS_DELETE = 8,
+    PK_CAPS_OPTIONS = 16,
+    PK_CAPS_HIDE = 256
+};
+
+struct tOpenArchiveData {
+    char* ArcName;
+    int OpenMode;
+    int OpenResult;
+    char* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+};
+
+struct tOpenArchiveDataW {
+    char16_t* ArcName;
+    int OpenMode;
+    int OpenResult;
+    char16_t* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+};
+
+struct tHeaderData; // the oldest header record; never touched
+
+struct tHeaderDataEx {
+    char ArcName[1024];
+    char FileName[1024];
+    int Flags;
+    unsigned int PackSize;
+    unsigned int PackSizeHigh;
+    unsigned int UnpSize;
+    unsigned int UnpSizeHigh;
+    int HostOS;
+    int FileCRC;
+    int FileTime;
+    int UnpVer;
+    int Method;
+    int FileAttr;
+    char* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+    char Reserved[1024];
+};
+
+struct tHeaderDataExW {
+    char16_t ArcName[1024];
+    char16_t FileName[1024];
+    int Flags;
+    unsigned int PackSize;
+    unsigned int PackSizeHigh;
+    unsigned int UnpSize;
+    unsigned int UnpSizeHigh;
+    int HostOS;
+    int FileCRC;
+    int FileTime;
+    int UnpVer;
+    int Method;
+    int FileAttr;
+    char* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+    char Reserved[1024];
+};
+
+constexpr bool Wide64 = sizeof(void*) == 8;
+static_assert(sizeof(tHeaderDataExW) == (Wide64 ? 5192 : 5180), "wide header size");
+static_assert(offsetof(tHeaderDataExW, FileName) == 2048, "wide FileName");
+static_assert(offsetof(tHeaderDataExW, Flags) == 4096, "wide Flags");
+static_assert(offsetof(tHeaderDataExW, PackSize) == 4100, "wide PackSize");
+static_assert(offsetof(tHeaderDataExW, UnpSize) == 4108, "wide UnpSize");
+static_assert(offsetof(tHeaderDataExW, UnpSizeHigh) == 4112, "wide UnpSizeHigh");
+static_assert(offsetof(tHeaderDataExW, FileTime) == 4124, "wide FileTime");
+static_assert(offsetof(tHeaderDataExW, FileAttr) == 4136, "wide FileAttr");
+static_assert(offsetof(tHeaderDataExW, CmtBuf) == (Wide64 ? 4144 : 4140), "wide CmtBuf");
+static_assert(offsetof(tHeaderDataEx, FileName) == 1024, "narrow FileName");
+static_assert(offsetof(tHeaderDataEx, Flags) == 2048, "narrow Flags");
+static_assert(offsetof(tHeaderDataEx, FileTime) == 2076, "narrow FileTime");
+static_assert(sizeof(tHeaderDataEx) - offsetof(tHeaderDataEx, Flags) ==
+                  sizeof(tHeaderDataExW) - offsetof(tHeaderDataExW, Flags),
+              "the numeric tails line up");
+static_assert(offsetof(tOpenArchiveDataW, OpenMode) == sizeof(void*), "open record");

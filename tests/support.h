@@ -1,0 +1,17 @@
+// Files and paths for the tests: a fresh folder per test, Windows-style wide paths into it.
+#pragma once
+
+#include <string>
+
+// A folder of its own for the running test, created empty.
+std::string TestFolder();
+// UTF-8 path to the wide form the plug-in gets from a host: backslashes only.
+std::u16string WidePath(const std::string& path);
+// A narrow path for the narrow exports (the ANSI code page; UTF-8 natively).
+std::string NarrowPath(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+// Names of the files in a folder, sorted, joined by '|'.
+std::string FolderListing(const std::string& folder);
+void MakeReadOnly(const std::string& path, bool readOnly);

@@ -1,0 +1,269 @@
+// A command-line host: loads a packer plug-in by path and calls its exports in the order a file
+// manager does, so the plug-in can be driven and watched outside a file manager.
+//
+//   wcxhost PLUGIN caps | about
+//   wcxhost PLUGIN list PLAYLIST
+//   wcxhost PLUGIN extract [--split] PLAYLIST DESTDIR [NAME...]
+//   wcxhost PLUGIN pack PLAYLIST SRCDIR NAME...
+//   wcxhost PLUGIN delete PLAYLIST NAME...
+#include <cstdio>
+#include <cstring>
+
+#include "platform/library.h"
+#include "plugin/exports.h"
+#include "text/text.h"
+
+typedef void*(WCX_CALL* OpenArchiveWFn)(tOpenArchiveDataW*);
+typedef int(WCX_CALL* CloseArchiveFn)(void*);
+typedef int(WCX_CALL* ReadHeaderExWFn)(void*, tHeaderDataExW*);
+typedef int(WCX_CALL* ProcessFileWFn)(void*, int, char16_t*, char16_t*);
+typedef int(WCX_CALL* PackFilesWFn)(char16_t*, char16_t*, char16_t*, char16_t*, int);
+typedef int(WCX_CALL* DeleteFilesWFn)(char16_t*, char16_t*);
+typedef int(WCX_CALL* GetPackerCapsFn)();
+typedef int(WCX_CALL* ConfigurePackerFn)(void*, void*);
+
+enum { Units = 1024, ListUnits = 65536 };
+
+static void Print(const char* text) {
+    WriteOut(text, strlen(text));
+}
+
+static void PrintWide(const char16_t* text) {
+    char utf8[Units * 4] = {};
+    size_t units = 0;
+    while (text[units]) {
+        ++units;
+    }
+    size_t inCount = units * 2;
+    size_t room = sizeof utf8 - 1;
+    Utf16ToUtf8(text, inCount, utf8, room);
+    Print(utf8);
+}
+
+static size_t Length(const char16_t* s) {
+    size_t n = 0;
+    while (s[n]) {
+        ++n;
+    }
+    return n;
+}
+
+// dst = a + b (+ c); false when it does not fit.
+static bool Join(char16_t* dst, const char16_t* a, const char16_t* b, const char16_t* c = u"") {
+    size_t la = Length(a), lb = Length(b), lc = Length(c);
+    if (la + lb + lc + 1 > Units) {
+        return false;
+    }
+    memcpy(dst, a, la * 2);
+    memcpy(dst + la, b, lb * 2);
+    memcpy(dst + la + lb, c, (lc + 1) * 2);
+    return true;
+}
+
+static const char16_t* BaseName(const char16_t* path) {
+    const char16_t* base = path;
+    for (const char16_t* p = path; *p; ++p) {
+        if (*p == u'\\' || *p == u'/') {
+            base = p + 1;
+        }
+    }
+    return base;
+}
+
+static bool SameName(const char16_t* a, const char16_t* b) {
+    while (*a && *a == *b) {
+        ++a, ++b;
+    }
+    return *a == *b;
+}
+
+struct Plugin {
+    OpenArchiveWFn OpenArchiveW;
+    CloseArchiveFn CloseArchive;
+    ReadHeaderExWFn ReadHeaderExW;
+    ProcessFileWFn ProcessFileW;
+    PackFilesWFn PackFilesW;
+    DeleteFilesWFn DeleteFilesW;
+    GetPackerCapsFn GetPackerCaps;
+    ConfigurePackerFn ConfigurePacker;
+};
+
+template <typename T> static bool Resolve(void* library, const char* name, T* fn) {
+    *fn = reinterpret_cast<T>(LibrarySymbol(library, name));
+    if (!*fn) {
+        fprintf(stderr, "wcxhost: the plug-in exports no %s\n", name);
+    }
+    return *fn != nullptr;
+}
+
+static void DosTimeText(unsigned int dos, char* out, size_t size) {
+    if (dos == 0) {
+        snprintf(out, size, "%-19s", "-"); // no status: the file is missing
+        return;
+    }
+    snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u", (dos >> 25) + 1980, (dos >> 21) & 15,
+             (dos >> 16) & 31, (dos >> 11) & 31, (dos >> 5) & 63, (dos & 31) * 2);
+}
+
+// Lists (names empty) or extracts entries; the number of failures.
+static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, bool split,
+                char16_t** names, int nameCount) {
+    tOpenArchiveDataW open;
+    memset(&open, 0, sizeof open);
+    open.ArcName = playlist;
+    open.OpenMode = destDir ? 1 : 0;
+    void* handle = p.OpenArchiveW(&open);
+    if (!handle) {
+        Print("cannot open the playlist\n");
+        return 1;
+    }
+    int failures = 0;
+    static tHeaderDataExW header;
+    while (p.ReadHeaderExW(handle, &header) == 0) {
+        if (!destDir) {
+            char line[128];
+            char when[32];
+            unsigned long long size =
+                (static_cast<unsigned long long>(header.UnpSizeHigh) << 32) | header.UnpSize;
+            DosTimeText(static_cast<unsigned int>(header.FileTime), when, sizeof when);
+            snprintf(line, sizeof line, "%12llu  %s  ", size, when);
+            Print(line);
+            PrintWide(header.FileName);
+            Print("\n");
+            p.ProcessFileW(handle, 0, nullptr, nullptr);
+            continue;
+        }
+        bool wanted = nameCount == 0;
+        for (int i = 0; i < nameCount && !wanted; ++i) {
+            wanted = SameName(names[i], header.FileName);
+        }
+        if (!wanted) {
+            p.ProcessFileW(handle, 0, nullptr, nullptr);
+            continue;
+        }
+        char16_t folder[Units], name[Units], full[Units];
+        int result = 16;
+        if (Join(folder, destDir, u"\\") && Join(name, BaseName(header.FileName), u"") &&
+            Join(full, folder, name)) {
+            result = split ? p.ProcessFileW(handle, 2, folder, name)
+                           : p.ProcessFileW(handle, 2, nullptr, full);
+        }
+        char code[32];
+        snprintf(code, sizeof code, "%d  ", result);
+        Print(code);
+        PrintWide(header.FileName);
+        Print("\n");
+        failures += result != 0;
+    }
+    p.CloseArchive(handle);
+    return failures;
+}
+
+// Names each followed by a zero, the list by an empty name.
+static bool NameList(char16_t* list, char16_t** names, int count) {
+    size_t used = 0;
+    for (int i = 0; i < count; ++i) {
+        size_t n = Length(names[i]) + 1;
+        if (used + n + 1 > ListUnits) {
+            return false;
+        }
+        memcpy(list + used, names[i], n * 2);
+        used += n;
+    }
+    list[used] = 0;
+    return true;
+}
+
+static int Usage() {
+    fprintf(stderr, "usage: wcxhost PLUGIN caps | about | list PLAYLIST |\n"
+                    "       extract [--split] PLAYLIST DESTDIR [NAME...] |\n"
+                    "       pack PLAYLIST SRCDIR NAME... | delete PLAYLIST NAME...\n");
+    return 2;
+}
+
+static int Run(int argc, char16_t** argv) {
+    if (argc < 3) {
+        return Usage();
+    }
+    void* library = LibraryOpen(argv[1]);
+    if (!library) {
+        fprintf(stderr, "wcxhost: cannot load the plug-in\n");
+        return 2;
+    }
+    Plugin p;
+    if (!Resolve(library, "OpenArchiveW", &p.OpenArchiveW) ||
+        !Resolve(library, "CloseArchive", &p.CloseArchive) ||
+        !Resolve(library, "ReadHeaderExW", &p.ReadHeaderExW) ||
+        !Resolve(library, "ProcessFileW", &p.ProcessFileW) ||
+        !Resolve(library, "PackFilesW", &p.PackFilesW) ||
+        !Resolve(library, "DeleteFilesW", &p.DeleteFilesW) ||
+        !Resolve(library, "GetPackerCaps", &p.GetPackerCaps) ||
+        !Resolve(library, "ConfigurePacker", &p.ConfigurePacker)) {
+        return 2;
+    }
+    const char16_t* command = argv[2];
+    char text[64];
+    int status = 0;
+    static char16_t list[ListUnits];
+    if (SameName(command, u"caps")) {
+        snprintf(text, sizeof text, "%d\n", p.GetPackerCaps());
+        Print(text);
+    } else if (SameName(command, u"about")) {
+        snprintf(text, sizeof text, "%d\n", p.ConfigurePacker(nullptr, library));
+        Print(text);
+    } else if (SameName(command, u"list") && argc == 4) {
+        status = Walk(p, argv[3], nullptr, false, nullptr, 0) ? 1 : 0;
+    } else if (SameName(command, u"extract") && argc >= 5) {
+        bool split = SameName(argv[3], u"--split");
+        int first = split ? 4 : 3;
+        if (argc < first + 2) {
+            return Usage();
+        }
+        status = Walk(p, argv[first], argv[first + 1], split, argv + first + 2, argc - first - 2)
+                     ? 1
+                     : 0;
+    } else if (SameName(command, u"pack") && argc >= 6 && NameList(list, argv + 5, argc - 5)) {
+        char16_t source[Units];
+        const char16_t* end = argv[4][0] ? u"\\" : u"";
+        if (!Join(source, argv[4], end)) {
+            return Usage();
+        }
+        int result = p.PackFilesW(argv[3], nullptr, source, list, 0);
+        snprintf(text, sizeof text, "pack: %d\n", result);
+        Print(text);
+        status = result != 0;
+    } else if (SameName(command, u"delete") && argc >= 5 && NameList(list, argv + 4, argc - 4)) {
+        int result = p.DeleteFilesW(argv[3], list);
+        snprintf(text, sizeof text, "delete: %d\n", result);
+        Print(text);
+        status = result != 0;
+    } else {
+        return Usage();
+    }
+    LibraryClose(library);
+    return status;
+}
+
+#if defined(_WIN32)
+int wmain(int argc, wchar_t** argv) {
+    return Run(argc, reinterpret_cast<char16_t**>(argv));
+}
+#else
+int main(int argc, char** argv) {
+    enum { MaxArgs = 256 };
+    static char16_t storage[MaxArgs][Units];
+    static char16_t* wide[MaxArgs];
+    if (argc > MaxArgs) {
+        return Usage();
+    }
+    for (int i = 0; i < argc; ++i) {
+        size_t inCount = strlen(argv[i]) + 1;
+        size_t room = sizeof storage[i];
+        if (Utf8ToUtf16(argv[i], inCount, storage[i], room) != 0) {
+            return Usage();
+        }
+        wide[i] = storage[i];
+    }
+    return Run(argc, wide);
+}
+#endif

@@ -41,11 +41,13 @@ static void EntryLine(const char* base, const char* source, char* line) {
     }
 }
 
-// Whether the playlist already holds `entry` as an entry line; false when it cannot be read.
-static bool HoldsEntry(const char16_t* playlist, const char* entry) {
+enum Holding { HoldsNot, Holds, CannotRead };
+
+// Whether the playlist already holds `entry` as an entry line.
+static Holding HoldsEntry(const char16_t* playlist, const char* entry) {
     PlatformFile* file = FileOpen(playlist, FileForReading);
     if (!file) {
-        return false;
+        return CannotRead;
     }
     static_assert(sizeof(LineReader) < 32 * 1024, "fits a host's stack");
     LineReader reader;
@@ -53,24 +55,31 @@ static bool HoldsEntry(const char16_t* playlist, const char* entry) {
     char line[LineBytes] = {};
     bool lineBreak = false;
     bool found = false;
+    bool lineStart = true; // the piece after one that did not end its line is no line of its own
     while (!found && ReadPiece(&reader, line, &lineBreak) > 0) {
         CutLine(line);
-        found = line[0] != '#' && strcmp(line, entry) == 0;
+        found = lineStart && line[0] != '#' && strcmp(line, entry) == 0;
+        lineStart = lineBreak;
     }
     FileClose(file);
-    return found;
+    return found ? Holds : reader.Failed ? CannotRead : HoldsNot;
 }
 
-// The last byte of a file, or -1 when it is empty or cannot be read.
-static int LastByte(const char16_t* path) {
+// Whether the file's text ends inside a line, so that a new line needs a break before it: it
+// does not end in LF and holds more than a byte-order mark. False when it cannot be read.
+static bool EndsInsideLine(const char16_t* path, bool* inside) {
     PlatformFile* file = FileOpen(path, FileForReading);
     if (!file) {
-        return -1;
+        return false;
     }
-    unsigned char last = 0;
-    bool ok = FileSeekFromEnd(file, 1) && FileRead(file, &last, 1) == 1;
+    unsigned char tail[4] = {};
+    bool whole = !FileSeekFromEnd(file, sizeof tail); // shorter files are read from the start
+    size_t n = FileRead(file, tail, sizeof tail);
+    bool ok = !FileFailed(file);
     FileClose(file);
-    return ok ? last : -1;
+    bool onlyMark = whole && n == 3 && memcmp(tail, "\xEF\xBB\xBF", 3) == 0;
+    *inside = n > 0 && tail[n - 1] != '\n' && !onlyMark;
+    return ok;
 }
 
 int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* names) {
@@ -109,7 +118,11 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
         RemoveFile(temp);
         return copied == E_ECREATE ? E_NOT_SUPPORTED : copied;
     }
-    int last = copied == E_SUCCESS ? LastByte(temp) : -1;
+    bool needBreak = false;
+    if (copied == E_SUCCESS && !EndsInsideLine(temp, &needBreak)) {
+        RemoveFile(temp);
+        return E_EREAD;
+    }
     PlatformFile* out = FileOpen(temp, FileForAppending);
     if (!out) {
         RemoveFile(temp);
@@ -117,13 +130,18 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     }
     LineWriter writer;
     StartWriter(&writer, out);
-    // Keeps an old last line without a line break apart from the first new one.
-    bool needBreak = last >= 0 && last != '\n';
+    // An old last line without a line break stays apart from the first new one.
     char entry[LineBytes];
+    int result = E_SUCCESS;
     while (const char16_t* name = NextName(names)) {
         SourcePath(srcPath, name, source);
         EntryLine(base, source, entry);
-        if (HoldsEntry(packedFile, entry)) {
+        Holding holding = copied == E_SUCCESS ? HoldsEntry(packedFile, entry) : HoldsNot;
+        if (holding == CannotRead) {
+            result = E_EREAD; // a duplicate test that cannot read must not guess
+            break;
+        }
+        if (holding == Holds) {
             continue;
         }
         if (needBreak) {
@@ -133,5 +151,5 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
         WriteBytes(&writer, entry, strlen(entry));
         WriteLineEnd(&writer);
     }
-    return FinishRewrite(packedFile, temp, &writer, out, E_SUCCESS);
+    return FinishRewrite(packedFile, temp, &writer, out, result);
 }

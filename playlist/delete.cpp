@@ -9,9 +9,11 @@ static bool IsSlash(char c) {
 }
 
 // A name equals the line; or it is a folder of the listing followed by a separator and "*.*",
-// which the host passes when the user deletes a whole folder.
-static bool NameMatches(const char* line, size_t lineLength, const char* name, size_t nameLength) {
-    if (nameLength == lineLength && memcmp(line, name, nameLength) == 0) {
+// which the host passes when the user deletes a whole folder. A line that goes on beyond the
+// piece (`complete` false) can only be below a folder: its first piece is no name of its own.
+static bool NameMatches(const char* line, size_t lineLength, bool complete, const char* name,
+                        size_t nameLength) {
+    if (complete && nameLength == lineLength && memcmp(line, name, nameLength) == 0) {
         return true;
     }
     if (nameLength > 4 && memcmp(name + nameLength - 3, "*.*", 3) == 0 &&
@@ -22,7 +24,7 @@ static bool NameMatches(const char* line, size_t lineLength, const char* name, s
     return false;
 }
 
-static bool InList(NameList* names, const char* line, size_t lineLength) {
+static bool InList(NameList* names, const char* line, size_t lineLength, bool complete) {
     char name[LineBytes];
     names->Offset = 0;
     while (const char16_t* wide = NextName(names)) {
@@ -34,7 +36,7 @@ static bool InList(NameList* names, const char* line, size_t lineLength) {
         size_t room = sizeof name;
         // A name too long for the buffer matches no line.
         if (Utf16ToUtf8(wide, inCount, name, room) == 0 &&
-            NameMatches(line, lineLength, name, sizeof name - room - 1)) {
+            NameMatches(line, lineLength, complete, name, sizeof name - room - 1)) {
             return true;
         }
     }
@@ -110,7 +112,7 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
             WriteLineEnd(&writer);
             continue;
         }
-        if (InList(names, piece, cut)) {
+        if (InList(names, piece, cut, whole || cut < n)) {
             RestOfLine(&reader, nullptr, piece, lineBreak);
         } else {
             if (holding) {

@@ -65,13 +65,18 @@ static bool JoinEntryPath(const char16_t* dir, const char16_t* name, size_t name
 int ReadNextEntry(LineReader* playlist, const char16_t* playlistDir, char16_t* entryPath,
                   tHeaderDataExW* header) {
     char line[LineBytes] = {};
+    bool directive = false; // within a directive longer than one piece
     for (;;) {
         bool lineBreak = false;
         if (ReadPiece(playlist, line, &lineBreak) == 0) {
-            return E_END_ARCHIVE;
+            // A listing cut short by a read error must not pass for the whole playlist.
+            return playlist->Failed ? E_EREAD : E_END_ARCHIVE;
         }
+        bool continues = directive;
         size_t length = CutLine(line);
-        if (line[0] == '#') {
+        directive = (continues || line[0] == '#') && !lineBreak;
+        // The rest of a long comment is comment too, not an entry.
+        if (continues || line[0] == '#') {
             continue;
         }
         memset(header, 0, sizeof *header);

@@ -116,10 +116,10 @@ void WCX_CALL IgnoreCallback(void*, void*) {}
 void WCX_CALL IgnoreDefaultParams(void*) {}
 #elif !defined(_WIN32)
 void PackSetDefaultParams(void*) {}
-void SetChangeVolProc(void*, void*) __attribute__((alias("IgnoreCallback")));
-void SetChangeVolProcW(void*, void*) __attribute__((alias("IgnoreCallback")));
-void SetProcessDataProc(void*, void*) __attribute__((alias("IgnoreCallback")));
-void SetProcessDataProcW(void*, void*) __attribute__((alias("IgnoreCallback")));
+void SetChangeVolProc(void*, void*) {}
+void SetChangeVolProcW(void*, void*) {}
+void SetProcessDataProc(void*, void*) {}
+void SetProcessDataProcW(void*, void*) {}
 #endif
 
 #if defined(_WIN32)

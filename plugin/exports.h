@@ -39,7 +39,7 @@ WCX_EXPORT void WCX_CALL IgnoreCallback(void* handleOrNothing, void* callback);
 #if defined(_WIN32) && !defined(_WIN64)
 WCX_EXPORT void WCX_CALL IgnoreDefaultParams(void* defaultParams);
 #elif !defined(_WIN32)
-// Elsewhere the four setters are aliases of the one empty body.
+// Elsewhere, where no export table maps names, each name has an empty body.
 WCX_EXPORT void PackSetDefaultParams(void* defaultParams);
 WCX_EXPORT void SetChangeVolProc(void* handle, void* callback);
 WCX_EXPORT void SetChangeVolProcW(void* handle, void* callback);

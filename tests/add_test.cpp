@@ -1,1 +1,193 @@
+// Adding entries: the lines appended byte for byte, duplicates, and a playlist left alone on
+// failure.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "plugin/exports.h"
+#include "tests/support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every '%' replaced by the test folder and a backslash.
+template <typename S> S Expand(S text, const S& folder) {
+    for (size_t at = text.find('%'); at != S::npos; at = text.find('%', at + folder.size())) {
+        text.replace(at, 1, folder);
+    }
+    return text;
+}
+
+// A playlist in D; beside it the folder D\sub, next to D the folder "other".
+class AddTable : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir = TestFolder();
+        fs::create_directories(fs::u8path(dir + "/D/sub"));
+        fs::create_directory(fs::u8path(dir + "/other"));
+        list = dir + "/D/list.m3u";
+        wideDir = WidePath(dir) + u"\\";
+        narrowDir = NarrowPath(dir) + "\\";
+    }
+    int Add(const char16_t* src, const std::vector<std::u16string>& names, int flags = 0) {
+        std::u16string path = WidePath(list),
+                       source = src ? Expand<std::u16string>(src, wideDir) : u"";
+        std::vector<std::u16string> expanded;
+        for (const auto& n : names) {
+            expanded.push_back(Expand(n, wideDir));
+        }
+        std::u16string added = WideList(expanded), sub = u"Sub\\Dir";
+        return PackFilesW(path.data(), flags ? sub.data() : nullptr, src ? source.data() : nullptr,
+                          added.data(), flags);
+    }
+    std::string dir, list, narrowDir;
+    std::u16string wideDir;
+};
+
+struct Row {
+    std::optional<std::string> before; // none: no playlist yet
+    const char16_t* src;
+    std::vector<std::u16string> names;
+    std::string after;
+};
+
+TEST_F(AddTable, AppendsByteForByte) {
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::vector<Row> rows = {
+        {{}, u"%D\\", {u"a.mp3", u"sub\\b.mp3"}, "a.mp3\r\nsub\\b.mp3\r\n"},
+        {{}, u"%other\\", {u"x.mp3"}, "..\\other\\x.mp3\r\n"},
+        {{}, u"%", {u"D\\a.mp3", u"D\\sub"}, "a.mp3\r\nsub\r\n"},
+        {{}, nullptr, {u"%D\\a.mp3"}, "a.mp3\r\n"},
+        {{}, u"", {u"%other\\x.mp3"}, "..\\other\\x.mp3\r\n"},
+        {{}, u"%D\\", {u"a.mp3", u"a.mp3"}, "a.mp3\r\na.mp3\r\n"},
+        {{}, u"%D\\", {}, ""},
+        {{}, u"%D\\", {u"\U0001F3B5.mp3"}, "\xF0\x9F\x8E\xB5.mp3\r\n"},
+        // Another root: the source's full path as given.
+        {{}, nullptr, {u"Q:\\music\\x.mp3"}, "Q:\\music\\x.mp3\r\n"},
+        {{}, u"Q:\\music\\", {u"x.mp3"}, "Q:\\music\\x.mp3\r\n"},
+        // Only the very same bytes in an entry line count as a duplicate.
+        {"a.mp3\r\n", u"%D\\", {u"a.mp3"}, "a.mp3\r\n"},
+        {"a.mp3\n", u"%D\\", {u"a.mp3"}, "a.mp3\n"},
+        {bom + "a.mp3\r\n", u"%D\\", {u"a.mp3"}, bom + "a.mp3\r\n"},
+        {"a.mp3\r\n", u"%D\\", {u"A.mp3"}, "a.mp3\r\nA.mp3\r\n"},
+        {"sub/b.mp3\r\n", u"%D\\", {u"sub\\b.mp3"}, "sub/b.mp3\r\nsub\\b.mp3\r\n"},
+        {"%D\\a.mp3\r\n", u"%D\\", {u"a.mp3"}, "%D\\a.mp3\r\na.mp3\r\n"},
+        {"#a.mp3\r\n", u"%D\\", {u"a.mp3"}, "#a.mp3\r\na.mp3\r\n"},
+        {"#" + std::string(4094, 'x') + "a.mp3\r\n",
+         u"%D\\",
+         {u"a.mp3"},
+         "#" + std::string(4094, 'x') + "a.mp3\r\na.mp3\r\n"},
+        // Old line ends stay; a last line without one is ended first.
+        {"x.mp3\n#y\n", u"%D\\", {}, "x.mp3\n#y\n"},
+        {"x.mp3", u"%D\\", {}, "x.mp3"},
+        {"x.mp3\ny.mp3\n", u"%D\\", {u"a.mp3"}, "x.mp3\ny.mp3\na.mp3\r\n"},
+        {"x.mp3", u"%D\\", {u"a.mp3"}, "x.mp3\r\na.mp3\r\n"},
+        {"", u"%D\\", {u"a.mp3"}, "a.mp3\r\n"},
+        {bom, u"%D\\", {u"a.mp3"}, bom + "a.mp3\r\n"},
+        {bom + "x", u"%D\\", {u"a.mp3"}, bom + "x\r\na.mp3\r\n"},
+    };
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(i);
+        fs::remove(fs::u8path(list));
+        if (rows[i].before) {
+            WriteFile(list, Expand(*rows[i].before, narrowDir));
+        }
+        EXPECT_EQ(Add(rows[i].src, rows[i].names), E_SUCCESS);
+        EXPECT_EQ(ReadFile(list), Expand(rows[i].after, narrowDir));
+        EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
+    }
+}
+
+TEST_F(AddTable, SubPathAndFlagsChangeNothing) {
+    WriteFile(dir + "/D/a.mp3", "a");
+    EXPECT_EQ(Add(u"%D\\", {u"a.mp3"}, 7), E_SUCCESS); // moving, paths, encryption: all ignored
+    EXPECT_EQ(ReadFile(list), "a.mp3\r\n");
+    EXPECT_EQ(ReadFile(dir + "/D/a.mp3"), "a");
+}
+
+TEST_F(AddTable, MissingFolderIsNotCreated) {
+    list = dir + "/none/list.m3u";
+    EXPECT_EQ(Add(u"%D\\", {u"a.mp3"}), E_NOT_SUPPORTED);
+    EXPECT_EQ(FolderListing(dir), "D|other");
+}
+
+// Refused at the copy back: the playlist as it was and no temporary file left.
+TEST_F(AddTable, ReadOnlyPlaylistStaysAsItWas) {
+    if (!ReadOnlyHolds(dir)) {
+        GTEST_SKIP() << "read-only files stay writable for this user";
+    }
+    WriteFile(list, "x.mp3\r\n");
+    MakeReadOnly(list, true);
+    EXPECT_EQ(Add(u"%D\\", {u"a.mp3"}), E_ECREATE);
+    MakeReadOnly(list, false);
+    EXPECT_EQ(ReadFile(list), "x.mp3\r\n");
+    EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
+}
+
+#ifdef _WIN32
+TEST_F(AddTable, LockedPlaylistStaysAsItWas) {
+    WriteFile(list, "x.mp3\r\n");
+    // A playlist that cannot be read is never replaced by a new one.
+    const struct {
+        unsigned long share;
+        int result;
+    } locks[] = {{1, E_ECREATE}, {0, E_EOPEN}}; // FILE_SHARE_READ; nothing shared
+    for (const auto& lock : locks) {
+        void* held = HoldOpen(list, lock.share);
+        EXPECT_EQ(Add(u"%D\\", {u"a.mp3"}), lock.result) << lock.share;
+        Release(held);
+        EXPECT_EQ(ReadFile(list), "x.mp3\r\n");
+        EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
+    }
+}
+#endif
+
+TEST_F(AddTable, NarrowListsOfAnyLengthButWholeNames) {
+    std::vector<std::string> many;
+    std::string manyLines;
+    for (int i = 0; i < 300; ++i) {
+        many.push_back("n" + std::to_string(1000 + i).substr(1) + ".mp3");
+        manyLines += many.back() + "\r\n";
+    }
+    const struct {
+        std::vector<std::string> names;
+        int result;
+        std::string after;
+    } rows[] = {
+        {{"c.mp3", "a.mp3", "b.mp3"}, 0, "x.mp3\r\nc.mp3\r\na.mp3\r\nb.mp3\r\n"},
+        {many, 0, "x.mp3\r\n" + manyLines},
+        {{"a.mp3", std::string(1100, 'n')}, E_NOT_SUPPORTED, "x.mp3\r\n"},
+    };
+    std::string path = NarrowPath(list), src = narrowDir + "D\\";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.names.size());
+        WriteFile(list, "x.mp3\r\n");
+        std::string names = NarrowList(row.names);
+        EXPECT_EQ(PackFiles(path.data(), nullptr, src.data(), names.data(), 0), row.result);
+        EXPECT_EQ(ReadFile(list), row.after);
+        EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
+    }
+}
+
+#ifdef _WIN32
+TEST(AddRoot, PlaylistInTheRootOfADrive) {
+    const std::string root = "C:\\", name = "m3u-" + std::to_string(CurrentProcessId()) + ".m3u";
+    if (!std::ofstream(fs::u8path(root + name))) {
+        GTEST_SKIP() << "C:\\ is not writable";
+    }
+    std::string before = FolderListing(root);
+    std::u16string path = WidePath(root + name), src = u"C:\\", names = WideList({u"a.mp3"});
+    EXPECT_EQ(PackFilesW(path.data(), nullptr, src.data(), names.data(), 0), E_SUCCESS);
+    EXPECT_EQ(ReadFile(root + name), "a.mp3\r\n");
+    EXPECT_EQ(FolderListing(root), before);
+    fs::remove(fs::u8path(root + name));
+}
+#endif
+
+} // namespace

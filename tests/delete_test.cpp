@@ -1,1 +1,145 @@
+// Deleting entries: the rewritten playlist byte for byte, and a playlist left alone on failure.
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "plugin/exports.h"
+#include "tests/support.h"
+
+namespace {
+
+struct Row {
+    std::string before;
+    std::vector<std::u16string> names;
+    std::string after;
+};
+
+int Delete(const std::string& playlist, const std::vector<std::u16string>& names) {
+    std::u16string path = WidePath(playlist), list = WideList(names);
+    return DeleteFilesW(path.data(), list.data());
+}
+
+TEST(DeleteTable, RewritesByteForByte) {
+    const std::string bom = "\xEF\xBB\xBF", x5000(5000, 'x');
+    const std::vector<Row> rows = {
+        {"#EXTM3U\r\n#EXTINF:1,A\r\na.mp3\r\n#EXTINF:2,B\r\nb.mp3\r\n",
+         {u"b.mp3"},
+         "#EXTM3U\r\n#EXTINF:1,A\r\na.mp3\r\n"},
+        {"#EXTINF:1,A\r\na.mp3\r\n#EXTINF:2,B\r\nb.mp3\r\n#EXTINF:3,A\r\na.mp3\r\n",
+         {u"a.mp3"},
+         "#EXTINF:2,B\r\nb.mp3\r\n"},
+        {"a.mp3\r\nb.mp3\r\nc.mp3\r\n", {u"c.mp3", u"zz.mp3", u"a.mp3"}, "b.mp3\r\n"},
+        {"D\xC3\xA9j\xC3\xA0.mp3\r\nb.mp3\r\n", {u"D\u00e9j\u00e0.mp3"}, "b.mp3\r\n"},
+        // The info line waits for its entry; directives in between go out at once.
+        {"#EXTINF:1,A\r\n#EXTGRP:g\r\na.mp3\r\n", {}, "#EXTGRP:g\r\n#EXTINF:1,A\r\na.mp3\r\n"},
+        {"#EXTINF:1,A\r\n#EXTGRP:g\r\na.mp3\r\n", {u"a.mp3"}, "#EXTGRP:g\r\n"},
+        {"#EXTINF:1,A\r\n#EXTINF:2,B\r\na.mp3\r\n", {}, "#EXTINF:2,B\r\na.mp3\r\n"},
+        {"a.mp3\r\n#EXTINF:1,A\r\n", {}, "a.mp3\r\n"},
+        {"#EXTINF:1,A\r\n\r\na.mp3\r\n", {u"a.mp3"}, "#EXTINF:1,A\r\n\r\n"},
+        {"#EXTINF:1,A\r\n#extinf:2,B\r\na.mp3\r\n", {}, "#extinf:2,B\r\n#EXTINF:1,A\r\na.mp3\r\n"},
+        {"#extinf:2,B\r\na.mp3\r\n", {u"a.mp3"}, "#extinf:2,B\r\n"},
+        {"#EXTM3U\n#EXTINF:1,A\na.mp3\nb.mp3", {}, "#EXTM3U\r\n#EXTINF:1,A\r\na.mp3\r\nb.mp3\r\n"},
+        // A folder of the listing: every entry below it, by either separator.
+        {"Rock\\a.mp3\r\n#EXTINF:1,B\r\nRock/b.mp3\r\nRocks\\x.mp3\r\nRock\r\nRock\\s\\c.mp3\r\n"
+         "d.mp3\r\n",
+         {u"Rock\\*.*"},
+         "Rocks\\x.mp3\r\nRock\r\nd.mp3\r\n"},
+        {"Rock\\a.mp3\r\nRock/b.mp3\r\nd.mp3\r\n", {u"Rock/*.*"}, "d.mp3\r\n"},
+        {"a*.mp3\r\nab.mp3\r\na.mp3\r\n", {u"a*.mp3"}, "ab.mp3\r\na.mp3\r\n"},
+        // Lines longer than one read.
+        {x5000 + "\r\nb.mp3\r\n", {u"b.mp3"}, x5000 + "\r\n"},
+        {"#" + x5000 + "\nb.mp3", {u"b.mp3"}, "#" + x5000 + "\r\n"},
+        {x5000 + "\r\n", {std::u16string(4095, u'x')}, x5000 + "\r\n"},
+        {"Rock\\" + x5000 + "\r\nb.mp3\r\n", {u"Rock\\*.*"}, "b.mp3\r\n"},
+        // A lone CR stays in the line, but matching ends there.
+        {"a.mp3\rjunk\nb.mp3\r\n", {u"b.mp3"}, "a.mp3\rjunk\r\n"},
+        {"a.mp3\rjunk\nb.mp3\r\n", {u"a.mp3"}, "b.mp3\r\n"},
+        {"a.mp3\r\nb.mp3\r\n\x1A"
+         "a.mp3\r\n",
+         {u"a.mp3"},
+         "b.mp3\r\n\x1A"
+         "a.mp3\r\n"},
+        {bom + "a.mp3\r\nb.mp3\r\n", {u"a.mp3"}, bom + "b.mp3\r\n"},
+    };
+    std::string dir = TestFolder();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(i);
+        WriteFile(dir + "/list.m3u", rows[i].before);
+        EXPECT_EQ(Delete(dir + "/list.m3u", rows[i].names), E_SUCCESS);
+        EXPECT_EQ(ReadFile(dir + "/list.m3u"), rows[i].after);
+        EXPECT_EQ(FolderListing(dir), "list.m3u");
+    }
+}
+
+TEST(DeleteTable, MissingPlaylistIsNotCreated) {
+    std::string dir = TestFolder();
+    EXPECT_EQ(Delete(dir + "/list.m3u", {u"a.mp3"}), E_NOT_SUPPORTED);
+    EXPECT_EQ(FolderListing(dir), "");
+}
+
+// Refused at the copy back: the playlist as it was and no temporary file left.
+TEST(DeleteTable, ReadOnlyPlaylistStaysAsItWas) {
+    std::string dir = TestFolder(), list = dir + "/list.m3u";
+    if (!ReadOnlyHolds(dir)) {
+        GTEST_SKIP() << "read-only files stay writable for this user";
+    }
+    WriteFile(list, "a.mp3\r\nb.mp3\r\n");
+    MakeReadOnly(list, true);
+    EXPECT_EQ(Delete(list, {u"a.mp3"}), E_ECREATE);
+    MakeReadOnly(list, false);
+    EXPECT_EQ(ReadFile(list), "a.mp3\r\nb.mp3\r\n");
+    EXPECT_EQ(FolderListing(dir), "list.m3u");
+}
+
+#ifdef _WIN32
+TEST(DeleteTable, LockedPlaylistStaysAsItWas) {
+    std::string dir = TestFolder(), list = dir + "/list.m3u";
+    WriteFile(list, "a.mp3\r\nb.mp3\r\n");
+    const struct {
+        unsigned long share;
+        int result;
+    } locks[] = {{1, E_ECREATE}, {0, E_NOT_SUPPORTED}}; // FILE_SHARE_READ; nothing shared
+    for (const auto& lock : locks) {
+        void* held = HoldOpen(list, lock.share);
+        EXPECT_EQ(Delete(list, {u"a.mp3"}), lock.result) << lock.share;
+        Release(held);
+        EXPECT_EQ(ReadFile(list), "a.mp3\r\nb.mp3\r\n");
+        EXPECT_EQ(FolderListing(dir), "list.m3u");
+    }
+}
+#endif
+
+TEST(DeleteNarrow, ListsOfAnyLengthButWholeNames) {
+    std::string many, manyLeft = "n300.mp3\r\n";
+    std::vector<std::string> manyNames;
+    for (int i = 0; i <= 300; ++i) {
+        std::string name = "n" + std::to_string(1000 + i).substr(1) + ".mp3";
+        many += name + "\r\n";
+        if (i < 300) {
+            manyNames.push_back(name);
+        }
+    }
+    const struct {
+        std::string before;
+        std::vector<std::string> names;
+        int result;
+        std::string after;
+    } rows[] = {
+        {"a.mp3\r\nb.mp3\r\nc.mp3\r\nd.mp3\r\n", {"a.mp3", "c.mp3", "d.mp3"}, 0, "b.mp3\r\n"},
+        {many, manyNames, 0, manyLeft},
+        {"a.mp3\n", {"a.mp3", std::string(1100, 'n')}, E_NOT_SUPPORTED, "a.mp3\n"},
+    };
+    std::string dir = TestFolder();
+    std::string path = NarrowPath(dir + "/list.m3u");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.names.size());
+        WriteFile(dir + "/list.m3u", row.before);
+        std::string list = NarrowList(row.names);
+        EXPECT_EQ(DeleteFiles(path.data(), list.data()), row.result);
+        EXPECT_EQ(ReadFile(dir + "/list.m3u"), row.after);
+        EXPECT_EQ(FolderListing(dir), "list.m3u");
+    }
+}
+
+} // namespace

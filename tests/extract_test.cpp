@@ -1,1 +1,143 @@
+// Copying out through the exports: which operations copy, where the copy goes, and failures.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "playlist/playlist.h"
+#include "plugin/exports.h"
+#include "tests/support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A playlist naming song.mp3 beside it, opened as an archive.
+class ExtractFile : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir = TestFolder();
+        for (int i = 0; i < 9000; ++i) {
+            song += static_cast<char>(i % 251);
+        }
+        WriteFile(dir + "/song.mp3", song);
+        fs::path path = fs::u8path(dir + "/song.mp3");
+        fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(24 * 400));
+        WriteFile(dir + "/list.m3u", "#EXTM3U\r\nsong.mp3\r\n");
+        std::u16string name = WidePath(dir + "/list.m3u");
+        tOpenArchiveDataW data = {};
+        data.ArcName = name.data();
+        handle = OpenArchiveW(&data);
+        ASSERT_NE(handle, nullptr);
+    }
+    void TearDown() override { CloseArchive(handle); }
+
+    int Next() {
+        auto header = std::make_unique<tHeaderDataExW>();
+        return ReadHeaderExW(handle, header.get());
+    }
+    // Null pointers stay null; the strings are copies, as a host's buffers would be.
+    int Process(int op, const char16_t* path, const char16_t* name, void* h = nullptr) {
+        std::u16string p = path ? path : u"", n = name ? name : u"";
+        return ProcessFileW(h ? h : handle, op, path ? p.data() : nullptr,
+                            name ? n.data() : nullptr);
+    }
+    // A copy of song.mp3 with its bytes and its write time.
+    void ExpectCopy(const std::string& path) {
+        EXPECT_EQ(ReadFile(path), song) << path;
+        if (FileExists(path)) {
+            EXPECT_EQ(fs::last_write_time(fs::u8path(path)),
+                      fs::last_write_time(fs::u8path(dir + "/song.mp3")));
+        }
+    }
+
+    std::string dir, song;
+    void* handle = nullptr;
+};
+
+TEST_F(ExtractFile, OnlyExtractCopies) {
+    ASSERT_EQ(Next(), E_SUCCESS);
+    std::u16string out = WidePath(dir + "/out.mp3");
+    std::string narrow = NarrowPath(dir + "/out.mp3");
+    for (int op : {int{PK_SKIP}, int{PK_TEST}, 3, -1}) {
+        EXPECT_EQ(Process(op, nullptr, nullptr), E_SUCCESS) << op;
+        EXPECT_EQ(Process(op, nullptr, out.c_str()), E_SUCCESS) << op;
+        EXPECT_EQ(ProcessFile(handle, op, nullptr, nullptr), E_SUCCESS) << op;
+        EXPECT_EQ(ProcessFile(handle, op, nullptr, narrow.data()), E_SUCCESS) << op;
+    }
+    EXPECT_EQ(FolderListing(dir), "list.m3u|song.mp3");
+    // A null handle is refused whatever the operation.
+    EXPECT_EQ(ProcessFileW(nullptr, PK_EXTRACT, nullptr, nullptr), E_NOT_SUPPORTED);
+    EXPECT_EQ(ProcessFileW(nullptr, PK_SKIP, nullptr, nullptr), E_NOT_SUPPORTED);
+    EXPECT_EQ(ProcessFile(nullptr, PK_EXTRACT, nullptr, narrow.data()), E_NOT_SUPPORTED);
+    EXPECT_EQ(FolderListing(dir), "list.m3u|song.mp3");
+}
+
+TEST_F(ExtractFile, DestinationIsPathAndNameJoinedAsGiven) {
+    ASSERT_EQ(Next(), E_SUCCESS);
+    fs::create_directory(fs::u8path(dir + "/OUT"));
+    std::u16string base = WidePath(dir) + u"\\";
+    EXPECT_EQ(Process(PK_EXTRACT, (base + u"OUT\\").c_str(), u"song.mp3"), E_SUCCESS);
+    ExpectCopy(dir + "/OUT/song.mp3");
+    EXPECT_EQ(Process(PK_EXTRACT, (base + u"OUT").c_str(), u"song.mp3"), E_SUCCESS);
+    ExpectCopy(dir + "/OUTsong.mp3");
+    EXPECT_EQ(Process(PK_EXTRACT, nullptr, (base + u"OUT\\whole.mp3").c_str()), E_SUCCESS);
+    ExpectCopy(dir + "/OUT/whole.mp3");
+    std::string narrow = NarrowPath(dir + "/OUT/narrow.mp3");
+    EXPECT_EQ(ProcessFile(handle, PK_EXTRACT, nullptr, narrow.data()), E_SUCCESS);
+    ExpectCopy(dir + "/OUT/narrow.mp3");
+    EXPECT_EQ(FolderListing(dir + "/OUT"), "narrow.mp3|song.mp3|whole.mp3");
+}
+
+TEST_F(ExtractFile, NothingListedYetOrListingEnded) {
+    std::u16string out = WidePath(dir + "/out.mp3");
+    EXPECT_EQ(Process(PK_EXTRACT, nullptr, out.c_str()), E_EOPEN);
+    EXPECT_EQ(FolderListing(dir), "list.m3u|song.mp3");
+    ASSERT_EQ(Next(), E_SUCCESS);
+    ASSERT_EQ(Next(), E_END_ARCHIVE);
+    EXPECT_EQ(Process(PK_EXTRACT, nullptr, out.c_str()), E_SUCCESS);
+    ExpectCopy(dir + "/out.mp3");
+}
+
+TEST_F(ExtractFile, MissingSourceLeavesDestinationAlone) {
+    ASSERT_EQ(Next(), E_SUCCESS);
+    fs::remove(fs::u8path(dir + "/song.mp3"));
+    WriteFile(dir + "/old.mp3", "old");
+    EXPECT_EQ(Process(PK_EXTRACT, nullptr, WidePath(dir + "/old.mp3").c_str()), E_EOPEN);
+    EXPECT_EQ(Process(PK_EXTRACT, nullptr, WidePath(dir + "/new.mp3").c_str()), E_EOPEN);
+    EXPECT_EQ(ReadFile(dir + "/old.mp3"), "old");
+    EXPECT_EQ(FolderListing(dir), "list.m3u|old.mp3");
+}
+
+TEST_F(ExtractFile, DestinationLimits) {
+    ASSERT_EQ(Next(), E_SUCCESS);
+    // "\.\" pads a path beyond PathUnits units without making it invalid.
+    std::u16string base = WidePath(dir) + u"\\";
+    while (base.size() < PathUnits - 12) {
+        base += u".\\";
+    }
+    std::u16string name = u"x.mp3" + std::u16string(PathUnits - 1 - base.size() - 5, u'x');
+    ASSERT_EQ(base.size() + name.size(), PathUnits - 1u);
+    EXPECT_EQ(Process(PK_EXTRACT, base.c_str(), (name + u"y").c_str()), E_ECREATE);
+    EXPECT_EQ(Process(PK_EXTRACT, (base + u"y").c_str(), name.c_str()), E_ECREATE);
+    EXPECT_EQ(Process(PK_EXTRACT, nullptr, WidePath(dir + "/none/x.mp3").c_str()), E_ECREATE);
+    EXPECT_EQ(FolderListing(dir), "list.m3u|song.mp3");
+    EXPECT_EQ(Process(PK_EXTRACT, base.c_str(), name.c_str()), E_SUCCESS);
+    ExpectCopy(dir + "/" + std::string(name.begin(), name.end()));
+#ifndef _WIN32
+    EXPECT_EQ(Process(PK_EXTRACT, nullptr, WidePath("/dev/full").c_str()), E_EWRITE);
+#endif
+}
+
+TEST_F(ExtractFile, OntoItsOwnSourceStaysIntact) {
+    ASSERT_EQ(Next(), E_SUCCESS);
+    std::u16string base = WidePath(dir) + u"\\";
+    EXPECT_EQ(Process(PK_EXTRACT, (base + u".\\").c_str(), u"song.mp3"), E_SUCCESS);
+    EXPECT_EQ(Process(PK_EXTRACT, nullptr, (base + u"\\song.mp3").c_str()), E_SUCCESS);
+    EXPECT_EQ(ReadFile(dir + "/song.mp3"), song);
+    EXPECT_EQ(FolderListing(dir), "list.m3u|song.mp3");
+}
+
+} // namespace

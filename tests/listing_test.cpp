@@ -1,1 +1,185 @@
+// Listing through the wide exports: which lines become entries, and what each entry reports.
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "playlist/playlist.h"
+#include "plugin/exports.h"
+#include "tests/support.h"
+
+namespace {
+
+// Name, PackSize, UnpSize, UnpSizeHigh, FileTime.
+using Entry = std::tuple<std::u16string, unsigned, unsigned, unsigned, int>;
+
+// Opens a playlist like a host and lists it to the end; the record sits before guard bytes
+// that must survive every call, and the end stays the end.
+std::vector<Entry> List(const std::string& playlist) {
+    std::u16string arc = WidePath(playlist);
+    tOpenArchiveDataW open = {&arc[0], 0, 0, nullptr, 0, 0, 0};
+    void* handle = OpenArchiveW(&open);
+    EXPECT_NE(handle, nullptr) << playlist;
+    std::vector<Entry> entries;
+    struct {
+        tHeaderDataExW Record;
+        unsigned char Guard[64];
+    } at;
+    for (int result = 0; handle && result == 0;) {
+        memset(&at, 0xA5, sizeof at);
+        result = ReadHeaderExW(handle, &at.Record);
+        EXPECT_TRUE(result == 0 || result == E_END_ARCHIVE) << result;
+        if (result == 0) {
+            const tHeaderDataExW& r = at.Record;
+            entries.emplace_back(r.FileName, r.PackSize, r.UnpSize, r.UnpSizeHigh, r.FileTime);
+        }
+        EXPECT_EQ(std::string(at.Guard, at.Guard + 64), std::string(64, '\xA5'))
+            << "written past the record";
+    }
+    EXPECT_EQ(ReadHeaderExW(handle, &at.Record), E_END_ARCHIVE);
+    EXPECT_EQ(CloseArchive(handle), 0);
+    return entries;
+}
+
+// Sets a file's last-write time through the platform's own stamp units.
+void SetWriteTime(const std::string& path, int64_t unixSeconds) {
+#ifdef _WIN32
+    uint64_t stamp = static_cast<uint64_t>(unixSeconds) * 10000000 + 116444736000000000ULL;
+#else
+    uint64_t stamp = static_cast<uint64_t>(unixSeconds) * 1000000000ULL;
+#endif
+    PlatformFile* file = FileOpen(WidePath(path).c_str(), FileForAppending);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(FileSetStamp(file, stamp));
+    FileClose(file);
+}
+
+const int64_t Moment = 1648907131; // 2022-04-02 13:45:31 UTC, an odd second
+
+std::u16string Wide(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+TEST(Listing, WhichLinesBecomeEntries) {
+    const std::string mark = "\xEF\xBB\xBF";
+    const std::vector<std::pair<std::string, std::vector<std::u16string>>> cases = {
+        {"#EXTM3U\r\n#x\r\n#", {}},
+        {"a.mp3\n#x\nb.mp3", {u"a.mp3", u"b.mp3"}},
+        {"a.mp3\r\n#x\r\nb.mp3\r\n", {u"a.mp3", u"b.mp3"}},
+        {"a.mp3\rjunk\n", {u"a.mp3"}},
+        {"a\n\nb\n", {u"a", u"", u"b"}},
+        {" #not a comment\n", {u" #not a comment"}},
+        {"\xC3\xA9.mp3", {u"\u00E9.mp3"}},
+        {"caf\xE9 x.mp3\nnext", {u"next"}}, // Latin-1 is skipped
+        {"\xF0\x9F\x8E\xB5.mp3", {u"\U0001F3B5.mp3"}},
+        {std::string(1024, 'a') + "\n" + std::string(1023, 'b'), {Wide(std::string(1023, 'b'))}},
+        {std::string(5000, 'a'), {Wide(std::string(905, 'a'))}},
+        {std::string(4095, 'a') + "\nb", {u"", u"b"}},
+        // A long comment stays a comment through all its pieces.
+        {"#EXTINF:1," + std::string(5000, 't') + "\r\nc.mp3\n#" + std::string(4094, 'u') + "\n",
+         {u"c.mp3"}},
+        {mark + "#EXTM3U\r\na.mp3", {u"a.mp3"}},
+        {mark + "x.mp3", {u"x.mp3"}},
+        {"a.mp3\x1A\r\nb.mp3\r\n", {u"a.mp3"}},
+    };
+    std::string folder = TestFolder();
+    for (const auto& c : cases) {
+        WriteFile(folder + "/list.m3u", c.first);
+        std::vector<std::u16string> names;
+        for (const Entry& e : List(folder + "/list.m3u")) {
+            names.push_back(std::get<0>(e));
+            EXPECT_EQ(std::get<1>(e), std::get<0>(e).size()); // UTF-16 units
+        }
+        EXPECT_EQ(names, c.second) << c.first.substr(0, 40);
+    }
+}
+
+TEST(Listing, EntriesReportTheirFilesSizeAndTime) {
+    std::string folder = TestFolder();
+    std::filesystem::create_directories(std::filesystem::u8path(folder + "/list/sub"));
+    WriteFile(folder + "/list/sub/song.mp3", "12345");
+    WriteFile(folder + "/x.mp3", "abc");
+    SetWriteTime(folder + "/list/sub/song.mp3", Moment);
+    SetWriteTime(folder + "/x.mp3", Moment + 60);
+    // Full paths stand as they are. Natively the folder is "\tmp\..."; a second backslash makes
+    // it a share-style path, which the stand-in reads as "//tmp/...". Windows has a drive.
+    std::string full = folder + "/x.mp3";
+    for (char& c : full) {
+        c = c == '/' ? '\\' : c;
+    }
+    full = (full[0] == '\\' ? "\\" : "") + full;
+    std::string slashes = full;
+    for (char& c : slashes) {
+        c = c == '\\' ? '/' : c;
+    }
+    WriteFile(folder + "/list/l.m3u",
+              "sub\\song.mp3\r\nmissing.mp3\r\nsub/song.mp3\r\n" + full + "\n" + slashes);
+    int song = static_cast<int>(TimeToDosDateTime(Moment));
+    int x = static_cast<int>(TimeToDosDateTime(Moment + 60));
+    unsigned n = static_cast<unsigned>(full.size());
+    std::vector<Entry> expected = {
+        {u"sub\\song.mp3", 12, 5, 0, song}, {u"missing.mp3", 11, 0, 0, 0},
+        {u"sub/song.mp3", 12, 5, 0, song},  {Wide(full), n, 3, 0, x},
+        {Wide(slashes), n, 3, 0, x},
+    };
+    EXPECT_EQ(List(folder + "/list/l.m3u"), expected);
+}
+
+TEST(Listing, SizesOver4GiBFillTheHighWord) {
+    std::string folder = TestFolder();
+    WriteFile(folder + "/big.bin", "");
+    std::error_code error;
+    std::filesystem::resize_file(std::filesystem::u8path(folder + "/big.bin"), 5ULL << 30, error);
+    if (error) {
+        GTEST_SKIP() << "no sparse 5 GiB file here: " << error.message();
+    }
+    WriteFile(folder + "/list.m3u", "big.bin");
+    std::vector<Entry> entries = List(folder + "/list.m3u");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(std::get<2>(entries[0]), 1u << 30);
+    EXPECT_EQ(std::get<3>(entries[0]), 1u);
+    std::filesystem::remove(std::filesystem::u8path(folder + "/big.bin"));
+}
+
+// DOS date and time; the literal moments are UTC, so natively the zone is set to UTC for the
+// test, and elsewhere the test needs a UTC zone.
+TEST(ListingTime, PacksFieldsAndRoundsOddSecondsUp) {
+    EXPECT_EQ(PackDosDateTime(2022, 4, 2, 13, 45, 32), 0x54826DB0u);
+    EXPECT_EQ(PackDosDateTime(1975, 6, 1, 12, 30, 0), 0x00210000u);
+    EXPECT_EQ(PackDosDateTime(2110, 6, 15, 12, 0, 0), 0x04CF6000u); // the year field wraps
+#ifndef _WIN32
+    const char* zone = getenv("TZ");
+    std::string saved = zone ? zone : "";
+    bool hadZone = zone != nullptr;
+    setenv("TZ", "UTC", 1);
+    tzset();
+#endif
+    CalendarTime winter, summer;
+    if (!ToLocalCalendar(0, &winter) || !ToLocalCalendar(1656000000, &summer) || winter.Hour != 0 ||
+        summer.Hour != 16) {
+        GTEST_SKIP() << "the local zone is not UTC";
+    }
+    const std::vector<std::pair<int64_t, uint32_t>> cases = {
+        {Moment, 0x54826DB0u},     // 13:45:31 -> :32
+        {Moment + 1, 0x54826DB0u}, // 13:45:32 stays
+        {Moment - 1, 0x54826DAFu}, // 13:45:30 stays
+        {1672531199, 0x56210000u}, // 2022-12-31 23:59:59 -> 2023-01-01 00:00:00
+        {170812800, 0x00210000u},  // 1975
+        {315532799, 0x00210000u},  // 1979-12-31 23:59:59 -> 1980-01-01
+        {4354819198, 0xFF9FBF7Du}, // 2107-12-31 23:59:58
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TimeToDosDateTime(c.first), c.second) << c.first;
+    }
+#ifndef _WIN32
+    hadZone ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
+    tzset();
+#endif
+}
+
+} // namespace

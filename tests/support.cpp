@@ -43,17 +43,27 @@ std::string NarrowPath(const std::string& path) {
     return narrow.data();
 }
 
+// Through the platform's own streams: the runtime's narrow file streams cannot open every
+// name under every code page.
 void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(Native(path), std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
+    PlatformFile* out = FileOpen(WidePath(path).c_str(), FileForWriting);
+    ASSERT_NE(out, nullptr) << path;
+    bool written = FileWrite(out, bytes.data(), bytes.size());
+    ASSERT_TRUE(FileClose(out) && written) << path;
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(Native(path), std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
+    std::string all;
+    PlatformFile* in = FileOpen(WidePath(path).c_str(), FileForReading);
+    if (!in) {
+        return all;
+    }
+    char block[8192];
+    while (size_t n = FileRead(in, block, sizeof block)) {
+        all.append(block, n);
+    }
+    FileClose(in);
+    return all;
 }
 
 bool FileExists(const std::string& path) {
@@ -78,3 +88,45 @@ void MakeReadOnly(const std::string& path, bool readOnly) {
                     fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     readOnly ? fs::perm_options::remove : fs::perm_options::add);
 }
+
+std::u16string WideList(const std::vector<std::u16string>& names) {
+    std::u16string list;
+    for (const auto& n : names) {
+        list += n + u'\0';
+    }
+    return list + u'\0';
+}
+
+std::string NarrowList(const std::vector<std::string>& names) {
+    std::string list;
+    for (const auto& n : names) {
+        list += n + '\0';
+    }
+    return list + '\0';
+}
+
+bool ReadOnlyHolds(const std::string& folder) {
+    std::string probe = folder + "/read-only-probe";
+    WriteFile(probe, "");
+    MakeReadOnly(probe, true);
+    bool holds = !std::ofstream(Native(probe), std::ios::app);
+    MakeReadOnly(probe, false);
+    fs::remove(Native(probe));
+    return holds;
+}
+
+#ifdef _WIN32
+#include <windows.h>
+
+void* HoldOpen(const std::string& path, unsigned long share) {
+    std::u16string wide = WidePath(path);
+    HANDLE h = CreateFileW(reinterpret_cast<LPCWSTR>(wide.c_str()), GENERIC_READ, share, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE) << path;
+    return h;
+}
+
+void Release(void* handle) {
+    CloseHandle(handle);
+}
+#endif

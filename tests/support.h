@@ -15,3 +15,16 @@ bool FileExists(const std::string& path);
 // Names of the files in a folder, sorted, joined by '|'.
 std::string FolderListing(const std::string& folder);
 void MakeReadOnly(const std::string& path, bool readOnly);
+
+#include <vector>
+
+// A host's list of names: each followed by a zero, the list ended by an empty name.
+std::u16string WideList(const std::vector<std::u16string>& names);
+std::string NarrowList(const std::vector<std::string>& names);
+// Whether a read-only file in the folder refuses writing (not so for root, natively or in Wine).
+bool ReadOnlyHolds(const std::string& folder);
+#ifdef _WIN32
+// Keeps a file open for reading with the given share mode, as another program might.
+void* HoldOpen(const std::string& path, unsigned long share);
+void Release(void* handle);
+#endif

@@ -1,6 +1,7 @@
 // POSIX stand-in for the native build. Narrow strings are UTF-8, and a backslash in a path is
 // read as a slash, so Windows-style paths behave here as they do on Windows.
 #include "platform/platform.h"
+#include "platform/faults.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -96,7 +97,7 @@ PlatformFile* FileOpen(const char16_t* path, FileMode mode) {
         return nullptr;
     }
     const char* how = mode == FileForReading ? "rb" : mode == FileForWriting ? "wb" : "ab";
-    FILE* stream = fopen(native, how);
+    FILE* stream = FaultHere() ? nullptr : fopen(native, how);
     if (stream) {
         struct stat st;
         // Windows refuses to open a directory as a stream; so does this stand-in.
@@ -104,6 +105,7 @@ PlatformFile* FileOpen(const char16_t* path, FileMode mode) {
             fclose(stream);
             return nullptr;
         }
+        StreamOpened(reinterpret_cast<PlatformFile*>(stream));
     }
     return reinterpret_cast<PlatformFile*>(stream);
 }
@@ -113,15 +115,19 @@ static FILE* Stream(PlatformFile* file) {
 }
 
 size_t FileRead(PlatformFile* file, void* buffer, size_t bytes) {
+    if (FaultHere()) {
+        MarkFaulted(file);
+        return 0;
+    }
     return fread(buffer, 1, bytes, Stream(file));
 }
 
 bool FileWrite(PlatformFile* file, const void* data, size_t bytes) {
-    return fwrite(data, 1, bytes, Stream(file)) == bytes;
+    return !FaultHere() && fwrite(data, 1, bytes, Stream(file)) == bytes;
 }
 
 bool FileFailed(PlatformFile* file) {
-    return ferror(Stream(file)) != 0;
+    return ferror(Stream(file)) != 0 || StreamFaulted(file);
 }
 
 bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
@@ -151,6 +157,7 @@ bool FileSetStamp(PlatformFile* file, uint64_t stamp) {
 }
 
 bool FileClose(PlatformFile* file) {
+    StreamClosed(file);
     return fclose(Stream(file)) == 0;
 }
 

@@ -1,5 +1,6 @@
 // Windows implementation: the kernel, the user interface and msvcrt's file streams.
 #include "platform/platform.h"
+#include "platform/faults.h"
 
 #include <windows.h>
 #include <share.h>
@@ -64,7 +65,10 @@ static_assert(sizeof(PlatformFile) == sizeof(FILE*), "a stream reference and not
 
 PlatformFile* FileOpen(const char16_t* path, FileMode mode) {
     const wchar_t* how = mode == FileForReading ? L"rb" : mode == FileForWriting ? L"wb" : L"ab";
-    FILE* stream = _wfsopen(Wide(path), how, _SH_DENYNO);
+    FILE* stream = FaultHere() ? nullptr : _wfsopen(Wide(path), how, _SH_DENYNO);
+    if (stream) {
+        StreamOpened(reinterpret_cast<PlatformFile*>(stream));
+    }
     return reinterpret_cast<PlatformFile*>(stream);
 }
 
@@ -73,15 +77,19 @@ static FILE* Stream(PlatformFile* file) {
 }
 
 size_t FileRead(PlatformFile* file, void* buffer, size_t bytes) {
+    if (FaultHere()) {
+        MarkFaulted(file);
+        return 0;
+    }
     return fread(buffer, 1, bytes, Stream(file));
 }
 
 bool FileWrite(PlatformFile* file, const void* data, size_t bytes) {
-    return fwrite(data, 1, bytes, Stream(file)) == bytes;
+    return !FaultHere() && fwrite(data, 1, bytes, Stream(file)) == bytes;
 }
 
 bool FileFailed(PlatformFile* file) {
-    return ferror(Stream(file)) != 0;
+    return ferror(Stream(file)) != 0 || StreamFaulted(file);
 }
 
 bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
@@ -113,6 +121,7 @@ bool FileSetStamp(PlatformFile* file, uint64_t stamp) {
 }
 
 bool FileClose(PlatformFile* file) {
+    StreamClosed(file);
     return fclose(Stream(file)) == 0;
 }
 

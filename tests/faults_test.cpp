@@ -1,0 +1,145 @@
+// Every file open, read and write of extracting, adding and deleting is made to fail in turn.
+// After each failure the result must be an error, the playlist must be as before or as intended
+// (or else the intended playlist survives in the kept temporary file), and nothing stays open.
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/faults.h"
+#include "plugin/exports.h"
+#include "tests/support.h"
+
+namespace {
+
+std::u16string List(std::initializer_list<const char16_t*> names) {
+    std::u16string list;
+    for (const char16_t* n : names) {
+        list += n;
+        list += u'\0';
+    }
+    return list + u'\0';
+}
+
+// Names in the folder other than the ones the test made itself: temporary files left behind.
+std::string Leftovers(const std::string& dir, const std::string& own) {
+    std::string all = FolderListing(dir), rest;
+    size_t start = 0;
+    while (start <= all.size()) {
+        size_t end = all.find('|', start);
+        std::string name = all.substr(start, end == std::string::npos ? end : end - start);
+        if (!name.empty() && ("|" + own + "|").find("|" + name + "|") == std::string::npos) {
+            rest += (rest.empty() ? "" : "|") + name;
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return rest;
+}
+
+struct Rewrite {
+    const char* what;
+    std::string before, intended;
+    std::function<int(const std::string& dir)> run;
+};
+
+void WalkFaults(const Rewrite& r) {
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE(std::string(r.what) + ", failing operation " + std::to_string(n));
+        std::string dir = TestFolder();
+        WriteFile(dir + "/a.mp3", "a");
+        WriteFile(dir + "/b.mp3", "b");
+        if (!r.before.empty()) {
+            WriteFile(dir + "/list.m3u", r.before);
+        }
+        FailNthFileOperation(n);
+        int result = r.run(dir);
+        bool hit = FaultWasHit();
+        FailNthFileOperation(0);
+        EXPECT_EQ(OpenStreams(), 0);
+        std::string now = ReadFile(dir + "/list.m3u");
+        // An empty `before` stands for a playlist that did not exist.
+        bool asBefore = r.before.empty() ? !FileExists(dir + "/list.m3u") : now == r.before;
+        std::string left = Leftovers(dir, "a.mp3|b.mp3|list.m3u");
+        // A failure that did not matter (an open that would have failed anyway, a read past
+        // what was needed) may end in success, but then with exactly the intended playlist.
+        if (result == 0) {
+            EXPECT_EQ(now, r.intended);
+            EXPECT_EQ(left, "");
+        } else if (asBefore || (now == r.intended && left.empty())) {
+            EXPECT_EQ(left, "");
+        } else {
+            // The copy back failed part way: the temporary file is the one complete copy.
+            ASSERT_NE(left, "") << "playlist damaged and no copy kept: " << now;
+            EXPECT_EQ(ReadFile(dir + "/" + left), r.intended);
+        }
+        if (!hit) {
+            EXPECT_GT(n, 3) << "walked too few operations to mean anything";
+            return;
+        }
+        ASSERT_LT(n, 200);
+    }
+}
+
+TEST(Faults, DeleteFailsCleanlyAtEveryStep) {
+    WalkFaults({"delete", "#EXTM3U\r\n#EXTINF:1,A\r\na.mp3\r\nb.mp3\r\n", "#EXTM3U\r\nb.mp3\r\n",
+                [](const std::string& dir) {
+                    std::u16string list = List({u"a.mp3"});
+                    return DeleteFilesW(&WidePath(dir + "/list.m3u")[0], &list[0]);
+                }});
+}
+
+TEST(Faults, AddFailsCleanlyAtEveryStep) {
+    WalkFaults({"add", "a.mp3", "a.mp3\r\nb.mp3\r\n", [](const std::string& dir) {
+                    std::u16string list = List({u"a.mp3", u"b.mp3"});
+                    std::u16string source = WidePath(dir) + u"\\";
+                    return PackFilesW(&WidePath(dir + "/list.m3u")[0], nullptr, &source[0],
+                                      &list[0], 0);
+                }});
+}
+
+TEST(Faults, AddToNewPlaylistFailsCleanlyAtEveryStep) {
+    WalkFaults({"new", "", "a.mp3\r\n", [](const std::string& dir) {
+                    std::u16string list = List({u"a.mp3"});
+                    std::u16string source = WidePath(dir) + u"\\";
+                    return PackFilesW(&WidePath(dir + "/list.m3u")[0], nullptr, &source[0],
+                                      &list[0], 0);
+                }});
+}
+
+TEST(Faults, ExtractFailsWithAnErrorAtEveryStep) {
+    std::string song(3 * 8192 + 5, 'x');
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE("failing operation " + std::to_string(n));
+        std::string dir = TestFolder();
+        WriteFile(dir + "/song.mp3", song);
+        WriteFile(dir + "/list.m3u", "#EXTM3U\r\nsong.mp3\r\n");
+        std::u16string playlist = WidePath(dir + "/list.m3u");
+        std::u16string dest = WidePath(dir + "/out.mp3");
+        tOpenArchiveDataW open = {};
+        open.ArcName = &playlist[0];
+        FailNthFileOperation(n);
+        void* handle = OpenArchiveW(&open);
+        static tHeaderDataExW header;
+        int result = handle ? ReadHeaderExW(handle, &header) : -1;
+        if (result == 0) {
+            result = ProcessFileW(handle, PK_EXTRACT, nullptr, &dest[0]);
+        }
+        bool hit = FaultWasHit();
+        FailNthFileOperation(0);
+        CloseArchive(handle);
+        EXPECT_EQ(OpenStreams(), 0);
+        EXPECT_EQ(ReadFile(dir + "/song.mp3"), song);
+        if (result == 0) {
+            EXPECT_EQ(ReadFile(dir + "/out.mp3"), song);
+        }
+        if (!hit) {
+            return;
+        }
+        ASSERT_LT(n, 200);
+    }
+}
+
+} // namespace

@@ -1,0 +1,51 @@
+// Any playlist bytes through open, the wide and the narrow listing and close: no crash, no read
+// or write out of bounds, nothing written past the host's records.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "plugin/exports.h"
+#include "tests/fuzz/fuzz_files.h"
+
+template <typename Record> struct Guarded {
+    Record record;
+    unsigned char guard[64];
+};
+
+static void CheckGuard(const unsigned char* guard) {
+    for (int i = 0; i < 64; ++i) {
+        if (guard[i] != 0xA5) {
+            abort();
+        }
+    }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string path = ScratchFolder() + "/list.m3u";
+    Store(path, data, size);
+    std::u16string name = HostPath(path);
+    static Guarded<tHeaderDataExW> wide;
+    static Guarded<tHeaderDataEx> narrow;
+    memset(wide.guard, 0xA5, sizeof wide.guard);
+    memset(narrow.guard, 0xA5, sizeof narrow.guard);
+    for (int pass = 0; pass < 2; ++pass) {
+        tOpenArchiveDataW open = {};
+        open.ArcName = &name[0];
+        void* handle = OpenArchiveW(&open);
+        if (!handle) {
+            abort();
+        }
+        int entries = 0;
+        while ((pass ? ReadHeaderEx(handle, &narrow.record)
+                     : ReadHeaderExW(handle, &wide.record)) == 0) {
+            if (++entries > 100000) {
+                abort();
+            }
+            ProcessFileW(handle, PK_SKIP, nullptr, nullptr);
+        }
+        CloseArchive(handle);
+    }
+    CheckGuard(wide.guard);
+    CheckGuard(narrow.guard);
+    return 0;
+}

@@ -1,0 +1,68 @@
+// The narrow exports under a Cyrillic ANSI code page (1251): names in, names out, files found.
+// CTest runs this suite with LC_ALL=ru_RU.UTF-8, which makes Wine's ANSI code page 1251.
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "plugin/exports.h"
+#include "tests/support.h"
+
+namespace {
+
+// "Кино" and "Песня" in code page 1251, and in UTF-8 as a playlist holds them.
+const std::string Kino1251 = "\xCA\xE8\xED\xEE";
+const std::string Pesnya1251 = "\xCF\xE5\xF1\xED\xFF";
+const std::string KinoUtf8 = "\xD0\x9A\xD0\xB8\xD0\xBD\xD0\xBE";
+const std::string PesnyaUtf8 = "\xD0\x9F\xD0\xB5\xD1\x81\xD0\xBD\xD1\x8F";
+
+class CodePage : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (GetACP() != 1251) {
+            GTEST_SKIP() << "needs the ANSI code page 1251 (LC_ALL=ru_RU.UTF-8 under Wine)";
+        }
+        dir = TestFolder();
+        WriteFile(dir + "/" + KinoUtf8 + ".mp3", "kino!");
+        WriteFile(dir + "/" + PesnyaUtf8 + ".mp3", "song");
+        WriteFile(dir + "/list.m3u", "#EXTINF:1,K\r\n" + KinoUtf8 + ".mp3\r\n");
+        narrowDir = NarrowPath(dir);
+    }
+    std::string dir, narrowDir;
+};
+
+TEST_F(CodePage, NarrowPathsAreTheCodePagesBytes) {
+    EXPECT_EQ(NarrowPath(dir + "/" + KinoUtf8), narrowDir + "\\" + Kino1251);
+}
+
+TEST_F(CodePage, ListsAndExtractsThroughNarrowNames) {
+    std::string playlist = narrowDir + "\\list.m3u";
+    tOpenArchiveData open = {};
+    open.ArcName = &playlist[0];
+    void* handle = OpenArchive(&open);
+    ASSERT_NE(handle, nullptr);
+    tHeaderDataEx header;
+    ASSERT_EQ(ReadHeaderEx(handle, &header), 0);
+    EXPECT_EQ(std::string(header.FileName), Kino1251 + ".mp3");
+    EXPECT_EQ(header.UnpSize, 5u);
+    std::string dest = narrowDir + "\\" + Kino1251 + "-copy.mp3";
+    EXPECT_EQ(ProcessFile(handle, PK_EXTRACT, nullptr, &dest[0]), 0);
+    EXPECT_EQ(ReadHeaderEx(handle, &header), E_END_ARCHIVE);
+    CloseArchive(handle);
+    EXPECT_EQ(ReadFile(dir + "/" + KinoUtf8 + "-copy.mp3"), "kino!");
+}
+
+TEST_F(CodePage, PacksAndDeletesNarrowNames) {
+    std::string playlist = narrowDir + "\\list.m3u";
+    std::string source = narrowDir + "\\";
+    std::string add = Pesnya1251 + ".mp3" + std::string(2, '\0');
+    ASSERT_EQ(PackFiles(&playlist[0], nullptr, &source[0], &add[0], 0), 0);
+    EXPECT_EQ(ReadFile(dir + "/list.m3u"),
+              "#EXTINF:1,K\r\n" + KinoUtf8 + ".mp3\r\n" + PesnyaUtf8 + ".mp3\r\n");
+    std::string del = Kino1251 + ".mp3" + std::string(2, '\0');
+    ASSERT_EQ(DeleteFiles(&playlist[0], &del[0]), 0);
+    EXPECT_EQ(ReadFile(dir + "/list.m3u"), PesnyaUtf8 + ".mp3\r\n");
+}
+
+} // namespace

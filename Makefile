@@ -6,14 +6,14 @@ WINE_RUN := $(CURDIR)/cmake/wine-run
 TOOLS := cmake x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang clang-format xvfb-run \
          /usr/lib/wine/wine64
 
-.PHONY: all setup native win64 win32 dist test test-native test-win64 test-win32 demo bench \
+.PHONY: all setup native win64 win32 dist test test-native test-fuzz test-win64 test-win32 demo bench fuzz \
         format format-check clean
 
 all: dist
 
 setup:
 	@for t in $(TOOLS); do command -v $$t >/dev/null || { tools/setup; break; }; done
-	@[ -d /usr/src/googletest ] || tools/setup
+	@[ -d /usr/src/googletest ] && locale -a | grep -qi '^ru_RU.utf-\?8$$' || tools/setup
 
 build/%/CMakeCache.txt: | setup
 	cmake --preset $* >/dev/null
@@ -25,7 +25,7 @@ dist: win64 win32
 	mkdir -p dist
 	cp build/win64/M3U.wcx64 build/win32/M3U.wcx dist/
 
-test: format-check dist native test-native test-win64 test-win32
+test: format-check dist native test-native test-fuzz test-win64 test-win32
 
 test-native: native
 	ctest --preset native -j$(JOBS)
@@ -37,6 +37,13 @@ test-win64: win64
 
 test-win32: win32
 	ctest --preset win32
+
+# A few seconds per fuzz target keep CI short; `make fuzz` runs each for a minute.
+test-fuzz: setup
+	tools/fuzz 5
+
+fuzz: setup
+	tools/fuzz $(or $(FUZZ_SECONDS),60)
 
 demo: dist
 	tools/demo

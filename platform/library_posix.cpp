@@ -7,13 +7,7 @@
 
 void* LibraryOpen(const char16_t* path) {
     char native[4096] = {};
-    size_t units = 0;
-    while (path[units]) {
-        ++units;
-    }
-    size_t inCount = (units + 1) * 2;
-    size_t room = sizeof native;
-    if (Utf16ToUtf8(path, inCount, native, room) != 0) {
+    if (!ToUtf8(path, native, sizeof native)) {
         return nullptr;
     }
     return dlopen(native, RTLD_NOW | RTLD_LOCAL);

@@ -2,6 +2,7 @@
 // read as a slash, so Windows-style paths behave here as they do on Windows.
 #include "platform/platform.h"
 #include "platform/faults.h"
+#include "platform/streams.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,14 +21,6 @@ void* ZeroAlloc(size_t bytes) {
 
 void ZeroFree(void* block) {
     free(block);
-}
-
-static size_t WideLength(const char16_t* s) {
-    size_t n = 0;
-    while (s[n]) {
-        ++n;
-    }
-    return n;
 }
 
 bool AnsiToWide(const char* src, char16_t* dst, size_t units) {
@@ -72,9 +65,7 @@ void WideToAnsi(const char16_t* src, char* dst, size_t bytes) {
 
 // UTF-16 path to a UTF-8 file-system path with slashes; false when it does not fit.
 static bool NativePath(const char16_t* path, char* out, size_t size) {
-    size_t inCount = WideLength(path) * 2 + 2;
-    size_t room = size;
-    if (Utf16ToUtf8(path, inCount, out, room) != 0) {
+    if (!ToUtf8(path, out, size)) {
         return false;
     }
     for (char* p = out; *p; ++p) {
@@ -86,10 +77,6 @@ static bool NativePath(const char16_t* path, char* out, size_t size) {
 }
 
 enum { NativePathBytes = 4 * 1024 * 3 };
-
-struct PlatformFile {
-    FILE* Stream;
-};
 
 PlatformFile* FileOpen(const char16_t* path, FileMode mode) {
     char native[NativePathBytes];
@@ -105,29 +92,8 @@ PlatformFile* FileOpen(const char16_t* path, FileMode mode) {
             fclose(stream);
             return nullptr;
         }
-        StreamOpened(reinterpret_cast<PlatformFile*>(stream));
     }
-    return reinterpret_cast<PlatformFile*>(stream);
-}
-
-static FILE* Stream(PlatformFile* file) {
-    return reinterpret_cast<FILE*>(file);
-}
-
-size_t FileRead(PlatformFile* file, void* buffer, size_t bytes) {
-    if (FaultHere()) {
-        MarkFaulted(file);
-        return 0;
-    }
-    return fread(buffer, 1, bytes, Stream(file));
-}
-
-bool FileWrite(PlatformFile* file, const void* data, size_t bytes) {
-    return !FaultHere() && fwrite(data, 1, bytes, Stream(file)) == bytes;
-}
-
-bool FileFailed(PlatformFile* file) {
-    return ferror(Stream(file)) != 0 || StreamFaulted(file);
+    return Adopt(stream);
 }
 
 bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
@@ -154,11 +120,6 @@ bool FileSetStamp(PlatformFile* file, uint64_t stamp) {
     times[1].tv_sec = static_cast<time_t>(stamp / 1000000000ULL);
     times[1].tv_nsec = static_cast<long>(stamp % 1000000000ULL);
     return futimens(fileno(Stream(file)), times) == 0;
-}
-
-bool FileClose(PlatformFile* file) {
-    StreamClosed(file);
-    return fclose(Stream(file)) == 0;
 }
 
 bool GetFileStatus(const char16_t* path, FileStatus* status) {

@@ -1,6 +1,7 @@
 // Windows implementation: the kernel, the user interface and msvcrt's file streams.
 #include "platform/platform.h"
 #include "platform/faults.h"
+#include "platform/streams.h"
 
 #include <windows.h>
 #include <share.h>
@@ -57,39 +58,9 @@ void WideToAnsi(const char16_t* src, char* dst, size_t bytes) {
     dst[0] = 0;
 }
 
-struct PlatformFile {
-    FILE* Stream;
-};
-
-static_assert(sizeof(PlatformFile) == sizeof(FILE*), "a stream reference and nothing else");
-
 PlatformFile* FileOpen(const char16_t* path, FileMode mode) {
     const wchar_t* how = mode == FileForReading ? L"rb" : mode == FileForWriting ? L"wb" : L"ab";
-    FILE* stream = FaultHere() ? nullptr : _wfsopen(Wide(path), how, _SH_DENYNO);
-    if (stream) {
-        StreamOpened(reinterpret_cast<PlatformFile*>(stream));
-    }
-    return reinterpret_cast<PlatformFile*>(stream);
-}
-
-static FILE* Stream(PlatformFile* file) {
-    return reinterpret_cast<FILE*>(file);
-}
-
-size_t FileRead(PlatformFile* file, void* buffer, size_t bytes) {
-    if (FaultHere()) {
-        MarkFaulted(file);
-        return 0;
-    }
-    return fread(buffer, 1, bytes, Stream(file));
-}
-
-bool FileWrite(PlatformFile* file, const void* data, size_t bytes) {
-    return !FaultHere() && fwrite(data, 1, bytes, Stream(file)) == bytes;
-}
-
-bool FileFailed(PlatformFile* file) {
-    return ferror(Stream(file)) != 0 || StreamFaulted(file);
+    return Adopt(FaultHere() ? nullptr : _wfsopen(Wide(path), how, _SH_DENYNO));
 }
 
 bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
@@ -118,11 +89,6 @@ bool FileSetStamp(PlatformFile* file, uint64_t stamp) {
     written.dwLowDateTime = static_cast<DWORD>(stamp);
     written.dwHighDateTime = static_cast<DWORD>(stamp >> 32);
     return SetFileTime(OsHandle(file), nullptr, nullptr, &written) != 0;
-}
-
-bool FileClose(PlatformFile* file) {
-    StreamClosed(file);
-    return fclose(Stream(file)) == 0;
 }
 
 static int64_t UnixSeconds(const FILETIME& t) {

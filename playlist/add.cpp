@@ -5,22 +5,12 @@
 #include "playlist/playlist.h"
 #include "text/text.h"
 
-static size_t WideLength(const char16_t* s) {
-    size_t n = 0;
-    while (s[n]) {
-        ++n;
-    }
-    return n;
-}
-
 // Encodes a whole string with its terminator at out[*used]; false when it does not fit.
 static bool AppendUtf8(char* out, size_t* used, const char16_t* text) {
-    size_t inCount = (WideLength(text) + 1) * 2;
-    size_t room = LineBytes - *used;
-    if (Utf16ToUtf8(text, inCount, out + *used, room) != 0) {
+    if (!ToUtf8(text, out + *used, LineBytes - *used)) {
         return false;
     }
-    *used = LineBytes - room - 1;
+    *used += strlen(out + *used);
     return true;
 }
 

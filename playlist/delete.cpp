@@ -28,15 +28,9 @@ static bool InList(NameList* names, const char* line, size_t lineLength, bool co
     char name[LineBytes];
     names->Offset = 0;
     while (const char16_t* wide = NextName(names)) {
-        size_t units = 0;
-        while (wide[units]) {
-            ++units;
-        }
-        size_t inCount = (units + 1) * 2;
-        size_t room = sizeof name;
         // A name too long for the buffer matches no line.
-        if (Utf16ToUtf8(wide, inCount, name, room) == 0 &&
-            NameMatches(line, lineLength, complete, name, sizeof name - room - 1)) {
+        if (ToUtf8(wide, name, sizeof name) &&
+            NameMatches(line, lineLength, complete, name, strlen(name))) {
             return true;
         }
     }

@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "playlist/playlist.h"
+#include "text/text.h"
 
 int CopyFileData(const char16_t* destination, const char16_t* source, bool keepWriteTime) {
     PlatformFile* in = FileOpen(source, FileForReading);
@@ -77,10 +78,7 @@ static size_t Base32(uint32_t value, char16_t* out) {
 }
 
 bool MakeTempName(const char16_t* directory, char16_t* name, size_t units) {
-    size_t dirLength = 0;
-    while (directory[dirLength]) {
-        ++dirLength;
-    }
+    size_t dirLength = WideLength(directory);
     // "s", up to seven base-32 digits of the id, ".", up to three of the counter, terminator.
     if (units < dirLength + 13) {
         return false;

@@ -37,14 +37,6 @@ static bool IsAbsoluteEntry(const char16_t* name) {
            (IsSlash(name[0]) && IsSlash(name[1]));
 }
 
-static size_t WideLength(const char16_t* s) {
-    size_t n = 0;
-    while (s[n]) {
-        ++n;
-    }
-    return n;
-}
-
 // The entry's full path into entryPath; false (and entryPath empty) when it does not fit.
 static bool JoinEntryPath(const char16_t* dir, const char16_t* name, size_t nameLength,
                           char16_t* entryPath) {

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "playlist/playlist.h"
+#include "text/text.h"
 
 void StartNames(NameList* list, const char16_t* wide, const char* narrow) {
     list->Wide = wide;
@@ -16,11 +17,7 @@ const char16_t* NextName(NameList* list) {
         if (!name[0]) {
             return nullptr;
         }
-        size_t n = 0;
-        while (name[n]) {
-            ++n;
-        }
-        list->Offset += n + 1;
+        list->Offset += WideLength(name) + 1;
         return name;
     }
     if (!list->Narrow) {

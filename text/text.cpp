@@ -144,3 +144,16 @@ std::intptr_t Utf16ToUtf8(const void* const& in, std::size_t& inCount, void* con
     outCount -= written;
     return 0;
 }
+
+std::size_t WideLength(const char16_t* text) {
+    std::size_t n = 0;
+    while (text[n]) {
+        ++n;
+    }
+    return n;
+}
+
+bool ToUtf8(const char16_t* text, char* out, std::size_t room) {
+    std::size_t inCount = (WideLength(text) + 1) * 2;
+    return Utf16ToUtf8(text, inCount, out, room) == 0;
+}

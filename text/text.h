@@ -31,3 +31,10 @@ std::intptr_t Utf8ToUtf16(const void* const& in, std::size_t& inCount, void* con
 
 std::intptr_t Utf16ToUtf8(const void* const& in, std::size_t& inCount, void* const& out,
                           std::size_t& outCount);
+
+// Units before the terminating zero.
+std::size_t WideLength(const char16_t* text);
+
+// A whole zero-terminated UTF-16 string, terminator included, as UTF-8 into `room` bytes; false
+// when it does not fit (the output then holds what fitted, unterminated).
+bool ToUtf8(const char16_t* text, char* out, std::size_t room);

@@ -30,27 +30,13 @@ static void Print(const char* text) {
 
 static void PrintWide(const char16_t* text) {
     char utf8[Units * 4] = {};
-    size_t units = 0;
-    while (text[units]) {
-        ++units;
-    }
-    size_t inCount = units * 2;
-    size_t room = sizeof utf8 - 1;
-    Utf16ToUtf8(text, inCount, utf8, room);
+    ToUtf8(text, utf8, sizeof utf8 - 1);
     Print(utf8);
-}
-
-static size_t Length(const char16_t* s) {
-    size_t n = 0;
-    while (s[n]) {
-        ++n;
-    }
-    return n;
 }
 
 // dst = a + b (+ c); false when it does not fit.
 static bool Join(char16_t* dst, const char16_t* a, const char16_t* b, const char16_t* c = u"") {
-    size_t la = Length(a), lb = Length(b), lc = Length(c);
+    size_t la = WideLength(a), lb = WideLength(b), lc = WideLength(c);
     if (la + lb + lc + 1 > Units) {
         return false;
     }
@@ -163,7 +149,7 @@ static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, bo
 static bool NameList(char16_t* list, char16_t** names, int count) {
     size_t used = 0;
     for (int i = 0; i < count; ++i) {
-        size_t n = Length(names[i]) + 1;
+        size_t n = WideLength(names[i]) + 1;
         if (used + n + 1 > ListUnits) {
             return false;
         }

@@ -1,0 +1,33 @@
+// The stream operations both platforms share: reads, writes, errors and closing.
+#include "platform/streams.h"
+
+#include "platform/faults.h"
+
+PlatformFile* Adopt(FILE* stream) {
+    PlatformFile* file = reinterpret_cast<PlatformFile*>(stream);
+    if (file) {
+        StreamOpened(file);
+    }
+    return file;
+}
+
+size_t FileRead(PlatformFile* file, void* buffer, size_t bytes) {
+    if (FaultHere()) {
+        MarkFaulted(file);
+        return 0;
+    }
+    return fread(buffer, 1, bytes, Stream(file));
+}
+
+bool FileWrite(PlatformFile* file, const void* data, size_t bytes) {
+    return !FaultHere() && fwrite(data, 1, bytes, Stream(file)) == bytes;
+}
+
+bool FileFailed(PlatformFile* file) {
+    return ferror(Stream(file)) != 0 || StreamFaulted(file);
+}
+
+bool FileClose(PlatformFile* file) {
+    StreamClosed(file);
+    return fclose(Stream(file)) == 0;
+}

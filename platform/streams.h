@@ -1,0 +1,13 @@
+// Both platforms keep a file as a runtime stream; a PlatformFile is that stream's address.
+#pragma once
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+inline FILE* Stream(PlatformFile* file) {
+    return reinterpret_cast<FILE*>(file);
+}
+
+// Takes a freshly opened stream (or null) into the platform's keeping.
+PlatformFile* Adopt(FILE* stream);

@@ -24,7 +24,44 @@ static bool NameMatches(const char* line, size_t lineLength, bool complete, cons
     return false;
 }
 
-static bool InList(NameList* names, const char* line, size_t lineLength, bool complete) {
+// The names in UTF-8, encoded once per call when they fit: each followed by a zero byte, the
+// whole by an empty name. Otherwise every line converts the list again, as it goes.
+struct EncodedNames {
+    bool Ready;
+    size_t Used;
+    char Text[8 * LineBytes];
+};
+
+static void EncodeNames(NameList* names, EncodedNames* encoded) {
+    encoded->Ready = false;
+    encoded->Used = 0;
+    names->Offset = 0;
+    char name[LineBytes];
+    while (const char16_t* wide = NextName(names)) {
+        if (!ToUtf8(wide, name, sizeof name)) {
+            continue; // too long for a line: it matches none
+        }
+        size_t n = strlen(name) + 1;
+        if (encoded->Used + n + 1 > sizeof encoded->Text) {
+            return;
+        }
+        memcpy(encoded->Text + encoded->Used, name, n);
+        encoded->Used += n;
+    }
+    encoded->Text[encoded->Used] = 0;
+    encoded->Ready = true;
+}
+
+static bool InList(NameList* names, const EncodedNames* encoded, const char* line,
+                   size_t lineLength, bool complete) {
+    if (encoded->Ready) {
+        for (const char* name = encoded->Text; *name; name += strlen(name) + 1) {
+            if (NameMatches(line, lineLength, complete, name, strlen(name))) {
+                return true;
+            }
+        }
+        return false;
+    }
     char name[LineBytes];
     names->Offset = 0;
     while (const char16_t* wide = NextName(names)) {
@@ -78,6 +115,8 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
     static_assert(sizeof(LineReader) + sizeof(LineWriter) < 64 * 1024, "fits a host's stack");
     LineReader reader;
     LineWriter writer;
+    EncodedNames encoded;
+    EncodeNames(names, &encoded);
     StartReader(&reader, in);
     StartWriter(&writer, out);
     if (HasByteOrderMark(&reader)) {
@@ -106,7 +145,7 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
             WriteLineEnd(&writer);
             continue;
         }
-        if (InList(names, piece, cut, whole || cut < n)) {
+        if (InList(names, &encoded, piece, cut, whole || cut < n)) {
             RestOfLine(&reader, nullptr, piece, lineBreak);
         } else {
             if (holding) {

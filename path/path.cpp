@@ -53,13 +53,8 @@ static void TakeSegment(PathCursor* c, const char* s) {
     c->SegLength = static_cast<size_t>(e - s);
 }
 
-bool OpenCursor(PathCursor* c, const char* path) {
-    c->PathStart = path;
-    c->BodyStart = path + PathRootLength(path);
-    c->SegStart = c->BodyStart;
-    c->SegEnd = c->BodyStart;
-    c->SegLength = 0;
-    const char* s = c->BodyStart;
+// Passes the separators from s; the segment found there becomes current. False at the end.
+static bool SegmentFrom(PathCursor* c, const char* s) {
     while (IsSeparator(*s)) {
         ++s;
     }
@@ -70,20 +65,18 @@ bool OpenCursor(PathCursor* c, const char* path) {
     return true;
 }
 
+bool OpenCursor(PathCursor* c, const char* path) {
+    c->PathStart = path;
+    c->BodyStart = path + PathRootLength(path);
+    c->SegStart = c->BodyStart;
+    c->SegEnd = c->BodyStart;
+    c->SegLength = 0;
+    return SegmentFrom(c, c->BodyStart);
+}
+
 bool NextSegment(PathCursor* c) {
-    const char* s = c->SegEnd;
-    if (*s == 0) {
-        return false;
-    }
-    ++s;
-    while (IsSeparator(*s)) {
-        ++s;
-    }
-    if (*s == 0) {
-        return false;
-    }
-    TakeSegment(c, s);
-    return true;
+    // The byte at SegEnd is a separator unless the path ends there.
+    return *c->SegEnd != 0 && SegmentFrom(c, c->SegEnd + 1);
 }
 
 bool PrevSegment(PathCursor* c) {

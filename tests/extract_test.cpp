@@ -131,6 +131,18 @@ TEST_F(ExtractFile, DestinationLimits) {
 #endif
 }
 
+#ifdef _WIN32
+// A destination that another program holds open without write sharing cannot be created.
+TEST_F(ExtractFile, LockedDestinationIsRefused) {
+    ASSERT_EQ(Next(), E_SUCCESS);
+    WriteFile(dir + "/held.mp3", "held");
+    void* held = HoldOpen(dir + "/held.mp3", 1); // FILE_SHARE_READ only
+    EXPECT_EQ(Process(PK_EXTRACT, nullptr, WidePath(dir + "/held.mp3").c_str()), E_ECREATE);
+    Release(held);
+    EXPECT_EQ(ReadFile(dir + "/held.mp3"), "held");
+}
+#endif
+
 TEST_F(ExtractFile, OntoItsOwnSourceStaysIntact) {
     ASSERT_EQ(Next(), E_SUCCESS);
     std::u16string base = WidePath(dir) + u"\\";

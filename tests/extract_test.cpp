@@ -131,6 +131,18 @@ TEST_F(ExtractFile, DestinationLimits) {
 #endif
 }
 
+TEST_F(ExtractFile, ReadOnlyDestinationIsRefused) {
+    if (!ReadOnlyHolds(dir)) {
+        GTEST_SKIP() << "read-only files stay writable for this user";
+    }
+    ASSERT_EQ(Next(), E_SUCCESS);
+    WriteFile(dir + "/kept.mp3", "kept");
+    MakeReadOnly(dir + "/kept.mp3", true);
+    EXPECT_EQ(Process(PK_EXTRACT, nullptr, WidePath(dir + "/kept.mp3").c_str()), E_ECREATE);
+    MakeReadOnly(dir + "/kept.mp3", false);
+    EXPECT_EQ(ReadFile(dir + "/kept.mp3"), "kept");
+}
+
 #ifdef _WIN32
 // A destination that another program holds open without write sharing cannot be created.
 TEST_F(ExtractFile, LockedDestinationIsRefused) {

@@ -16,13 +16,24 @@ static fs::path Native(const std::string& path) {
     return fs::u8path(path);
 }
 
+static fs::path RunFolder() {
+    return fs::temp_directory_path() / ("m3u-tests-" + std::to_string(CurrentProcessId()));
+}
+
+// The run's folders go when the run ends.
+class RemoveRunFolder : public testing::Environment {
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(RunFolder(), ignored);
+    }
+};
+static testing::Environment* const Cleanup = testing::AddGlobalTestEnvironment(new RemoveRunFolder);
+
 std::string TestFolder() {
     const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
     std::replace(name.begin(), name.end(), '/', '_');
-    fs::path folder =
-        fs::temp_directory_path() / ("m3u-tests-" + std::to_string(CurrentProcessId()));
-    folder /= name;
+    fs::path folder = RunFolder() / name;
     std::error_code ignored;
     fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(folder, ignored);

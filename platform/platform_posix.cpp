@@ -43,24 +43,8 @@ void WideToAnsi(const char16_t* src, char* dst, size_t bytes) {
     size_t inCount = WideLength(src) * 2;
     size_t room = bytes - 1;
     Utf16ToUtf8(src, inCount, dst, room);
-    size_t written = bytes - 1 - room;
-    // Drop a character cut short by the room.
-    size_t end = written;
-    while (end > 0 && (static_cast<unsigned char>(dst[end - 1]) & 0xC0) == 0x80) {
-        --end;
-    }
-    if (end > 0 && static_cast<unsigned char>(dst[end - 1]) >= 0xC0) {
-        size_t lead = static_cast<unsigned char>(dst[end - 1]);
-        size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        if (written - (end - 1) == need) {
-            end = written;
-        } else {
-            end = end - 1;
-        }
-    } else {
-        end = written;
-    }
-    dst[end] = 0;
+    // The encoder writes whole characters only, so what fitted ends on a character boundary.
+    dst[bytes - 1 - room] = 0;
 }
 
 // UTF-16 path to a UTF-8 file-system path with slashes; false when it does not fit.

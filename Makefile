@@ -4,10 +4,12 @@ SHELL := /bin/bash
 JOBS ?= 2
 WINE_RUN := $(CURDIR)/cmake/wine-run
 TOOLS := cmake x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang clang-format xvfb-run \
-         /usr/lib/wine/wine64
+         /usr/lib/wine/wine64 /usr/bin/python3 unzip faketime
+# `make dist BUILD_TARGETS=m3u_plugin` builds the DLLs alone, without the test programs.
+BUILD_TARGETS ?=
 
-.PHONY: all setup native win64 win32 dist test test-native test-fuzz test-win64 test-win32 demo bench fuzz \
-        format format-check clean
+.PHONY: all setup native win64 win32 dist release test test-native test-fuzz test-win64 test-win32 \
+        test-release demo bench fuzz format format-check clean
 
 all: dist
 
@@ -19,13 +21,17 @@ build/%/CMakeCache.txt: | setup
 	cmake --preset $* >/dev/null
 
 native win64 win32: %: setup build/%/CMakeCache.txt
-	cmake --build build/$* -j$(JOBS)
+	cmake --build build/$* -j$(JOBS) $(if $(BUILD_TARGETS),--target $(BUILD_TARGETS))
 
 dist: win64 win32
 	mkdir -p dist
 	cp build/win64/M3U.wcx64 build/win32/M3U.wcx dist/
 
-test: format-check dist native test-native test-fuzz test-win64 test-win32
+# The zips users download, each printed with its SHA-256.
+release: dist
+	tools/release
+
+test: format-check dist native test-native test-fuzz test-win64 test-win32 test-release
 
 test-native: native
 	ctest --preset native -j$(JOBS)
@@ -37,6 +43,10 @@ test-win64: win64
 
 test-win32: win32
 	ctest --preset win32
+
+# Builds the release again in another folder on another day and compares, then checks the zips.
+test-release: release
+	tests/release-check
 
 # A few seconds per fuzz target keep CI short; `make fuzz` runs each for a minute.
 test-fuzz: setup

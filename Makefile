@@ -28,6 +28,7 @@ dist: win64 win32
 	cp build/win64/M3U.wcx64 build/win32/M3U.wcx dist/
 
 # The zips users download, each printed with its SHA-256.
+# LINUX: once the Linux build lands, release depends on it too (see tools/release).
 release: dist
 	tools/release
 

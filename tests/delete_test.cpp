@@ -36,7 +36,13 @@ TEST(DeleteTable, RewritesByteForByte) {
         {"#EXTINF:1,A\r\n#EXTGRP:g\r\na.mp3\r\n", {u"a.mp3"}, "#EXTGRP:g\r\n"},
         {"#EXTINF:1,A\r\n#EXTINF:2,B\r\na.mp3\r\n", {}, "#EXTINF:2,B\r\na.mp3\r\n"},
         {"a.mp3\r\n#EXTINF:1,A\r\n", {}, "a.mp3\r\n"},
-        {"#EXTINF:1,A\r\n\r\na.mp3\r\n", {u"a.mp3"}, "#EXTINF:1,A\r\n\r\n"},
+        // Blank lines are no entries: they stay where they are, and the info line before them
+        // describes the entry after them.
+        {"#EXTINF:1,A\r\n\r\na.mp3\r\n", {u"a.mp3"}, "\r\n"},
+        {"#EXTINF:1,A\n \n\t\na.mp3\n", {}, "#EXTINF:1,A\r\n \r\n\t\r\na.mp3\r\n"},
+        {"#EXTINF:1,A\n\n#EXTINF:2,B\n\nb.mp3\n", {u"b.mp3"}, "\r\n\r\n"},
+        {"#EXTINF:1,A\n\n#X\na.mp3\n", {}, "\r\n#X\r\n#EXTINF:1,A\r\na.mp3\r\n"},
+        {"a.mp3\r\n\r\n#EXTINF:1,A\r\n\r\n", {}, "a.mp3\r\n\r\n\r\n"},
         {"#EXTINF:1,A\r\n#extinf:2,B\r\na.mp3\r\n", {}, "#extinf:2,B\r\n#EXTINF:1,A\r\na.mp3\r\n"},
         {"#extinf:2,B\r\na.mp3\r\n", {u"a.mp3"}, "#extinf:2,B\r\n"},
         {"#EXTM3U\n#EXTINF:1,A\na.mp3\nb.mp3", {}, "#EXTM3U\r\n#EXTINF:1,A\r\na.mp3\r\nb.mp3\r\n"},
@@ -51,10 +57,12 @@ TEST(DeleteTable, RewritesByteForByte) {
         {x5000 + "\r\nb.mp3\r\n", {u"b.mp3"}, x5000 + "\r\n"},
         {"#" + x5000 + "\nb.mp3", {u"b.mp3"}, "#" + x5000 + "\r\n"},
         {x5000 + "\r\n", {std::u16string(4095, u'x')}, x5000 + "\r\n"},
-        {"Rock\\" + x5000 + "\r\nb.mp3\r\n", {u"Rock\\*.*"}, "b.mp3\r\n"},
-        // A lone CR stays in the line, but matching ends there.
-        {"a.mp3\rjunk\nb.mp3\r\n", {u"b.mp3"}, "a.mp3\rjunk\r\n"},
-        {"a.mp3\rjunk\nb.mp3\r\n", {u"a.mp3"}, "b.mp3\r\n"},
+        // A long line lists nothing, so no folder of the listing holds it.
+        {"Rock\\" + x5000 + "\r\nb.mp3\r\n", {u"Rock\\*.*"}, "Rock\\" + x5000 + "\r\nb.mp3\r\n"},
+        {"#EXTINF:1,A\n" + x5000 + "\nb.mp3\n", {u"b.mp3"}, "#EXTINF:1,A\r\n" + x5000 + "\r\n"},
+        // A lone CR ends a line.
+        {"a.mp3\rjunk\nb.mp3\r\n", {u"b.mp3"}, "a.mp3\r\njunk\r\n"},
+        {"a.mp3\rjunk\nb.mp3\r\n", {u"a.mp3"}, "junk\r\nb.mp3\r\n"},
         {"a.mp3\r\nb.mp3\r\n\x1A"
          "a.mp3\r\n",
          {u"a.mp3"},

@@ -109,7 +109,9 @@ TEST(Lines, PiecesOfEachText) {
         {B + Be("a\r\nb\rc") + "\0"s, {Be("a"), Be("b"), Be("c") + "\0"s}, B, TextUtf16Be},
         {B + "\r\0\n\0"s, {"\r\0\n\0"s}, B, TextUtf16Be},
         {L + Le(X(3000)), {u2047, Le(X(953))}, L, TextUtf16Le},
-        {L + Le(X(8190) + "\r\ny"), {u2047, u2047, u2047, u2047, Le("xx"), Le("y")}, L,
+        {L + Le(X(8190) + "\r\ny"),
+         {u2047, u2047, u2047, u2047, Le("xx"), Le("y")},
+         L,
          TextUtf16Le},
         {"\xFF\xFE\xFF\xFE", {"\xFF\xFE"}, L, TextUtf16Le},
         {"\xFE", {"\xFE"}, "", Text8Bit},
@@ -194,7 +196,8 @@ TEST(Lines, WriterWritesNewLinesInTheFilesEncoding) {
         {Text8Bit, true, text + "\r\nx\r\n"},
         {TextUtf16Le, false, Le("a") + "\xE9\0\x3C\xD8\xB5\xDF"s + Le("\r\n") + "x"},
         {TextUtf16Be, false, Be("a") + "\0\xE9\xD8\x3C\xDF\xB5"s + Be("\r\n") + "x"},
-        {TextUtf16Le, true, std::string(1, '\0') + Le("a") + "\xE9\0\x3C\xD8\xB5\xDF"s + Le("\r\n") + "x"},
+        {TextUtf16Le, true,
+         std::string(1, '\0') + Le("a") + "\xE9\0\x3C\xD8\xB5\xDF"s + Le("\r\n") + "x"},
     };
     std::string folder = TestFolder();
     for (const auto& c : cases) {

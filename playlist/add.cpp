@@ -90,12 +90,13 @@ static bool InspectEnd(const char16_t* path, TextEnd* end) {
     bool onlyMark = status.Size == mark;
     if (end->Encoding == Text8Bit) {
         end->HalfUnit = false;
-        end->InsideLine = n > 0 && tail[n - 1] != '\n' && !onlyMark;
+        end->InsideLine = n > 0 && tail[n - 1] != '\n' && tail[n - 1] != '\r' && !onlyMark;
     } else {
         end->HalfUnit = status.Size % 2 != 0;
-        bool endsInLf = n >= 2 && tail[n - 2] == (end->Encoding == TextUtf16Le ? '\n' : 0) &&
-                        tail[n - 1] == (end->Encoding == TextUtf16Le ? 0 : '\n');
-        end->InsideLine = !onlyMark && (end->HalfUnit || !endsInLf);
+        unsigned last = n < 2                          ? 0
+                        : end->Encoding == TextUtf16Le ? tail[n - 2] | tail[n - 1] << 8
+                                                       : tail[n - 2] << 8 | tail[n - 1];
+        end->InsideLine = !onlyMark && (end->HalfUnit || (last != '\n' && last != '\r'));
     }
     return ok;
 }

@@ -44,12 +44,6 @@ std::map<std::string, std::string> Corpus() {
     return files;
 }
 
-bool Legacy1252() {
-    char16_t unit[2] = {};
-    size_t written = 0;
-    return LegacyTextToWide("\x80", 1, unit, 2, &written) && written == 1 && unit[0] == 0x20AC;
-}
-
 const std::u16string Accents =
     u"C:\\Music\\\u00C0\u00C1\u00C2\u00C3\u00E4A \u00C7 \u00C8\u00C9\u00CA\u00CB "
     u"\u00CC\u00CD\u00CE\u00CF N \u00D2\u00D3\u00D4\u00D5\u00F6  \u00D9\u00DA\u00DB\u00FC "

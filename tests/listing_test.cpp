@@ -67,14 +67,6 @@ std::u16string Wide(const std::string& ascii) {
     return std::u16string(ascii.begin(), ascii.end());
 }
 
-// Whether lines that are not UTF-8 read as Windows-1252 here (natively, and in Wine's default
-// locale); rows that assume it are skipped under other code pages.
-bool Legacy1252() {
-    char16_t unit[2] = {};
-    size_t written = 0;
-    return LegacyTextToWide("\x80", 1, unit, 2, &written) && written == 1 && unit[0] == 0x20AC;
-}
-
 struct Row {
     std::string bytes;
     std::vector<std::u16string> names;
@@ -129,20 +121,8 @@ TEST(Listing, WhichLinesBecomeEntries) {
 // Legacy code pages, file:// entries and UTF-16, as other programs write them.
 TEST(Listing, ReadsWhatOtherProgramsWrite) {
     const std::string L = "\xFF\xFE", B = "\xFE\xFF";
-    auto le = [](const std::u16string& text) {
-        std::string bytes;
-        for (char16_t c : text) {
-            bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-        }
-        return bytes;
-    };
-    auto be = [](const std::u16string& text) {
-        std::string bytes;
-        for (char16_t c : text) {
-            bytes += {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
-        }
-        return bytes;
-    };
+    auto le = Utf16Le;
+    auto be = Utf16Be;
     ListsAsTable({
         // Each line on its own: UTF-8 when it is, else the legacy code page.
         {"caf\xE9 x.mp3\nnext", {u"caf\u00E9 x.mp3", u"next"}, true},

@@ -170,7 +170,7 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
             continue;
         }
         if (needBreak) {
-            WriteLineEnd(&writer);
+            BreakLine(&writer);
             needBreak = false;
         }
         WriteText(&writer, entry, strlen(entry));

@@ -122,7 +122,9 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
     StartReader(&reader, in);
     TextEncoding encoding = ReaderEncoding(&reader);
     StartWriter(&writer, out, encoding);
-    WriteBytes(&writer, ByteOrderMark(&reader), strlen(ByteOrderMark(&reader)));
+    const char* mark = ByteOrderMark(&reader);
+    WriteBytes(&writer, mark, strlen(mark));
+    writer.GuardMark = !mark[0];
     char piece[LineBytes] = {};
     char16_t name[PathUnits];
     size_t n = 0;

@@ -170,12 +170,16 @@ void StartWriter(LineWriter* writer, PlatformFile* file, TextEncoding encoding,
     writer->File = file;
     writer->Len = 0;
     writer->Failed = false;
-    writer->HalfUnit = false;
+    writer->HalfUnit = halfUnitBefore && encoding != Text8Bit;
+    writer->GuardMark = false;
     writer->Encoding = encoding;
-    if (halfUnitBefore && encoding != Text8Bit) {
+}
+
+void BreakLine(LineWriter* writer) {
+    if (writer->HalfUnit) {
         WriteBytes(writer, "", 1);
-        writer->HalfUnit = false;
     }
+    WriteLineEnd(writer);
 }
 
 static void Drain(LineWriter* w) {
@@ -185,9 +189,22 @@ static void Drain(LineWriter* w) {
     w->Len = 0;
 }
 
+static bool BeginsWithMark(const unsigned char* p, size_t bytes) {
+    return (bytes >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) ||
+           (bytes >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF);
+}
+
 void WriteBytes(LineWriter* w, const void* data, size_t bytes) {
-    w->HalfUnit = w->HalfUnit != (bytes % 2 == 1);
     const unsigned char* p = static_cast<const unsigned char*>(data);
+    if (w->GuardMark) {
+        // A line that comes first only once the lines before it are gone must not turn into a
+        // byte-order mark, which would change how the whole file reads.
+        w->GuardMark = false;
+        if (BeginsWithMark(p, bytes)) {
+            WriteLineEnd(w);
+        }
+    }
+    w->HalfUnit = w->HalfUnit != (bytes % 2 == 1);
     while (bytes > 0) {
         if (w->Len == sizeof w->Buffer) {
             Drain(w);

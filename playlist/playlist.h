@@ -42,14 +42,18 @@ struct LineWriter {
     PlatformFile* File;
     size_t Len;
     bool Failed;
-    bool HalfUnit; // UTF-16: an odd number of bytes written, which only the text's end may hold
+    bool HalfUnit;  // UTF-16: an odd number of bytes written, which only the text's end may hold
+    bool GuardMark; // 8-bit text without a mark: a first line that would read as one is kept
+                    // apart from the start by a blank line
     TextEncoding Encoding;
     unsigned char Buffer[StreamBufferBytes];
 };
-// `halfUnitBefore`: the file appended to ends in half a UTF-16 unit, which a zero byte completes
-// so that the new units stay in step.
+// `halfUnitBefore`: the file appended to ends in half a UTF-16 unit.
 void StartWriter(LineWriter* writer, PlatformFile* file, TextEncoding encoding = Text8Bit,
                  bool halfUnitBefore = false);
+// Ends the open last line of the text appended to, so that a new line starts on its own: half a
+// unit is completed with a zero byte, so that the new units stay in step, then a line end.
+void BreakLine(LineWriter* writer);
 // Raw bytes, such as a line read before, unchanged.
 void WriteBytes(LineWriter* writer, const void* data, size_t bytes);
 // UTF-8 text of a new line, in the writer's encoding.

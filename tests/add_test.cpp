@@ -119,7 +119,9 @@ TEST_F(AddTable, AppendsByteForByte) {
          B + be(u"x.mp3\ra.mp3\r\nb.mp3\r\n")},
         {L, u"%D\\", {u"a.mp3"}, L + le(u"a.mp3\r\n")},
         {B, u"%D\\", {}, B},
-        // Half a unit at the end is completed, so that the new units stay in step.
+        // Half a unit at the end is completed, so that the new units stay in step; it stays
+        // as it is when nothing is added.
+        {L + le(u"a.mp3\r\n") + "y", u"%D\\", {u"a.mp3"}, L + le(u"a.mp3\r\n") + "y"},
         {L + le(u"x") + "y",
          u"%D\\",
          {u"a.mp3"},

@@ -73,6 +73,11 @@ TEST(DeleteTable, RewritesByteForByte) {
          "b.mp3\r\n\x1A"
          "a.mp3\r\n"},
         {bom + "a.mp3\r\nb.mp3\r\n", {u"a.mp3"}, bom + "b.mp3\r\n"},
+        // A line that comes first once the lines before it are gone never becomes a mark.
+        {"a.mp3\r\n\xFF\xFE.mp3\r\n", {u"a.mp3"}, "\r\n\xFF\xFE.mp3\r\n"},
+        {"a.mp3\r\n" + bom + "b\r\n", {u"a.mp3"}, "\r\n" + bom + "b\r\n"},
+        {"a.mp3\r\n\xFE\xFF\r\n", {u"a.mp3"}, "\r\n\xFE\xFF\r\n"},
+        {"a.mp3\r\n\xFE\r\n", {u"a.mp3"}, "\xFE\r\n"},
         {"a.mp3\rb.mp3\rc.mp3", {u"b.mp3"}, "a.mp3\r\nc.mp3\r\n"},
         // Lines that stay are written back byte for byte, whatever their code page.
         {"caf\xE9.mp3\r\nb.mp3\r\n", {u"b.mp3"}, "caf\xE9.mp3\r\n"},

@@ -184,20 +184,22 @@ TEST(Lines, WriterPassesBytesEndsLinesWithCrLfAndReportsFailure) {
 }
 
 // New text in the playlist's encoding; nothing may follow half a unit, and half a unit before
-// an append is completed first.
+// an append is completed when the open line is ended.
 TEST(Lines, WriterWritesNewLinesInTheFilesEncoding) {
     const std::string text = "a\xC3\xA9\xF0\x9F\x8E\xB5"; // a, U+00E9, U+1F3B5
+    const std::string le = Le("a") + "\xE9\0\x3C\xD8\xB5\xDF"s,
+                      be = Be("a") + "\0\xE9\xD8\x3C\xDF\xB5"s;
     const struct {
         TextEncoding encoding;
         bool halfBefore;
         std::string after;
     } cases[] = {
-        {Text8Bit, false, text + "\r\nx\r\n"},
-        {Text8Bit, true, text + "\r\nx\r\n"},
-        {TextUtf16Le, false, Le("a") + "\xE9\0\x3C\xD8\xB5\xDF"s + Le("\r\n") + "x"},
-        {TextUtf16Be, false, Be("a") + "\0\xE9\xD8\x3C\xDF\xB5"s + Be("\r\n") + "x"},
-        {TextUtf16Le, true,
-         std::string(1, '\0') + Le("a") + "\xE9\0\x3C\xD8\xB5\xDF"s + Le("\r\n") + "x"},
+        {Text8Bit, false, "\r\n" + text + "\r\nx\r\n"},
+        {Text8Bit, true, "\r\n" + text + "\r\nx\r\n"},
+        {TextUtf16Le, false, Le("\r\n") + le + Le("\r\n") + "x"},
+        {TextUtf16Be, false, Be("\r\n") + be + Be("\r\n") + "x"},
+        {TextUtf16Le, true, "\0"s + Le("\r\n") + le + Le("\r\n") + "x"},
+        {TextUtf16Be, true, "\0"s + Be("\r\n") + be + Be("\r\n") + "x"},
     };
     std::string folder = TestFolder();
     for (const auto& c : cases) {
@@ -205,6 +207,7 @@ TEST(Lines, WriterWritesNewLinesInTheFilesEncoding) {
         PlatformFile* file = Open(folder + "/out", FileForWriting);
         auto writer = std::make_unique<LineWriter>();
         StartWriter(writer.get(), file, c.encoding, c.halfBefore);
+        BreakLine(writer.get());
         WriteText(writer.get(), text.data(), text.size());
         WriteLineEnd(writer.get());
         WriteBytes(writer.get(), "x", 1);

@@ -4,7 +4,7 @@ SHELL := /bin/bash
 JOBS ?= 2
 WINE_RUN := $(CURDIR)/cmake/wine-run
 TOOLS := cmake x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang clang-format xvfb-run \
-         /usr/lib/wine/wine64 /usr/bin/python3 unzip faketime
+         /usr/lib/wine/wine64 /usr/lib/wine/wine qemu-i386 /usr/bin/python3 unzip faketime
 # `make dist BUILD_TARGETS=m3u_plugin` builds the DLLs alone, without the test programs.
 BUILD_TARGETS ?=
 
@@ -42,8 +42,10 @@ test-win64: win64
 	-WINEPREFIX=$(CURDIR)/build/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null
 	xvfb-run -a ctest --preset win64
 
+# The same under qemu-i386 and Wine's 32-bit loader, in the prefix build/wineprefix32.
 test-win32: win32
-	ctest --preset win32
+	-WINEPREFIX=$(CURDIR)/build/wineprefix32 /usr/lib/wine/wineserver -k 2>/dev/null
+	xvfb-run -a ctest --preset win32
 
 # Builds the release again in another folder on another day and compares, then checks the zips.
 test-release: release

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "path/path.h"
+#include "playlist/nametable.h"
 #include "playlist/playlist.h"
 #include "text/text.h"
 
@@ -31,28 +32,90 @@ static void EntryLine(const char* base, const char* source, char* line) {
     }
 }
 
-enum Holding { HoldsNot, Holds, CannotRead };
-
-// Whether the playlist already holds `entry` as an entry line.
-static Holding HoldsEntry(const char16_t* playlist, const char* entry) {
+// Marks every key of the table that stands in the playlist as an entry line, in one reading of
+// it; false when the playlist could not be read as far as needed.
+static bool MarkHeld(const char16_t* playlist, NameTable* table) {
     PlatformFile* file = FileOpen(playlist, FileForReading);
     if (!file) {
-        return CannotRead;
+        return false;
     }
-    static_assert(sizeof(LineReader) < 32 * 1024, "fits a host's stack");
     LineReader reader;
     StartReader(&reader, file);
     char line[LineBytes] = {};
     bool lineBreak = false;
-    bool found = false;
     bool lineStart = true; // the piece after one that did not end its line is no line of its own
-    while (!found && ReadPiece(&reader, line, &lineBreak) > 0) {
-        CutLine(line);
-        found = lineStart && line[0] != '#' && strcmp(line, entry) == 0;
+    size_t left = table->Count;
+    while (left > 0 && ReadPiece(&reader, line, &lineBreak) > 0) {
+        size_t n = CutLine(line);
+        int i = lineStart && line[0] != '#' ? TableFind(table, line, n) : -1;
+        if (i >= 0 && !table->Found[i]) {
+            table->Found[i] = true;
+            --left;
+        }
         lineStart = lineBreak;
     }
     FileClose(file);
-    return found ? Holds : reader.Failed ? CannotRead : HoldsNot;
+    return left == 0 || !reader.Failed;
+}
+
+// Appends the line of every name that the playlist does not hold yet, in list order. The names
+// go in batches of what the table holds, each tested in one reading of the playlist as it stood
+// before the call; a name given twice is appended twice. Its own frame, so that the table and
+// the buffers are gone before the copy back.
+static int AppendNames(const char16_t* packedFile, bool test, const char* base,
+                       const char16_t* srcPath, NameList* names, PlatformFile* out, bool needBreak,
+                       bool* written) {
+    static_assert(sizeof(NameTable) + sizeof(LineWriter) + sizeof(LineReader) < 96 * 1024,
+                  "fits a host's stack");
+    NameTable table;
+    LineWriter writer;
+    StartWriter(&writer, out);
+    char source[LineBytes];
+    char entry[LineBytes];
+    int result = E_SUCCESS;
+    names->Offset = 0;
+    for (bool more = true; more && result == E_SUCCESS;) {
+        size_t first = names->Offset, count = 0;
+        ClearTable(&table);
+        more = false;
+        for (;;) {
+            size_t at = names->Offset;
+            const char16_t* name = NextName(names);
+            if (!name) {
+                break;
+            }
+            SourcePath(srcPath, name, source);
+            EntryLine(base, source, entry);
+            if (TableAdd(&table, entry, strlen(entry)) < 0) {
+                names->Offset = at; // the name starts the next batch
+                more = true;
+                break;
+            }
+            ++count;
+        }
+        if (test && count > 0 && !MarkHeld(packedFile, &table)) {
+            result = E_EREAD; // a duplicate test that cannot read must not guess
+            break;
+        }
+        names->Offset = first;
+        for (size_t k = 0; k < count; ++k) {
+            SourcePath(srcPath, NextName(names), source);
+            EntryLine(base, source, entry);
+            size_t length = strlen(entry);
+            if (table.Found[TableFind(&table, entry, length)]) {
+                continue;
+            }
+            // An old last line without a line break stays apart from the first new one.
+            if (needBreak) {
+                WriteLineEnd(&writer);
+                needBreak = false;
+            }
+            WriteBytes(&writer, entry, length);
+            WriteLineEnd(&writer);
+        }
+    }
+    *written = FinishWriter(&writer);
+    return result;
 }
 
 // Whether the file's text ends inside a line, so that a new line needs a break before it: it
@@ -118,28 +181,8 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
         RemoveFile(temp);
         return E_NOT_SUPPORTED;
     }
-    LineWriter writer;
-    StartWriter(&writer, out);
-    // An old last line without a line break stays apart from the first new one.
-    char entry[LineBytes];
-    int result = E_SUCCESS;
-    while (const char16_t* name = NextName(names)) {
-        SourcePath(srcPath, name, source);
-        EntryLine(base, source, entry);
-        Holding holding = copied == E_SUCCESS ? HoldsEntry(packedFile, entry) : HoldsNot;
-        if (holding == CannotRead) {
-            result = E_EREAD; // a duplicate test that cannot read must not guess
-            break;
-        }
-        if (holding == Holds) {
-            continue;
-        }
-        if (needBreak) {
-            WriteLineEnd(&writer);
-            needBreak = false;
-        }
-        WriteBytes(&writer, entry, strlen(entry));
-        WriteLineEnd(&writer);
-    }
-    return FinishRewrite(packedFile, temp, &writer, out, result);
+    bool written = false;
+    int result = AppendNames(packedFile, copied == E_SUCCESS, base, srcPath, names, out, needBreak,
+                             &written);
+    return FinishRewrite(packedFile, temp, out, written, result);
 }

@@ -1,6 +1,7 @@
 // Deleting: the playlist rewritten without the named entry lines and their info lines.
 #include <cstring>
 
+#include "playlist/nametable.h"
 #include "playlist/playlist.h"
 #include "text/text.h"
 
@@ -8,70 +9,61 @@ static bool IsSlash(char c) {
     return c == '\\' || c == '/';
 }
 
-// A name equals the line; or it is a folder of the listing followed by a separator and "*.*",
-// which the host passes when the user deletes a whole folder. A line that goes on beyond the
-// piece (`complete` false) can only be below a folder: its first piece is no name of its own.
-static bool NameMatches(const char* line, size_t lineLength, bool complete, const char* name,
-                        size_t nameLength) {
-    if (complete && nameLength == lineLength && memcmp(line, name, nameLength) == 0) {
-        return true;
-    }
-    if (nameLength > 4 && memcmp(name + nameLength - 3, "*.*", 3) == 0 &&
-        IsSlash(name[nameLength - 4])) {
-        size_t folder = nameLength - 4;
-        return lineLength > folder && memcmp(line, name, folder) == 0 && IsSlash(line[folder]);
-    }
-    return false;
-}
+// Keys of the name table: a name's bytes and one byte for its kind, so that an entry name and
+// a folder of the same bytes stay apart (the kind is always the last byte).
+enum : char { EntryKey = 1, FolderKey = 2 };
 
-// The names in UTF-8, encoded once per call when they fit: each followed by a zero byte, the
-// whole by an empty name. Otherwise every line converts the list again, as it goes.
-struct EncodedNames {
-    bool Ready;
-    size_t Used;
-    char Text[8 * LineBytes];
-};
-
-static void EncodeNames(NameList* names, EncodedNames* encoded) {
-    encoded->Ready = false;
-    encoded->Used = 0;
-    names->Offset = 0;
-    char name[LineBytes];
-    while (const char16_t* wide = NextName(names)) {
-        if (!ToUtf8(wide, name, sizeof name)) {
-            continue; // too long for a line: it matches none
+// Fills the table with the next names of the list, as many as fit: each name as an entry key;
+// a folder of the listing followed by a separator and "*.*" (the host's way of naming a whole
+// folder) also as a folder key. True when names are left for another batch.
+static bool FillBatch(NameList* names, NameTable* table, bool* folders) {
+    ClearTable(table);
+    *folders = false;
+    char key[LineBytes + 1];
+    for (;;) {
+        size_t at = names->Offset, before = table->Count;
+        const char16_t* wide = NextName(names);
+        if (!wide) {
+            return false;
         }
-        size_t n = strlen(name) + 1;
-        if (encoded->Used + n + 1 > sizeof encoded->Text) {
-            return;
+        if (!ToUtf8(wide, key, LineBytes)) {
+            continue; // longer than any line: it matches none
         }
-        memcpy(encoded->Text + encoded->Used, name, n);
-        encoded->Used += n;
-    }
-    encoded->Text[encoded->Used] = 0;
-    encoded->Ready = true;
-}
-
-static bool InList(NameList* names, const EncodedNames* encoded, const char* line,
-                   size_t lineLength, bool complete) {
-    if (encoded->Ready) {
-        for (const char* name = encoded->Text; *name; name += strlen(name) + 1) {
-            if (NameMatches(line, lineLength, complete, name, strlen(name))) {
-                return true;
-            }
+        size_t n = strlen(key);
+        key[n] = EntryKey;
+        bool fits = TableAdd(table, key, n + 1) >= 0;
+        if (fits && n > 4 && memcmp(key + n - 3, "*.*", 3) == 0 && IsSlash(key[n - 4])) {
+            key[n - 4] = FolderKey;
+            fits = TableAdd(table, key, n - 3) >= 0;
+            *folders = *folders || fits;
         }
-        return false;
-    }
-    char name[LineBytes];
-    names->Offset = 0;
-    while (const char16_t* wide = NextName(names)) {
-        // A name too long for the buffer matches no line.
-        if (ToUtf8(wide, name, sizeof name) &&
-            NameMatches(line, lineLength, complete, name, strlen(name))) {
+        if (!fits && before > 0) {
+            names->Offset = at; // the name starts the next batch
             return true;
         }
     }
-    return false;
+}
+
+// Whether the batch names the line (`cut` bytes of the piece, `complete` when the line ends in
+// this piece): the whole line, or any of its leading folders. A line that goes on beyond the
+// piece can only be below a folder: its first piece is no name of its own.
+static bool Named(const NameTable* table, bool folders, char* piece, size_t cut, bool complete) {
+    char end = piece[cut];
+    bool hit = false;
+    if (complete) {
+        piece[cut] = EntryKey;
+        hit = TableFind(table, piece, cut + 1) >= 0;
+    }
+    for (size_t p = 1; folders && !hit && p < cut; ++p) {
+        char slash = piece[p];
+        if (IsSlash(slash)) {
+            piece[p] = FolderKey;
+            hit = TableFind(table, piece, p + 1) >= 0;
+            piece[p] = slash;
+        }
+    }
+    piece[cut] = end;
+    return hit;
 }
 
 // Length of a piece without its line end; a lone CR that closes the line counts as line end.
@@ -98,25 +90,18 @@ static void RestOfLine(LineReader* reader, LineWriter* writer, char* piece, bool
     }
 }
 
-int DeleteEntries(const char16_t* packedFile, NameList* names) {
-    if (!packedFile || !NamesConvert(names)) {
-        return E_NOT_SUPPORTED;
-    }
-    PlatformFile* in = FileOpen(packedFile, FileForReading);
-    if (!in) {
-        return E_NOT_SUPPORTED;
-    }
-    char16_t temp[PathUnits] = {};
-    PlatformFile* out = TempNameBeside(packedFile, temp) ? FileOpen(temp, FileForWriting) : nullptr;
-    if (!out) {
-        FileClose(in);
-        return E_NOT_SUPPORTED;
-    }
-    static_assert(sizeof(LineReader) + sizeof(LineWriter) < 64 * 1024, "fits a host's stack");
+// One rewrite of `in` into `out` without the lines that the next batch of names names, and
+// without their info lines. `more`: names are left for another batch; `written`: every byte went
+// out. Its own frame, so that the table and the buffers are gone before the copy back.
+static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out, bool* more,
+                       bool* written) {
+    static_assert(sizeof(NameTable) + sizeof(LineReader) + sizeof(LineWriter) < 96 * 1024,
+                  "fits a host's stack");
+    NameTable table;
+    bool folders = false;
+    *more = FillBatch(names, &table, &folders);
     LineReader reader;
     LineWriter writer;
-    EncodedNames encoded;
-    EncodeNames(names, &encoded);
     StartReader(&reader, in);
     StartWriter(&writer, out);
     if (HasByteOrderMark(&reader)) {
@@ -145,7 +130,7 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
             WriteLineEnd(&writer);
             continue;
         }
-        if (InList(names, &encoded, piece, cut, whole || cut < n)) {
+        if (Named(&table, folders, piece, cut, whole || cut < n)) {
             RestOfLine(&reader, nullptr, piece, lineBreak);
         } else {
             if (holding) {
@@ -159,7 +144,60 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
         holding = false;
     }
     WriteRemainder(&writer, &reader);
-    int result = FinishRewrite(packedFile, temp, &writer, out, reader.Failed ? E_EREAD : 0);
-    FileClose(in);
+    *written = FinishWriter(&writer);
+    return reader.Failed ? E_EREAD : E_SUCCESS;
+}
+
+int DeleteEntries(const char16_t* packedFile, NameList* names) {
+    if (!packedFile || !NamesConvert(names)) {
+        return E_NOT_SUPPORTED;
+    }
+    PlatformFile* playlist = FileOpen(packedFile, FileForReading);
+    if (!playlist) {
+        return E_NOT_SUPPORTED;
+    }
+    // A list larger than one batch takes one more rewrite per batch, each of the text that the
+    // one before wrote; two temporary files take turns.
+    char16_t temp[2][PathUnits] = {};
+    PlatformFile* out =
+        TempNameBeside(packedFile, temp[0]) ? FileOpen(temp[0], FileForWriting) : nullptr;
+    if (!out) {
+        FileClose(playlist);
+        return E_NOT_SUPPORTED;
+    }
+    PlatformFile* in = playlist;
+    int now = 0; // temp[now] is being written
+    bool more = false, written = false;
+    int result = DeleteBatch(names, in, out, &more, &written);
+    while (more && result == E_SUCCESS && written) {
+        if (in != playlist) {
+            FileClose(in);
+            RemoveFile(temp[1 - now]);
+        }
+        bool closed = FileClose(out);
+        in = closed ? FileOpen(temp[now], FileForReading) : nullptr;
+        out = nullptr;
+        now = 1 - now;
+        if (in && (temp[now][0] || TempNameBeside(packedFile, temp[now]))) {
+            out = FileOpen(temp[now], FileForWriting);
+        }
+        if (!in || !out) {
+            // Nothing of the playlist changed yet: every temporary file goes.
+            if (in) {
+                FileClose(in);
+            }
+            RemoveFile(temp[0]);
+            RemoveFile(temp[1]);
+            FileClose(playlist);
+            return !closed ? E_EWRITE : !in ? E_EOPEN : E_ECREATE;
+        }
+        result = DeleteBatch(names, in, out, &more, &written);
+    }
+    if (in != playlist) {
+        FileClose(in);
+        RemoveFile(temp[1 - now]);
+    }
+    result = FinishRewrite(packedFile, temp[now], out, written, result);
+    FileClose(playlist);
     return result;
 }

@@ -59,11 +59,12 @@ bool RemoveFile(const char16_t* path);
 // A temporary name in the playlist's own directory, which is writable whenever the playlist may
 // change and lies on the same volume.
 bool TempNameBeside(const char16_t* playlist, char16_t* name);
-// Ends the rewrite of a playlist: closes the temporary file and, when it was written whole and
-// `result` is still 0, copies it over the playlist. The temporary file is removed unless it holds
-// the only complete copy of the new playlist (the copy back failed part way).
-int FinishRewrite(const char16_t* playlist, const char16_t* temp, LineWriter* writer,
-                  PlatformFile* tempFile, int result);
+// Ends the rewrite of a playlist: closes the temporary file and, when it was written whole (its
+// writer finished without a failure) and `result` is still 0, copies it over the playlist. The
+// temporary file is removed unless it holds the only complete copy of the new playlist (the copy
+// back failed part way).
+int FinishRewrite(const char16_t* playlist, const char16_t* temp, PlatformFile* tempFile,
+                  bool written, int result);
 // Tests only: where the temporary-name counter stands (-1: no name handed out yet).
 void SetLastTempCounter(int counter);
 

@@ -45,8 +45,8 @@ static bool MarkHeld(const char16_t* playlist, NameTable* table) {
     bool lineBreak = false;
     bool lineStart = true; // the piece after one that did not end its line is no line of its own
     size_t left = table->Count;
-    while (left > 0 && ReadPiece(&reader, line, &lineBreak) > 0) {
-        size_t n = CutLine(line);
+    while (size_t n = left > 0 ? ReadPiece(&reader, line, &lineBreak) : 0) {
+        n = LineLength(line, n);
         int i = lineStart && line[0] != '#' ? TableFind(table, line, n) : -1;
         if (i >= 0 && !table->Found[i]) {
             table->Found[i] = true;

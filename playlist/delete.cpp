@@ -115,7 +115,7 @@ static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out, boo
     while (size_t n = ReadPiece(&reader, piece, &lineBreak)) {
         bool whole = lineBreak || reader.Ended;
         size_t content = Content(piece, n, lineBreak, whole);
-        size_t cut = strcspn(piece, "\r\n");
+        size_t cut = LineLength(piece, n);
         if (piece[0] == '#') {
             if (whole && cut >= 8 && memcmp(piece, "#EXTINF:", 8) == 0) {
                 // Held back until its entry shows whether it stays.

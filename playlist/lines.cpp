@@ -41,6 +41,31 @@ bool HasByteOrderMark(LineReader* reader) {
     return reader->ByteOrderMark;
 }
 
+// Bytes before the first of a, b and c: eight at a time, since most bytes of a playlist are
+// none of them and the runtime's own searches look for one byte only.
+static size_t RunWithout(const unsigned char* p, size_t n, unsigned char a, unsigned char b,
+                         unsigned char c) {
+    const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        memcpy(&w, p + i, 8);
+        uint64_t x = w ^ (ones * a), y = w ^ (ones * b), z = w ^ (ones * c);
+        // A byte of x, y or z is zero exactly where w holds a, b or c.
+        if ((((x - ones) & ~x) | ((y - ones) & ~y) | ((z - ones) & ~z)) & highs) {
+            break;
+        }
+    }
+    while (i < n && p[i] != a && p[i] != b && p[i] != c) {
+        ++i;
+    }
+    return i;
+}
+
+size_t LineLength(const char* piece, size_t n) {
+    return RunWithout(reinterpret_cast<const unsigned char*>(piece), n, '\r', '\n', 0);
+}
+
 size_t ReadPiece(LineReader* r, char* line, bool* lineBreak) {
     if (!r->Started) {
         SkipByteOrderMark(r);
@@ -50,6 +75,15 @@ size_t ReadPiece(LineReader* r, char* line, bool* lineBreak) {
     while (n < PieceBytes) {
         if (r->Pos == r->Len && !Refill(r)) {
             break;
+        }
+        // Ordinary bytes in one go; the loop below decides on the next line end or end mark.
+        size_t room = r->Len - r->Pos < PieceBytes - n ? r->Len - r->Pos : PieceBytes - n;
+        size_t run = RunWithout(r->Buffer + r->Pos, room, '\n', '\r', 0x1A);
+        memcpy(line + n, r->Buffer + r->Pos, run);
+        n += run;
+        r->Pos += run;
+        if (run == room) {
+            continue;
         }
         unsigned char c = r->Buffer[r->Pos];
         if (c == 0x1A) {

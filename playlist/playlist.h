@@ -11,7 +11,7 @@ enum {
     PathUnits = 1024,  // every host path and converted narrow string, terminator included
     LineBytes = 4096,  // every playlist line and UTF-8 path, terminator included
     PieceBytes = 4095, // the most one read of a line yields
-    CopyBytes = 8192,  // one block of a file copy
+    CopyBytes = 65536, // one block of a file copy: fewer calls into the system than 8192
     StreamBufferBytes = 16384
 };
 
@@ -32,6 +32,8 @@ bool HasByteOrderMark(LineReader* reader);
 size_t ReadPiece(LineReader* reader, char* line, bool* lineBreak);
 // Cuts a piece at its first CR or LF; the remaining length.
 size_t CutLine(char* line);
+// Length of the first `n` bytes of a piece up to its first CR, LF or zero byte.
+size_t LineLength(const char* piece, size_t n);
 
 // Buffered writer of lines that end in CR LF; remembers any failed write.
 struct LineWriter {
@@ -69,13 +71,14 @@ int FinishRewrite(const char16_t* playlist, const char16_t* temp, PlatformFile* 
 void SetLastTempCounter(int counter);
 
 // Local DOS date and time of a moment; PackDosDateTime of its calendar fields.
-uint32_t TimeToDosDateTime(int64_t secondsSince1970);
+uint32_t TimeToDosDateTime(int64_t secondsSince1970, LocalZone* zone = nullptr);
 uint32_t PackDosDateTime(int year, int month, int day, int hour, int minute, int second);
 
 // Lists the next entry of an open playlist into `header`, storing its full path in `entryPath`
-// (PathUnits): 0, or E_END_ARCHIVE when no entry is left.
+// (PathUnits): 0, or E_END_ARCHIVE when no entry is left. `zone` keeps the local zone's rules
+// from one entry to the next.
 int ReadNextEntry(LineReader* playlist, const char16_t* playlistDir, char16_t* entryPath,
-                  tHeaderDataExW* header);
+                  tHeaderDataExW* header, LocalZone* zone);
 
 // Copies the file at entryPath to destPath (may be null) immediately followed by destName.
 int ExtractEntry(const char16_t* entryPath, const char16_t* destPath, const char16_t* destName);

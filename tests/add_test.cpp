@@ -91,16 +91,24 @@ TEST_F(AddTable, AppendsByteForByte) {
         {"", u"%D\\", {u"a.mp3"}, "a.mp3\r\n"},
         {bom, u"%D\\", {u"a.mp3"}, bom + "a.mp3\r\n"},
         {bom + "x", u"%D\\", {u"a.mp3"}, bom + "x\r\na.mp3\r\n"},
+        // Names given twice, also in different batches; duplicates only against the playlist.
+        {"b.mp3\r\n",
+         u"%D\\",
+         {u"a.mp3", u"b.mp3", u"c.mp3", u"a.mp3", u"b.mp3", u"c.mp3"},
+         "b.mp3\r\na.mp3\r\nc.mp3\r\na.mp3\r\nc.mp3\r\n"},
     };
-    for (size_t i = 0; i < rows.size(); ++i) {
-        SCOPED_TRACE(i);
-        fs::remove(fs::u8path(list));
-        if (rows[i].before) {
-            WriteFile(list, Expand(*rows[i].before, narrowDir));
+    for (const TableMode& mode : TableModes) {
+        InTableMode in(mode);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            SCOPED_TRACE(std::string(mode.Name) + ", row " + std::to_string(i));
+            fs::remove(fs::u8path(list));
+            if (rows[i].before) {
+                WriteFile(list, Expand(*rows[i].before, narrowDir));
+            }
+            EXPECT_EQ(Add(rows[i].src, rows[i].names), E_SUCCESS);
+            EXPECT_EQ(ReadFile(list), Expand(rows[i].after, narrowDir));
+            EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
         }
-        EXPECT_EQ(Add(rows[i].src, rows[i].names), E_SUCCESS);
-        EXPECT_EQ(ReadFile(list), Expand(rows[i].after, narrowDir));
-        EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
     }
 }
 

@@ -66,6 +66,34 @@ static bool Named(const NameTable* table, bool folders, char* piece, size_t cut,
     return hit;
 }
 
+// The slow way, for the one case that batches cannot take (see DeleteEntries): a name equals the
+// line, or it is a folder of the listing followed by a separator and "*.*".
+static bool NameMatches(const char* line, size_t lineLength, bool complete, const char* name,
+                        size_t nameLength) {
+    if (complete && nameLength == lineLength && memcmp(line, name, nameLength) == 0) {
+        return true;
+    }
+    if (nameLength > 4 && memcmp(name + nameLength - 3, "*.*", 3) == 0 &&
+        IsSlash(name[nameLength - 4])) {
+        size_t folder = nameLength - 4;
+        return lineLength > folder && memcmp(line, name, folder) == 0 && IsSlash(line[folder]);
+    }
+    return false;
+}
+
+static bool InList(NameList* names, const char* line, size_t lineLength, bool complete) {
+    char name[LineBytes];
+    names->Offset = 0;
+    while (const char16_t* wide = NextName(names)) {
+        // A name too long for the buffer matches no line.
+        if (ToUtf8(wide, name, sizeof name) &&
+            NameMatches(line, lineLength, complete, name, strlen(name))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Length of a piece without its line end; a lone CR that closes the line counts as line end.
 static size_t Content(const char* piece, size_t n, bool lineBreak, bool lastPiece) {
     if (lineBreak) {
@@ -93,13 +121,15 @@ static void RestOfLine(LineReader* reader, LineWriter* writer, char* piece, bool
 // One rewrite of `in` into `out` without the lines that the next batch of names names, and
 // without their info lines. `more`: names are left for another batch; `written`: every byte went
 // out. Its own frame, so that the table and the buffers are gone before the copy back.
-static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out, bool* more,
-                       bool* written) {
+// With `everyName` each line is compared with every name of the list instead, in one pass
+// however long the list. `lone`: the text holds a CR that a rewrite does not keep as it was.
+static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out, bool everyName,
+                       bool* more, bool* written, bool* lone) {
     static_assert(sizeof(NameTable) + sizeof(LineReader) + sizeof(LineWriter) < 96 * 1024,
                   "fits a host's stack");
     NameTable table;
     bool folders = false;
-    *more = FillBatch(names, &table, &folders);
+    *more = !everyName && FillBatch(names, &table, &folders);
     LineReader reader;
     LineWriter writer;
     StartReader(&reader, in);
@@ -130,7 +160,9 @@ static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out, boo
             WriteLineEnd(&writer);
             continue;
         }
-        if (Named(&table, folders, piece, cut, whole || cut < n)) {
+        bool complete = whole || cut < n;
+        if (everyName ? InList(names, piece, cut, complete)
+                      : Named(&table, folders, piece, cut, complete)) {
             RestOfLine(&reader, nullptr, piece, lineBreak);
         } else {
             if (holding) {
@@ -145,6 +177,7 @@ static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out, boo
     }
     WriteRemainder(&writer, &reader);
     *written = FinishWriter(&writer);
+    *lone = reader.LoneReturn;
     return reader.Failed ? E_EREAD : E_SUCCESS;
 }
 
@@ -167,8 +200,25 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
     }
     PlatformFile* in = playlist;
     int now = 0; // temp[now] is being written
-    bool more = false, written = false;
-    int result = DeleteBatch(names, in, out, &more, &written);
+    bool more = false, written = false, lone = false;
+    int result = DeleteBatch(names, in, out, false, &more, &written, &lone);
+    if (more && lone && result == E_SUCCESS && written) {
+        // A lone CR at a line's end is dropped by a rewrite, so a second batch could not work on
+        // the first one's text and give the same result: compare with the whole list instead.
+        PlatformFile* again = FileOpen(packedFile, FileForReading);
+        bool closed = FileClose(out);
+        out = closed && again ? FileOpen(temp[0], FileForWriting) : nullptr;
+        if (!out) {
+            if (again) {
+                FileClose(again);
+            }
+            RemoveFile(temp[0]);
+            FileClose(playlist);
+            return !closed ? E_EWRITE : !again ? E_EOPEN : E_ECREATE;
+        }
+        result = DeleteBatch(names, again, out, true, &more, &written, &lone);
+        FileClose(again);
+    }
     while (more && result == E_SUCCESS && written) {
         if (in != playlist) {
             FileClose(in);
@@ -191,7 +241,7 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
             FileClose(playlist);
             return !closed ? E_EWRITE : !in ? E_EOPEN : E_ECREATE;
         }
-        result = DeleteBatch(names, in, out, &more, &written);
+        result = DeleteBatch(names, in, out, false, &more, &written, &lone);
     }
     if (in != playlist) {
         FileClose(in);

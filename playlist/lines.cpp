@@ -95,6 +95,7 @@ size_t ReadPiece(LineReader* r, char* line, bool* lineBreak) {
         ++r->Pos;
         if (c == '\r') {
             if (r->Pos == r->Len && !Refill(r)) {
+                r->LoneReturn = true;
                 line[n++] = '\r';
                 break;
             }
@@ -103,6 +104,7 @@ size_t ReadPiece(LineReader* r, char* line, bool* lineBreak) {
                 c = '\n';
             }
         }
+        r->LoneReturn = r->LoneReturn || c == '\r';
         line[n++] = static_cast<char>(c);
         if (c == '\n') {
             *lineBreak = true;

@@ -22,6 +22,7 @@ struct LineReader {
     PlatformFile* File;
     size_t Pos, Len;
     bool Started, Ended, AtEndMark, Failed, ByteOrderMark;
+    bool LoneReturn; // a CR without LF was kept in a piece: the text does not read back as written
     unsigned char Buffer[StreamBufferBytes];
 };
 void StartReader(LineReader* reader, PlatformFile* file);

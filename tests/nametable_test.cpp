@@ -11,12 +11,8 @@
 namespace {
 
 struct Weak {
-    explicit Weak(bool weak) {
-        WeakTableHashForTests(weak);
-    }
-    ~Weak() {
-        WeakTableHashForTests(false);
-    }
+    explicit Weak(bool weak) { WeakTableHashForTests(weak); }
+    ~Weak() { WeakTableHashForTests(false); }
 };
 
 int Add(NameTable* t, const std::string& key) {
@@ -29,9 +25,17 @@ int Find(const NameTable* t, const std::string& key) {
 
 TEST(NameTable, FindsWhatWasAddedAndNothingElse) {
     // Keys that differ in one byte, in length only, or by a zero byte; and the empty key.
-    const std::vector<std::string> keys = {
-        "a.mp3", "b.mp3", "a.mp", "a.mp33", std::string("a\0mp3", 5), "", "A.mp3",
-        "media\\f0001.mp3", "media\\f0001.mp4", "media\\f00010.mp3", std::string(4095, 'x')};
+    const std::vector<std::string> keys = {"a.mp3",
+                                           "b.mp3",
+                                           "a.mp",
+                                           "a.mp33",
+                                           std::string("a\0mp3", 5),
+                                           "",
+                                           "A.mp3",
+                                           "media\\f0001.mp3",
+                                           "media\\f0001.mp4",
+                                           "media\\f00010.mp3",
+                                           std::string(4095, 'x')};
     const std::vector<std::string> absent = {"a.mp3 ", "c.mp3", std::string("a\0mp4", 5),
                                              std::string(4094, 'x'), "media\\f0002.mp3"};
     for (bool weak : {false, true}) {

@@ -34,7 +34,7 @@ static void EntryLine(const char* base, const char* source, char* line) {
 
 // Marks every key of the table that stands in the playlist as an entry line, in one reading of
 // it; false when the playlist could not be read as far as needed.
-static bool MarkHeld(const char16_t* playlist, NameTable* table) {
+[[gnu::noinline]] static bool MarkHeld(const char16_t* playlist, NameTable* table) {
     PlatformFile* file = FileOpen(playlist, FileForReading);
     if (!file) {
         return false;
@@ -62,9 +62,9 @@ static bool MarkHeld(const char16_t* playlist, NameTable* table) {
 // go in batches of what the table holds, each tested in one reading of the playlist as it stood
 // before the call; a name given twice is appended twice. Its own frame, so that the table and
 // the buffers are gone before the copy back.
-static int AppendNames(const char16_t* packedFile, bool test, const char* base,
-                       const char16_t* srcPath, NameList* names, PlatformFile* out, bool needBreak,
-                       bool* written) {
+[[gnu::noinline]] static int AppendNames(const char16_t* packedFile, bool test, const char* base,
+                                         const char16_t* srcPath, NameList* names,
+                                         PlatformFile* out, bool needBreak, bool* written) {
     static_assert(sizeof(NameTable) + sizeof(LineWriter) + sizeof(LineReader) < 96 * 1024,
                   "fits a host's stack");
     NameTable table;

@@ -123,8 +123,8 @@ static void RestOfLine(LineReader* reader, LineWriter* writer, char* piece, bool
 // out. Its own frame, so that the table and the buffers are gone before the copy back.
 // With `everyName` each line is compared with every name of the list instead, in one pass
 // however long the list. `lone`: the text holds a CR that a rewrite does not keep as it was.
-static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out, bool everyName,
-                       bool* more, bool* written, bool* lone) {
+[[gnu::noinline]] static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out,
+                                         bool everyName, bool* more, bool* written, bool* lone) {
     static_assert(sizeof(NameTable) + sizeof(LineReader) + sizeof(LineWriter) < 96 * 1024,
                   "fits a host's stack");
     NameTable table;

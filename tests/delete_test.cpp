@@ -68,6 +68,8 @@ TEST(DeleteTable, RewritesByteForByte) {
          {u"b", u"a\\*.*", u"b", u"d", u"b"},
          "#EXTINF:2,C\r\nc\r\nab\\3\r\n"},
         {"a\\*.*\r\na\r\na\\b\r\n", {u"a\\*.*"}, "a\r\n"},
+        // A CR before the line end is kept once; a rewrite of the rewrite would drop it.
+        {"a.mp3\r\nb.mp3\r\nd\r\r\r\n", {u"a.mp3", u"x", u"b.mp3"}, "d\r\r\n"},
     };
     std::string dir = TestFolder();
     for (const TableMode& mode : TableModes) {

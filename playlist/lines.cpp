@@ -43,6 +43,8 @@ bool HasByteOrderMark(LineReader* reader) {
 
 // Bytes before the first of a, b and c: eight at a time, since most bytes of a playlist are
 // none of them and the runtime's own searches look for one byte only.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read little-endian");
+
 static size_t RunWithout(const unsigned char* p, size_t n, unsigned char a, unsigned char b,
                          unsigned char c) {
     const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
@@ -51,9 +53,11 @@ static size_t RunWithout(const unsigned char* p, size_t n, unsigned char a, unsi
         uint64_t w;
         memcpy(&w, p + i, 8);
         uint64_t x = w ^ (ones * a), y = w ^ (ones * b), z = w ^ (ones * c);
-        // A byte of x, y or z is zero exactly where w holds a, b or c.
-        if ((((x - ones) & ~x) | ((y - ones) & ~y) | ((z - ones) & ~z)) & highs) {
-            break;
+        // The lowest high bit set marks the first byte of w that is a, b or c (bits above it
+        // may be set by a borrow, never bits below). Bytes are loaded in little-endian order.
+        uint64_t found = (((x - ones) & ~x) | ((y - ones) & ~y) | ((z - ones) & ~z)) & highs;
+        if (found) {
+            return i + static_cast<size_t>(__builtin_ctzll(found)) / 8;
         }
     }
     while (i < n && p[i] != a && p[i] != b && p[i] != c) {

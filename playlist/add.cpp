@@ -32,8 +32,16 @@ static void EntryLine(const char* base, const char* source, char* line) {
     }
 }
 
-// Marks every key of the table that stands in the playlist as an entry line, in one reading of
-// it; false when the playlist could not be read as far as needed.
+// The key of a listed name: the name in UTF-8, which tells names apart exactly as their units do.
+// A listed name holds fewer than PathUnits units, three bytes each at most: it fits a line.
+static size_t NameKey(const char16_t* name, size_t units, char* key) {
+    size_t inCount = units * sizeof(char16_t), room = LineBytes;
+    Utf16ToUtf8(name, inCount, key, room);
+    return LineBytes - room;
+}
+
+// Marks every key of the table under which an entry line of the playlist lists, in one reading
+// of it; false when the playlist could not be read as far as needed.
 [[gnu::noinline]] static bool MarkHeld(const char16_t* playlist, NameTable* table) {
     PlatformFile* file = FileOpen(playlist, FileForReading);
     if (!file) {
@@ -41,21 +49,40 @@ static void EntryLine(const char* base, const char* source, char* line) {
     }
     LineReader reader;
     StartReader(&reader, file);
+    TextEncoding encoding = ReaderEncoding(&reader);
     char line[LineBytes] = {};
-    bool lineBreak = false;
+    char16_t listed[PathUnits];
+    char key[LineBytes];
+    size_t length = 0;
+    bool lineEnds = false;
     bool lineStart = true; // the piece after one that did not end its line is no line of its own
     size_t left = table->Count;
-    while (size_t n = left > 0 ? ReadPiece(&reader, line, &lineBreak) : 0) {
-        n = LineLength(line, n);
-        int i = lineStart && line[0] != '#' ? TableFind(table, line, n) : -1;
+    while (left > 0 && ReadPiece(&reader, line, &length, &lineEnds)) {
+        size_t units = lineStart ? ListedName(line, length, lineEnds, encoding, listed) : NotListed;
+        int i = units != NotListed ? TableFind(table, key, NameKey(listed, units, key)) : -1;
         if (i >= 0 && !table->Found[i]) {
             table->Found[i] = true;
             --left;
         }
-        lineStart = lineBreak;
+        lineStart = lineEnds;
     }
     FileClose(file);
     return left == 0 || !reader.Failed;
+}
+
+// The key under which a name's new line lists, into `key`; false when the line lists under no
+// name, so that no old line can make it a duplicate.
+static bool NewLineKey(const char16_t* srcPath, const char* base, const char16_t* name,
+                       char* source, char* entry, char* key, size_t* length) {
+    char16_t listed[PathUnits];
+    SourcePath(srcPath, name, source);
+    EntryLine(base, source, entry);
+    size_t units = ListedName(entry, strlen(entry), true, Text8Bit, listed);
+    if (units == NotListed) {
+        return false;
+    }
+    *length = NameKey(listed, units, key);
+    return true;
 }
 
 // Appends the line of every name that the playlist does not hold yet, in list order. The names
@@ -64,14 +91,13 @@ static void EntryLine(const char* base, const char* source, char* line) {
 // the buffers are gone before the copy back.
 [[gnu::noinline]] static int AppendNames(const char16_t* packedFile, bool test, const char* base,
                                          const char16_t* srcPath, NameList* names,
-                                         PlatformFile* out, bool needBreak, bool* written) {
-    static_assert(sizeof(NameTable) + sizeof(LineWriter) + sizeof(LineReader) < 96 * 1024,
-                  "fits a host's stack");
+                                         LineWriter* writer, bool needBreak) {
+    static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 96 * 1024, "fits a host's stack");
     NameTable table;
-    LineWriter writer;
-    StartWriter(&writer, out);
     char source[LineBytes];
     char entry[LineBytes];
+    char key[LineBytes];
+    size_t length = 0;
     int result = E_SUCCESS;
     names->Offset = 0;
     for (bool more = true; more && result == E_SUCCESS;) {
@@ -84,54 +110,77 @@ static void EntryLine(const char* base, const char* source, char* line) {
             if (!name) {
                 break;
             }
-            SourcePath(srcPath, name, source);
-            EntryLine(base, source, entry);
-            if (TableAdd(&table, entry, strlen(entry)) < 0) {
+            if (NewLineKey(srcPath, base, name, source, entry, key, &length) &&
+                TableAdd(&table, key, length) < 0) {
                 names->Offset = at; // the name starts the next batch
                 more = true;
                 break;
             }
             ++count;
         }
-        if (test && count > 0 && !MarkHeld(packedFile, &table)) {
+        if (test && table.Count > 0 && !MarkHeld(packedFile, &table)) {
             result = E_EREAD; // a duplicate test that cannot read must not guess
             break;
         }
         names->Offset = first;
         for (size_t k = 0; k < count; ++k) {
-            SourcePath(srcPath, NextName(names), source);
-            EntryLine(base, source, entry);
-            size_t length = strlen(entry);
-            if (table.Found[TableFind(&table, entry, length)]) {
+            // The new line is a duplicate when an old one lists under the name it will list under.
+            if (NewLineKey(srcPath, base, NextName(names), source, entry, key, &length) &&
+                table.Found[TableFind(&table, key, length)]) {
                 continue;
             }
             // An old last line without a line break stays apart from the first new one.
             if (needBreak) {
-                WriteLineEnd(&writer);
+                BreakLine(writer);
                 needBreak = false;
             }
-            WriteBytes(&writer, entry, length);
-            WriteLineEnd(&writer);
+            WriteText(writer, entry, strlen(entry));
+            WriteLineEnd(writer);
         }
     }
-    *written = FinishWriter(&writer);
     return result;
 }
 
-// Whether the file's text ends inside a line, so that a new line needs a break before it: it
-// does not end in LF and holds more than a byte-order mark. False when it cannot be read.
-static bool EndsInsideLine(const char16_t* path, bool* inside) {
+// How new lines join the file's text: its encoding, whether it ends inside a line (so that a new
+// line needs a break before it), and whether it ends in half a UTF-16 unit. False when it cannot
+// be read.
+struct TextEnd {
+    TextEncoding Encoding;
+    bool InsideLine, HalfUnit;
+};
+
+static bool InspectEnd(const char16_t* path, TextEnd* end) {
     PlatformFile* file = FileOpen(path, FileForReading);
     if (!file) {
         return false;
     }
+    static_assert(sizeof(LineReader) < 32 * 1024, "fits a host's stack");
+    LineReader reader;
+    StartReader(&reader, file);
+    end->Encoding = ReaderEncoding(&reader);
+    size_t mark = strlen(ByteOrderMark(&reader));
+    bool ok = !reader.Failed;
+    FileStatus status = {};
+    ok = ok && GetFileStatus(path, &status);
     unsigned char tail[4] = {};
     bool whole = !FileSeekFromEnd(file, sizeof tail); // shorter files are read from the start
+    if (whole && !FileSeekFromEnd(file, static_cast<int64_t>(status.Size))) {
+        ok = false;
+    }
     size_t n = FileRead(file, tail, sizeof tail);
-    bool ok = !FileFailed(file);
+    ok = ok && !FileFailed(file);
     FileClose(file);
-    bool onlyMark = whole && n == 3 && memcmp(tail, "\xEF\xBB\xBF", 3) == 0;
-    *inside = n > 0 && tail[n - 1] != '\n' && !onlyMark;
+    bool onlyMark = status.Size == mark;
+    if (end->Encoding == Text8Bit) {
+        end->HalfUnit = false;
+        end->InsideLine = n > 0 && tail[n - 1] != '\n' && tail[n - 1] != '\r' && !onlyMark;
+    } else {
+        end->HalfUnit = status.Size % 2 != 0;
+        unsigned last = n < 2                          ? 0
+                        : end->Encoding == TextUtf16Le ? tail[n - 2] | tail[n - 1] << 8
+                                                       : tail[n - 2] << 8 | tail[n - 1];
+        end->InsideLine = !onlyMark && (end->HalfUnit || (last != '\n' && last != '\r'));
+    }
     return ok;
 }
 
@@ -171,18 +220,21 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
         RemoveFile(temp);
         return copied == E_ECREATE ? E_NOT_SUPPORTED : copied;
     }
-    bool needBreak = false;
-    if (copied == E_SUCCESS && !EndsInsideLine(temp, &needBreak)) {
+    TextEnd end = {Text8Bit, false, false};
+    if (copied == E_SUCCESS && !InspectEnd(temp, &end)) {
         RemoveFile(temp);
         return E_EREAD;
     }
+    bool needBreak = end.InsideLine;
     PlatformFile* out = FileOpen(temp, FileForAppending);
     if (!out) {
         RemoveFile(temp);
         return E_NOT_SUPPORTED;
     }
-    bool written = false;
-    int result = AppendNames(packedFile, copied == E_SUCCESS, base, srcPath, names, out, needBreak,
-                             &written);
+    LineWriter writer;
+    StartWriter(&writer, out, end.Encoding, end.HalfUnit);
+    int result =
+        AppendNames(packedFile, copied == E_SUCCESS, base, srcPath, names, &writer, needBreak);
+    bool written = FinishWriter(&writer);
     return FinishRewrite(packedFile, temp, out, written, result);
 }

@@ -9,8 +9,9 @@ static bool IsSlash(char c) {
     return c == '\\' || c == '/';
 }
 
-// Keys of the name table: a name's bytes and one byte for its kind, so that an entry name and
-// a folder of the same bytes stay apart (the kind is always the last byte).
+// Keys of the name table: a name in UTF-8, which tells names apart exactly as their units do,
+// and one byte for its kind, so that an entry name and a folder of the same bytes stay apart
+// (the kind is always the last byte).
 enum : char { EntryKey = 1, FolderKey = 2 };
 
 // Fills the table with the next names of the list, as many as fit: each name as an entry key;
@@ -27,7 +28,7 @@ static bool FillBatch(NameList* names, NameTable* table, bool* folders) {
             return false;
         }
         if (!ToUtf8(wide, key, LineBytes)) {
-            continue; // longer than any line: it matches none
+            continue; // longer than any listed name: it matches none
         }
         size_t n = strlen(key);
         key[n] = EntryKey;
@@ -44,140 +45,155 @@ static bool FillBatch(NameList* names, NameTable* table, bool* folders) {
     }
 }
 
-// Whether the batch names the line (`cut` bytes of the piece, `complete` when the line ends in
-// this piece): the whole line, or any of its leading folders. A line that goes on beyond the
-// piece can only be below a folder: its first piece is no name of its own.
-static bool Named(const NameTable* table, bool folders, char* piece, size_t cut, bool complete) {
-    char end = piece[cut];
-    bool hit = false;
-    if (complete) {
-        piece[cut] = EntryKey;
-        hit = TableFind(table, piece, cut + 1) >= 0;
-    }
-    for (size_t p = 1; folders && !hit && p < cut; ++p) {
-        char slash = piece[p];
-        if (IsSlash(slash)) {
-            piece[p] = FolderKey;
-            hit = TableFind(table, piece, p + 1) >= 0;
-            piece[p] = slash;
-        }
-    }
-    piece[cut] = end;
-    return hit;
-}
-
-// The slow way, for the one case that batches cannot take (see DeleteEntries): a name equals the
-// line, or it is a folder of the listing followed by a separator and "*.*".
-static bool NameMatches(const char* line, size_t lineLength, bool complete, const char* name,
-                        size_t nameLength) {
-    if (complete && nameLength == lineLength && memcmp(line, name, nameLength) == 0) {
+// Whether the batch names a line that lists under `name` (`units` long): the name itself, or
+// any of its leading folders.
+static bool Named(const NameTable* table, bool folders, const char16_t* name, size_t units) {
+    char key[LineBytes];
+    // A listed name holds fewer than PathUnits units, three bytes each at most: it fits.
+    size_t inCount = units * sizeof(char16_t), room = sizeof key - 1;
+    Utf16ToUtf8(name, inCount, key, room);
+    size_t n = sizeof key - 1 - room;
+    key[n] = EntryKey;
+    if (TableFind(table, key, n + 1) >= 0) {
         return true;
     }
-    if (nameLength > 4 && memcmp(name + nameLength - 3, "*.*", 3) == 0 &&
-        IsSlash(name[nameLength - 4])) {
-        size_t folder = nameLength - 4;
-        return lineLength > folder && memcmp(line, name, folder) == 0 && IsSlash(line[folder]);
-    }
-    return false;
-}
-
-static bool InList(NameList* names, const char* line, size_t lineLength, bool complete) {
-    char name[LineBytes];
-    names->Offset = 0;
-    while (const char16_t* wide = NextName(names)) {
-        // A name too long for the buffer matches no line.
-        if (ToUtf8(wide, name, sizeof name) &&
-            NameMatches(line, lineLength, complete, name, strlen(name))) {
-            return true;
+    // A separator is one byte in UTF-8, never part of a longer character.
+    for (size_t p = 1; folders && p < n; ++p) {
+        char slash = key[p];
+        if (IsSlash(slash)) {
+            key[p] = FolderKey;
+            bool hit = TableFind(table, key, p + 1) >= 0;
+            key[p] = slash;
+            if (hit) {
+                return true;
+            }
         }
     }
     return false;
 }
 
-// Length of a piece without its line end; a lone CR that closes the line counts as line end.
-static size_t Content(const char* piece, size_t n, bool lineBreak, bool lastPiece) {
-    if (lineBreak) {
-        --n;
+// An info line waits for its entry, and the blank lines after it wait with it: they stay where
+// they are whether the info line goes or not.
+struct Held {
+    bool Info;
+    size_t InfoLength, BlankLength;
+    char InfoLine[LineBytes];
+    char Blanks[LineBytes]; // blank lines, each followed by '\n', which no blank line holds
+};
+
+// Writes the held blank lines; a held info line stays held.
+static void WriteBlanks(LineWriter* writer, Held* held) {
+    size_t start = 0;
+    for (size_t i = 0; i < held->BlankLength; ++i) {
+        if (held->Blanks[i] == '\n') {
+            WriteBytes(writer, held->Blanks + start, i - start);
+            WriteLineEnd(writer);
+            start = i + 1;
+        }
     }
-    if (lastPiece && n > 0 && piece[n - 1] == '\r') {
-        --n;
+    held->BlankLength = 0;
+}
+
+// Writes what is held, the info line only when `withInfo`, and holds nothing more.
+static void Release(LineWriter* writer, Held* held, bool withInfo) {
+    if (held->Info && withInfo) {
+        WriteBytes(writer, held->InfoLine, held->InfoLength);
+        WriteLineEnd(writer);
     }
-    return n;
+    WriteBlanks(writer, held);
+    held->Info = false;
 }
 
 // The pieces after a first one that did not end its line: written (writer) or passed over.
-static void RestOfLine(LineReader* reader, LineWriter* writer, char* piece, bool lineBreak) {
-    while (!lineBreak) {
-        size_t n = ReadPiece(reader, piece, &lineBreak);
-        if (n == 0) {
-            break;
-        }
+static void RestOfLine(LineReader* reader, LineWriter* writer, char* piece, bool lineEnds) {
+    size_t n = 0;
+    while (!lineEnds && ReadPiece(reader, piece, &n, &lineEnds)) {
         if (writer) {
-            WriteBytes(writer, piece, Content(piece, n, lineBreak, lineBreak || reader->Ended));
+            WriteBytes(writer, piece, n);
         }
     }
 }
 
+// How one rewrite went: names are left for another batch; every byte went out; a blank line went
+// first to keep the first line from reading as a byte-order mark.
+struct Pass {
+    bool More, Written, Guarded;
+};
+
 // One rewrite of `in` into `out` without the lines that the next batch of names names, and
-// without their info lines. `more`: names are left for another batch; `written`: every byte went
-// out. Its own frame, so that the table and the buffers are gone before the copy back.
-// With `everyName` each line is compared with every name of the list instead, in one pass
-// however long the list. `lone`: the text holds a CR that a rewrite does not keep as it was.
+// without their info lines. `unguard`: `in` is a rewrite that began with a blank line of that
+// kind, which is no line of the playlist: it is passed over, so that this rewrite guards what
+// comes first now. Its own frame, so that the table and the buffers are gone before the copy
+// back.
 [[gnu::noinline]] static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out,
-                                         bool everyName, bool* more, bool* written, bool* lone) {
-    static_assert(sizeof(NameTable) + sizeof(LineReader) + sizeof(LineWriter) < 96 * 1024,
+                                         bool unguard, Pass* pass) {
+    static_assert(sizeof(NameTable) + sizeof(LineReader) + sizeof(LineWriter) + sizeof(Held) <
+                      96 * 1024,
                   "fits a host's stack");
     NameTable table;
     bool folders = false;
-    *more = !everyName && FillBatch(names, &table, &folders);
+    pass->More = FillBatch(names, &table, &folders);
     LineReader reader;
     LineWriter writer;
+    Held held;
+    held.Info = false;
+    held.BlankLength = 0;
     StartReader(&reader, in);
-    StartWriter(&writer, out);
-    if (HasByteOrderMark(&reader)) {
-        WriteBytes(&writer, "\xEF\xBB\xBF", 3);
-    }
+    TextEncoding encoding = ReaderEncoding(&reader);
+    StartWriter(&writer, out, encoding);
+    const char* mark = ByteOrderMark(&reader);
+    WriteBytes(&writer, mark, strlen(mark));
+    writer.GuardMark = !mark[0];
     char piece[LineBytes] = {};
-    char held[LineBytes] = {};
-    size_t heldLength = 0;
-    bool holding = false;
-    bool lineBreak = false;
-    while (size_t n = ReadPiece(&reader, piece, &lineBreak)) {
-        bool whole = lineBreak || reader.Ended;
-        size_t content = Content(piece, n, lineBreak, whole);
-        size_t cut = LineLength(piece, n);
-        if (piece[0] == '#') {
-            if (whole && cut >= 8 && memcmp(piece, "#EXTINF:", 8) == 0) {
-                // Held back until its entry shows whether it stays.
-                memcpy(held, piece, content);
-                heldLength = content;
-                holding = true;
-                continue;
-            }
-            // Other directives, and an info line too long to hold, go out at once.
-            WriteBytes(&writer, piece, content);
-            RestOfLine(&reader, &writer, piece, lineBreak);
+    char16_t name[PathUnits];
+    size_t n = 0;
+    bool lineEnds = false;
+    if (unguard) {
+        ReadPiece(&reader, piece, &n, &lineEnds);
+    }
+    while (ReadPiece(&reader, piece, &n, &lineEnds)) {
+        LineKind kind = KindOfLine(piece, n, encoding);
+        if (kind == LineInfo && lineEnds) {
+            // Of two info lines in a row only the later describes the entry.
+            Release(&writer, &held, false);
+            memcpy(held.InfoLine, piece, n);
+            held.InfoLength = n;
+            held.Info = true;
+            continue;
+        }
+        if (kind == LineBlank && held.Info && lineEnds &&
+            held.BlankLength + n + 1 <= sizeof held.Blanks) {
+            memcpy(held.Blanks + held.BlankLength, piece, n);
+            held.BlankLength += n;
+            held.Blanks[held.BlankLength++] = '\n';
+            continue;
+        }
+        if (kind != LinePath) {
+            // Directives go out at once, ahead of a held info line, as do blank lines that
+            // cannot wait and an info line too long to hold.
+            WriteBlanks(&writer, &held);
+            WriteBytes(&writer, piece, n);
+            RestOfLine(&reader, &writer, piece, lineEnds);
             WriteLineEnd(&writer);
             continue;
         }
-        bool complete = whole || cut < n;
-        if (everyName ? InList(names, piece, cut, complete)
-                      : Named(&table, folders, piece, cut, complete)) {
-            RestOfLine(&reader, nullptr, piece, lineBreak);
+        size_t units = ListedName(piece, n, lineEnds, encoding, name);
+        if (units != NotListed && Named(&table, folders, name, units)) {
+            Release(&writer, &held, false);
+            RestOfLine(&reader, nullptr, piece, lineEnds);
         } else {
-            if (holding) {
-                WriteBytes(&writer, held, heldLength);
-                WriteLineEnd(&writer);
-            }
-            WriteBytes(&writer, piece, content);
-            RestOfLine(&reader, &writer, piece, lineBreak);
+            // A path line keeps its info line, whether it lists or not.
+            Release(&writer, &held, true);
+            WriteBytes(&writer, piece, n);
+            RestOfLine(&reader, &writer, piece, lineEnds);
             WriteLineEnd(&writer);
         }
-        holding = false;
     }
+    // An info line with no entry after it describes nothing.
+    Release(&writer, &held, false);
     WriteRemainder(&writer, &reader);
-    *written = FinishWriter(&writer);
-    *lone = reader.LoneReturn;
+    pass->Written = FinishWriter(&writer);
+    pass->Guarded = writer.Guarded;
     return reader.Failed ? E_EREAD : E_SUCCESS;
 }
 
@@ -190,7 +206,8 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
         return E_NOT_SUPPORTED;
     }
     // A list larger than one batch takes one more rewrite per batch, each of the text that the
-    // one before wrote; two temporary files take turns.
+    // one before wrote: a rewrite reads back as the lines it kept, so deleting in steps deletes
+    // what the whole list would. Two temporary files take turns.
     char16_t temp[2][PathUnits] = {};
     PlatformFile* out =
         TempNameBeside(packedFile, temp[0]) ? FileOpen(temp[0], FileForWriting) : nullptr;
@@ -200,26 +217,9 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
     }
     PlatformFile* in = playlist;
     int now = 0; // temp[now] is being written
-    bool more = false, written = false, lone = false;
-    int result = DeleteBatch(names, in, out, false, &more, &written, &lone);
-    if (more && lone && result == E_SUCCESS && written) {
-        // A lone CR at a line's end is dropped by a rewrite, so a second batch could not work on
-        // the first one's text and give the same result: compare with the whole list instead.
-        PlatformFile* again = FileOpen(packedFile, FileForReading);
-        bool closed = FileClose(out);
-        out = closed && again ? FileOpen(temp[0], FileForWriting) : nullptr;
-        if (!out) {
-            if (again) {
-                FileClose(again);
-            }
-            RemoveFile(temp[0]);
-            FileClose(playlist);
-            return !closed ? E_EWRITE : !again ? E_EOPEN : E_ECREATE;
-        }
-        result = DeleteBatch(names, again, out, true, &more, &written, &lone);
-        FileClose(again);
-    }
-    while (more && result == E_SUCCESS && written) {
+    Pass pass = {};
+    int result = DeleteBatch(names, in, out, false, &pass);
+    while (pass.More && result == E_SUCCESS && pass.Written) {
         if (in != playlist) {
             FileClose(in);
             RemoveFile(temp[1 - now]);
@@ -241,13 +241,13 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
             FileClose(playlist);
             return !closed ? E_EWRITE : !in ? E_EOPEN : E_ECREATE;
         }
-        result = DeleteBatch(names, in, out, false, &more, &written, &lone);
+        result = DeleteBatch(names, in, out, pass.Guarded, &pass);
     }
     if (in != playlist) {
         FileClose(in);
         RemoveFile(temp[1 - now]);
     }
-    result = FinishRewrite(packedFile, temp[now], out, written, result);
+    result = FinishRewrite(packedFile, temp[now], out, pass.Written, result);
     FileClose(playlist);
     return result;
 }

@@ -117,6 +117,28 @@ std::string NarrowList(const std::vector<std::string>& names) {
     return list + '\0';
 }
 
+bool Legacy1252() {
+    char16_t unit[2] = {};
+    size_t written = 0;
+    return LegacyTextToWide("\x80", 1, unit, 2, &written) && written == 1 && unit[0] == 0x20AC;
+}
+
+std::string Utf16Le(const std::u16string& text) {
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    }
+    return bytes;
+}
+
+std::string Utf16Be(const std::u16string& text) {
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes += {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
+    }
+    return bytes;
+}
+
 bool ReadOnlyHolds(const std::string& folder) {
     std::string probe = folder + "/read-only-probe";
     WriteFile(probe, "");

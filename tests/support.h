@@ -18,6 +18,13 @@ void MakeReadOnly(const std::string& path, bool readOnly);
 
 #include <vector>
 
+// Whether text that is not UTF-8 reads as Windows-1252 here (natively, and in Wine's default
+// locale); expectations that assume it are skipped under other code pages.
+bool Legacy1252();
+// UTF-16 text as file bytes, little-endian or big-endian, without a mark.
+std::string Utf16Le(const std::u16string& text);
+std::string Utf16Be(const std::u16string& text);
+
 // A host's list of names: each followed by a zero, the list ended by an empty name.
 std::u16string WideList(const std::vector<std::u16string>& names);
 std::string NarrowList(const std::vector<std::string>& names);

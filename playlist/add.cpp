@@ -32,14 +32,6 @@ static void EntryLine(const char* base, const char* source, char* line) {
     }
 }
 
-// The key of a listed name: the name in UTF-8, which tells names apart exactly as their units do.
-// A listed name holds fewer than PathUnits units, three bytes each at most: it fits a line.
-static size_t NameKey(const char16_t* name, size_t units, char* key) {
-    size_t inCount = units * sizeof(char16_t), room = LineBytes;
-    Utf16ToUtf8(name, inCount, key, room);
-    return LineBytes - room;
-}
-
 // Marks every key of the table under which an entry line of the playlist lists, in one reading
 // of it; false when the playlist could not be read as far as needed.
 [[gnu::noinline]] static bool MarkHeld(const char16_t* playlist, NameTable* table) {

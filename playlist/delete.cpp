@@ -49,10 +49,7 @@ static bool FillBatch(NameList* names, NameTable* table, bool* folders) {
 // any of its leading folders.
 static bool Named(const NameTable* table, bool folders, const char16_t* name, size_t units) {
     char key[LineBytes];
-    // A listed name holds fewer than PathUnits units, three bytes each at most: it fits.
-    size_t inCount = units * sizeof(char16_t), room = sizeof key - 1;
-    Utf16ToUtf8(name, inCount, key, room);
-    size_t n = sizeof key - 1 - room;
+    size_t n = NameKey(name, units, key); // at most 3069 bytes: room for the kind
     key[n] = EntryKey;
     if (TableFind(table, key, n + 1) >= 0) {
         return true;

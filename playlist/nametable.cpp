@@ -3,6 +3,9 @@
 
 #include <cstring>
 
+#include "playlist/playlist.h"
+#include "text/text.h"
+
 static_assert(TableSlots >= 2 * TableKeys, "at most half the slots in use keeps probes short");
 static_assert(TableKeyBytes <= 0xFFFF, "key offsets are 16 bits");
 static_assert(sizeof(NameTable) <= 56 * 1024, "fits a host thread's stack beside the streams");
@@ -97,4 +100,18 @@ int TableFind(const NameTable* table, const void* key, size_t length) {
     }
     size_t slot = Probe(table, key, length, HashOf(key, length));
     return table->Slot[slot] - 1;
+}
+
+size_t NameKey(const char16_t* name, size_t units, char* key) {
+    // Most names are ASCII, which needs no encoder.
+    size_t i = 0;
+    for (; i < units && name[i] < 0x80; ++i) {
+        key[i] = static_cast<char>(name[i]);
+    }
+    if (i == units) {
+        return i;
+    }
+    size_t inCount = (units - i) * sizeof(char16_t), room = LineBytes - i;
+    Utf16ToUtf8(name + i, inCount, key + i, room);
+    return LineBytes - room;
 }

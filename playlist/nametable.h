@@ -27,6 +27,11 @@ int TableAdd(NameTable* table, const void* key, size_t length);
 // Index of the key, or -1.
 int TableFind(const NameTable* table, const void* key, size_t length);
 
+// A listed name as a key, into `key` (LineBytes): its UTF-8, which tells names apart exactly as
+// their units do; the key's length. A listed name holds fewer than 1024 units, three bytes each
+// at most, so it always fits.
+size_t NameKey(const char16_t* name, size_t units, char* key);
+
 #if defined(M3U_FAULT_INJECTION)
 // Tests only: hash every key of a length alike, so that look-ups must tell keys apart by their
 // bytes; and hold at most `keys` keys per batch (0: the full table), so that small lists span

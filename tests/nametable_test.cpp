@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "playlist/nametable.h"
+#include "text/text.h"
 
 namespace {
 
@@ -100,6 +101,29 @@ TEST(NameTable, FullExactlyAtItsRoom) {
             EXPECT_EQ(Find(&table, row.fits), last);
             EXPECT_EQ(Find(&table, row.refused), -1);
         }
+    }
+}
+
+// A listed name's key is its UTF-8, whatever mix of ASCII and other units it holds.
+TEST(NameTable, KeysAreTheNamesInUtf8) {
+    const std::u16string names[] = {u"",
+                                    u"a.mp3",
+                                    u"caf\u00E9.mp3",
+                                    u"\u00E9",
+                                    u"\u4E2D\u6587\\x",
+                                    u"\U0001F3B5.mp3",
+                                    u"a\xD800"
+                                    u"b",
+                                    u"\xDC00",
+                                    u"x\xD83C",
+                                    std::u16string(1023, u'\uFFFF'),
+                                    std::u16string(1022, u'a') + u"\u00E9"};
+    for (const auto& name : names) {
+        SCOPED_TRACE(name.size());
+        char expected[4096], key[4096];
+        ASSERT_TRUE(ToUtf8(name.c_str(), expected, sizeof expected));
+        size_t n = NameKey(name.c_str(), name.size(), key);
+        EXPECT_EQ(std::string(key, n), std::string(expected));
     }
 }
 

@@ -13,12 +13,12 @@ uint32_t PackDosDateTime(int year, int month, int day, int hour, int minute, int
            (static_cast<uint32_t>(minute) << 5) + static_cast<uint32_t>(second) / 2;
 }
 
-uint32_t TimeToDosDateTime(int64_t secondsSince1970) {
+uint32_t TimeToDosDateTime(int64_t secondsSince1970, LocalZone* zone) {
     // Up to an even second, so halving the seconds loses nothing.
     int64_t even = secondsSince1970 + 1;
     even -= even & 1;
     CalendarTime local;
-    if (!ToLocalCalendar(even, &local)) {
+    if (!ToLocalCalendar(even, &local, zone)) {
         return 0;
     }
     return PackDosDateTime(local.Year, local.Month, local.Day, local.Hour, local.Minute,
@@ -26,7 +26,7 @@ uint32_t TimeToDosDateTime(int64_t secondsSince1970) {
 }
 
 int ReadNextEntry(LineReader* playlist, const char16_t* playlistDir, char16_t* entryPath,
-                  tHeaderDataExW* header) {
+                  tHeaderDataExW* header, LocalZone* zone) {
     char line[LineBytes] = {};
     char16_t name[PathUnits];
     TextEncoding encoding = ReaderEncoding(playlist);
@@ -52,7 +52,7 @@ int ReadNextEntry(LineReader* playlist, const char16_t* playlistDir, char16_t* e
             GetFileStatus(entryPath, &status)) {
             header->UnpSize = static_cast<unsigned int>(status.Size);
             header->UnpSizeHigh = static_cast<unsigned int>(status.Size >> 32);
-            header->FileTime = static_cast<int>(TimeToDosDateTime(status.WriteTime));
+            header->FileTime = static_cast<int>(TimeToDosDateTime(status.WriteTime, zone));
         }
         return E_SUCCESS;
     }

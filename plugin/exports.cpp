@@ -12,6 +12,7 @@ struct ArchiveHandle {
     char16_t PlaylistDir[PathUnits]; // the playlist's path up to its last backslash
     char16_t EntryPath[PathUnits];   // full path of the entry last listed
     LineReader PlaylistStream;       // the open playlist, read forwards only
+    LocalZone Zone;                  // the local zone's rules, taken at the first entry
 };
 
 void* ModuleInstance = nullptr;
@@ -70,7 +71,7 @@ int WCX_CALL ReadHeaderExW(void* handle, tHeaderDataExW* headerData) {
         return E_END_ARCHIVE;
     }
     return ReadNextEntry(&archive->PlaylistStream, archive->PlaylistDir, archive->EntryPath,
-                         headerData);
+                         headerData, &archive->Zone);
 }
 
 int WCX_CALL ProcessFileW(void* handle, int operation, char16_t* destPath, char16_t* destName) {

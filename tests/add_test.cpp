@@ -126,20 +126,28 @@ TEST_F(AddTable, AppendsByteForByte) {
          u"%D\\",
          {u"a.mp3"},
          L + le(u"x") + "y" + std::string(1, '\0') + le(u"\r\na.mp3\r\n")},
+        // Names given twice, also in different batches; duplicates only against the playlist.
+        {"b.mp3\r\n",
+         u"%D\\",
+         {u"a.mp3", u"b.mp3", u"c.mp3", u"a.mp3", u"b.mp3", u"c.mp3"},
+         "b.mp3\r\na.mp3\r\nc.mp3\r\na.mp3\r\nc.mp3\r\n"},
     };
     bool legacy = Legacy1252();
-    for (size_t i = 0; i < rows.size(); ++i) {
-        SCOPED_TRACE(i);
-        if (rows[i].legacy && !legacy) {
-            continue;
+    for (const TableMode& mode : TableModes) {
+        InTableMode in(mode);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            SCOPED_TRACE(std::string(mode.Name) + ", row " + std::to_string(i));
+            if (rows[i].legacy && !legacy) {
+                continue;
+            }
+            fs::remove(fs::u8path(list));
+            if (rows[i].before) {
+                WriteFile(list, Expand(*rows[i].before, narrowDir));
+            }
+            EXPECT_EQ(Add(rows[i].src, rows[i].names), E_SUCCESS);
+            EXPECT_EQ(ReadFile(list), Expand(rows[i].after, narrowDir));
+            EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
         }
-        fs::remove(fs::u8path(list));
-        if (rows[i].before) {
-            WriteFile(list, Expand(*rows[i].before, narrowDir));
-        }
-        EXPECT_EQ(Add(rows[i].src, rows[i].names), E_SUCCESS);
-        EXPECT_EQ(ReadFile(list), Expand(rows[i].after, narrowDir));
-        EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
     }
 }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "playlist/nametable.h"
 
 namespace fs = std::filesystem;
 
@@ -163,3 +164,16 @@ void Release(void* handle) {
     CloseHandle(handle);
 }
 #endif
+
+const TableMode TableModes[3] = {
+    {"table as built", false, 0}, {"colliding hash", true, 0}, {"two keys per batch", false, 2}};
+
+InTableMode::InTableMode(const TableMode& mode) {
+    WeakTableHashForTests(mode.Weak);
+    LimitTableForTests(mode.Keys);
+}
+
+InTableMode::~InTableMode() {
+    WeakTableHashForTests(false);
+    LimitTableForTests(0);
+}

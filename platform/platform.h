@@ -42,6 +42,7 @@ bool FileClose(PlatformFile* file);
 struct FileStatus {
     uint64_t Size;
     int64_t WriteTime; // seconds since 1970-01-01 00:00:00 UTC
+    uint32_t Mode;     // the POSIX st_mode; 0 where the system has none
 };
 bool GetFileStatus(const char16_t* path, FileStatus* status);
 // Exists as a file or a directory.

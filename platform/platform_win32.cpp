@@ -106,6 +106,7 @@ bool GetFileStatus(const char16_t* path, FileStatus* status) {
     }
     status->Size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     status->WriteTime = UnixSeconds(data.ftLastWriteTime);
+    status->Mode = 0;
     return true;
 }
 

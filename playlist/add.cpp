@@ -33,8 +33,13 @@ static void EntryLine(const char* base, const char* source, char* line) {
 
 enum Holding { HoldsNot, Holds, CannotRead };
 
-// Whether the playlist already holds `entry` as an entry line.
+// Whether the playlist already holds an entry line listed under the same name as `entry`.
 static Holding HoldsEntry(const char16_t* playlist, const char* entry) {
+    char wanted[LineBytes];
+    char name[LineBytes];
+    if (!EntryName(entry, wanted, sizeof wanted)) {
+        return HoldsNot;
+    }
     PlatformFile* file = FileOpen(playlist, FileForReading);
     if (!file) {
         return CannotRead;
@@ -48,7 +53,8 @@ static Holding HoldsEntry(const char16_t* playlist, const char* entry) {
     bool lineStart = true; // the piece after one that did not end its line is no line of its own
     while (!found && ReadPiece(&reader, line, &lineBreak) > 0) {
         CutLine(line);
-        found = lineStart && line[0] != '#' && strcmp(line, entry) == 0;
+        found = lineStart && line[0] != '#' && EntryName(line, name, sizeof name) &&
+                strcmp(name, wanted) == 0;
         lineStart = lineBreak;
     }
     FileClose(file);
@@ -85,8 +91,8 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     if (!AppendUtf8(base, &used, packedFile)) {
         return E_NOT_SUPPORTED;
     }
-    // The base keeps its last backslash: "C:\" stays the root it is, where "C:" would not.
-    char* slash = strrchr(base, '\\');
+    // The base keeps its last separator: "C:\" stays the root it is, where "C:" would not.
+    char* slash = strrchr(base, HostPaths.Separator);
     (slash ? slash + 1 : base)[0] = 0;
     // Every source must fit a line before anything is touched.
     while (const char16_t* name = NextName(names)) {

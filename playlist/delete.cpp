@@ -8,9 +8,9 @@ static bool IsSlash(char c) {
     return c == '\\' || c == '/';
 }
 
-// A name equals the line; or it is a folder of the listing followed by a separator and "*.*",
-// which the host passes when the user deletes a whole folder. A line that goes on beyond the
-// piece (`complete` false) can only be below a folder: its first piece is no name of its own.
+// A name equals the line's listed name; or it is a folder of the listing followed by a separator
+// and "*.*", which the host passes when the user deletes a whole folder. A line that goes on beyond
+// the piece (`complete` false) can only be below a folder: its first piece is no name of its own.
 static bool NameMatches(const char* line, size_t lineLength, bool complete, const char* name,
                         size_t nameLength) {
     if (complete && nameLength == lineLength && memcmp(line, name, nameLength) == 0) {
@@ -124,6 +124,7 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
     }
     char piece[LineBytes] = {};
     char held[LineBytes] = {};
+    char listed[LineBytes];
     size_t heldLength = 0;
     bool holding = false;
     bool lineBreak = false;
@@ -145,7 +146,19 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
             WriteLineEnd(&writer);
             continue;
         }
-        if (InList(names, &encoded, piece, cut, whole || cut < n)) {
+        // Names are matched as the host lists them; a line that goes on past its piece was never
+        // listed, and only its first bytes can meet a folder.
+        bool complete = whole || cut < n;
+        const char* line = piece;
+        size_t lineLength = cut;
+        char saved = piece[cut];
+        piece[cut] = 0;
+        if (complete && EntryName(piece, listed, sizeof listed)) {
+            line = listed;
+            lineLength = strlen(listed);
+        }
+        piece[cut] = saved;
+        if (InList(names, &encoded, line, lineLength, complete)) {
             RestOfLine(&reader, nullptr, piece, lineBreak);
         } else {
             if (holding) {

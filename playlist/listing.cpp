@@ -1,62 +1,55 @@
-// Listing: one entry line per call, with the referenced file's size and time.
+// Listing: one entry line per call, with the referenced file's size, time and mode.
 #include <cstring>
 
+#include "path/path.h"
 #include "playlist/playlist.h"
 #include "text/text.h"
 
-uint32_t PackDosDateTime(int year, int month, int day, int hour, int minute, int second) {
-    if (year < 1980) {
-        return 0x00210000u; // 1980-01-01 00:00:00
+bool EntryName(const char* line, char* name, size_t room) {
+    if (HostPaths.TreeNames) {
+        return TreePath(line, name, room) < room;
     }
-    // Years from 2108 on wrap around in the seven-bit field, as the format has it.
-    return (static_cast<uint32_t>(year - 1980) << 25) + (static_cast<uint32_t>(month) << 21) +
-           (static_cast<uint32_t>(day) << 16) + (static_cast<uint32_t>(hour) << 11) +
-           (static_cast<uint32_t>(minute) << 5) + static_cast<uint32_t>(second) / 2;
-}
-
-uint32_t TimeToDosDateTime(int64_t secondsSince1970) {
-    // Up to an even second, so halving the seconds loses nothing.
-    int64_t even = secondsSince1970 + 1;
-    even -= even & 1;
-    CalendarTime local;
-    if (!ToLocalCalendar(even, &local)) {
-        return 0;
+    size_t length = strlen(line);
+    if (length >= room) {
+        return false;
     }
-    return PackDosDateTime(local.Year, local.Month, local.Day, local.Hour, local.Minute,
-                           local.Second);
+    memcpy(name, line, length + 1);
+    return true;
 }
 
-static bool IsSlash(char16_t c) {
-    return c == u'\\' || c == u'/';
-}
-
-// A drive and a separator, or two separators (a share or a device path): a full path already.
-static bool IsAbsoluteEntry(const char16_t* name) {
-    bool letter = (name[0] >= u'A' && name[0] <= u'Z') || (name[0] >= u'a' && name[0] <= u'z');
-    return (letter && name[1] == u':' && IsSlash(name[2])) ||
-           (IsSlash(name[0]) && IsSlash(name[1]));
-}
-
-// The entry's full path into entryPath; false (and entryPath empty) when it does not fit.
-static bool JoinEntryPath(const char16_t* dir, const char16_t* name, size_t nameLength,
+// The entry's full path into entryPath: the playlist's folder, the host's separator and the line,
+// whose separators become the host's too. False (and entryPath empty) when it does not fit or the
+// line is not UTF-8.
+static bool JoinEntryPath(const char16_t* dir, const char* line, size_t lineLength,
                           char16_t* entryPath) {
     size_t dirLength = 0;
-    if (!IsAbsoluteEntry(name)) {
+    if (!IsFullPath(line)) {
         dirLength = WideLength(dir);
-        if (dirLength + 1 + nameLength + 1 > PathUnits) {
+        if (dirLength + 1 >= PathUnits) {
             entryPath[0] = 0;
             return false;
         }
         memcpy(entryPath, dir, dirLength * sizeof(char16_t));
-        entryPath[dirLength++] = u'\\';
+        entryPath[dirLength++] = static_cast<char16_t>(HostPaths.Separator);
     }
-    memcpy(entryPath + dirLength, name, (nameLength + 1) * sizeof(char16_t));
+    size_t inCount = lineLength + 1;
+    size_t room = (PathUnits - dirLength) * sizeof(char16_t);
+    if (Utf8ToUtf16(line, inCount, entryPath + dirLength, room) != 0) {
+        entryPath[0] = 0;
+        return false;
+    }
+    for (char16_t* p = entryPath + dirLength; *p; ++p) {
+        if (*p == u'\\') {
+            *p = static_cast<char16_t>(HostPaths.Separator);
+        }
+    }
     return true;
 }
 
 int ReadNextEntry(LineReader* playlist, const char16_t* playlistDir, char16_t* entryPath,
-                  tHeaderDataExW* header) {
+                  ListedEntry* entry) {
     char line[LineBytes] = {};
+    char name[LineBytes];
     bool directive = false; // within a directive longer than one piece
     for (;;) {
         bool lineBreak = false;
@@ -71,21 +64,18 @@ int ReadNextEntry(LineReader* playlist, const char16_t* playlistDir, char16_t* e
         if (continues || line[0] == '#') {
             continue;
         }
-        memset(header, 0, sizeof *header);
-        size_t inCount = length + 1;
-        size_t room = sizeof header->FileName;
-        if (Utf8ToUtf16(line, inCount, header->FileName, room) != 0) {
+        memset(entry, 0, sizeof *entry);
+        if (!EntryName(line, name, sizeof name)) {
+            continue; // not listable: too long
+        }
+        size_t inCount = strlen(name) + 1;
+        size_t room = sizeof entry->Name;
+        if (Utf8ToUtf16(name, inCount, entry->Name, room) != 0) {
             continue; // not listable: too long or not UTF-8
         }
-        size_t units = (sizeof header->FileName - room) / 2 - 1;
-        header->PackSize = static_cast<unsigned int>(units);
-        FileStatus status;
-        if (JoinEntryPath(playlistDir, header->FileName, units, entryPath) &&
-            GetFileStatus(entryPath, &status)) {
-            header->UnpSize = static_cast<unsigned int>(status.Size);
-            header->UnpSizeHigh = static_cast<unsigned int>(status.Size >> 32);
-            header->FileTime = static_cast<int>(TimeToDosDateTime(status.WriteTime));
-        }
+        entry->NameUnits = (sizeof entry->Name - room) / 2 - 1;
+        entry->Found = JoinEntryPath(playlistDir, line, length, entryPath) &&
+                       GetFileStatus(entryPath, &entry->Status);
         return E_SUCCESS;
     }
 }

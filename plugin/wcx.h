@@ -1,9 +1,31 @@
 // The host's packer-plugin interface as the plug-in sees it: records, codes and bits.
 // Layouts are fixed by the host; the checks below hold them to its offsets in every build.
+// The Windows file managers align their records naturally and keep DOS times; the Linux one
+// (built with M3U_LINUX_HOST) packs them, keeps Unix times and a file's st_mode, and has no
+// message box to show an about box in.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/conventions.h"
+
+#if M3U_LINUX_HOST
+#define WCX_RECORD struct __attribute__((packed))
+#else
+#define WCX_RECORD struct
+#endif
+
+struct HostRecordRules {
+    bool UnixTimes;     // FileTime in seconds since 1970, UTC, rather than a local DOS time
+    bool ModeInAttr;    // FileAttr holds an st_mode, rather than being left zero
+    bool ShowsAboutBox; // ConfigurePacker shows a box, rather than returning at once
+};
+#if M3U_LINUX_HOST
+inline constexpr HostRecordRules HostRecords = {true, true, false};
+#else
+inline constexpr HostRecordRules HostRecords = {false, false, true};
+#endif
 
 // Results.
 enum {
@@ -29,7 +51,7 @@ enum {
     PK_CAPS_HIDE = 256
 };
 
-struct tOpenArchiveData {
+WCX_RECORD tOpenArchiveData {
     char* ArcName;
     int OpenMode;
     int OpenResult;
@@ -39,7 +61,7 @@ struct tOpenArchiveData {
     int CmtState;
 };
 
-struct tOpenArchiveDataW {
+WCX_RECORD tOpenArchiveDataW {
     char16_t* ArcName;
     int OpenMode;
     int OpenResult;
@@ -51,7 +73,7 @@ struct tOpenArchiveDataW {
 
 struct tHeaderData; // the oldest header record; never touched
 
-struct tHeaderDataEx {
+WCX_RECORD tHeaderDataEx {
     char ArcName[1024];
     char FileName[1024];
     int Flags;
@@ -72,7 +94,7 @@ struct tHeaderDataEx {
     char Reserved[1024];
 };
 
-struct tHeaderDataExW {
+WCX_RECORD tHeaderDataExW {
     char16_t ArcName[1024];
     char16_t FileName[1024];
     int Flags;
@@ -94,7 +116,9 @@ struct tHeaderDataExW {
 };
 
 constexpr bool Wide64 = sizeof(void*) == 8;
-static_assert(sizeof(tHeaderDataExW) == (Wide64 ? 5192 : 5180), "wide header size");
+constexpr size_t WideHeaderBytes = M3U_LINUX_HOST ? 5184 : Wide64 ? 5192 : 5180;
+constexpr size_t CmtBufOffset = M3U_LINUX_HOST || !Wide64 ? 4140 : 4144;
+static_assert(sizeof(tHeaderDataExW) == WideHeaderBytes, "wide header size");
 static_assert(offsetof(tHeaderDataExW, FileName) == 2048, "wide FileName");
 static_assert(offsetof(tHeaderDataExW, Flags) == 4096, "wide Flags");
 static_assert(offsetof(tHeaderDataExW, PackSize) == 4100, "wide PackSize");
@@ -102,7 +126,9 @@ static_assert(offsetof(tHeaderDataExW, UnpSize) == 4108, "wide UnpSize");
 static_assert(offsetof(tHeaderDataExW, UnpSizeHigh) == 4112, "wide UnpSizeHigh");
 static_assert(offsetof(tHeaderDataExW, FileTime) == 4124, "wide FileTime");
 static_assert(offsetof(tHeaderDataExW, FileAttr) == 4136, "wide FileAttr");
-static_assert(offsetof(tHeaderDataExW, CmtBuf) == (Wide64 ? 4144 : 4140), "wide CmtBuf");
+static_assert(offsetof(tHeaderDataExW, CmtBuf) == CmtBufOffset, "wide CmtBuf");
+static_assert(offsetof(tHeaderDataExW, Reserved) == CmtBufOffset + sizeof(void*) + 12,
+              "wide Reserved");
 static_assert(offsetof(tHeaderDataEx, FileName) == 1024, "narrow FileName");
 static_assert(offsetof(tHeaderDataEx, Flags) == 2048, "narrow Flags");
 static_assert(offsetof(tHeaderDataEx, FileTime) == 2076, "narrow FileTime");
@@ -110,3 +136,7 @@ static_assert(sizeof(tHeaderDataEx) - offsetof(tHeaderDataEx, Flags) ==
                   sizeof(tHeaderDataExW) - offsetof(tHeaderDataExW, Flags),
               "the numeric tails line up");
 static_assert(offsetof(tOpenArchiveDataW, OpenMode) == sizeof(void*), "open record");
+static_assert(!M3U_LINUX_HOST ||
+                  (sizeof(tHeaderDataEx) == 3136 && sizeof(tOpenArchiveDataW) == 36 &&
+                   sizeof(tOpenArchiveData) == 36),
+              "the Linux host's packed records");

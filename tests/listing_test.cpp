@@ -11,6 +11,7 @@
 
 #include "playlist/playlist.h"
 #include "plugin/exports.h"
+#include "plugin/records.h"
 #include "tests/support.h"
 
 namespace {

@@ -10,10 +10,15 @@
 
 #include "platform/conventions.h"
 
+// The Linux host's records are packed. Its header records then hold the comment pointer unaligned
+// (at 4140 in the wide one); the plug-in never touches it, so it is declared as bytes there and
+// every other field keeps its natural alignment and offset.
 #if M3U_LINUX_HOST
-#define WCX_RECORD struct __attribute__((packed))
+#define WCX_OPEN_RECORD struct __attribute__((packed))
+typedef unsigned char CommentPointer[sizeof(void*)];
 #else
-#define WCX_RECORD struct
+#define WCX_OPEN_RECORD struct
+typedef char* CommentPointer;
 #endif
 
 struct HostRecordRules {
@@ -51,7 +56,7 @@ enum {
     PK_CAPS_HIDE = 256
 };
 
-WCX_RECORD tOpenArchiveData {
+WCX_OPEN_RECORD tOpenArchiveData {
     char* ArcName;
     int OpenMode;
     int OpenResult;
@@ -61,7 +66,7 @@ WCX_RECORD tOpenArchiveData {
     int CmtState;
 };
 
-WCX_RECORD tOpenArchiveDataW {
+WCX_OPEN_RECORD tOpenArchiveDataW {
     char16_t* ArcName;
     int OpenMode;
     int OpenResult;
@@ -73,7 +78,7 @@ WCX_RECORD tOpenArchiveDataW {
 
 struct tHeaderData; // the oldest header record; never touched
 
-WCX_RECORD tHeaderDataEx {
+struct tHeaderDataEx {
     char ArcName[1024];
     char FileName[1024];
     int Flags;
@@ -87,14 +92,14 @@ WCX_RECORD tHeaderDataEx {
     int UnpVer;
     int Method;
     int FileAttr;
-    char* CmtBuf;
+    CommentPointer CmtBuf;
     int CmtBufSize;
     int CmtSize;
     int CmtState;
     char Reserved[1024];
 };
 
-WCX_RECORD tHeaderDataExW {
+struct tHeaderDataExW {
     char16_t ArcName[1024];
     char16_t FileName[1024];
     int Flags;
@@ -108,7 +113,7 @@ WCX_RECORD tHeaderDataExW {
     int UnpVer;
     int Method;
     int FileAttr;
-    char* CmtBuf;
+    CommentPointer CmtBuf;
     int CmtBufSize;
     int CmtSize;
     int CmtState;

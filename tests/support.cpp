@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/conventions.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -43,8 +44,22 @@ std::string TestFolder() {
 
 std::u16string WidePath(const std::string& path) {
     std::u16string wide = Native(path).u16string();
-    std::replace(wide.begin(), wide.end(), u'/', u'\\');
+    std::replace(wide.begin(), wide.end(), u'/', static_cast<char16_t>(HostPaths.Separator));
     return wide;
+}
+
+std::string Host(std::string text) {
+    std::replace(text.begin(), text.end(), '\\', HostPaths.Separator);
+    return text;
+}
+
+std::u16string Host(std::u16string text) {
+    std::replace(text.begin(), text.end(), u'\\', static_cast<char16_t>(HostPaths.Separator));
+    return text;
+}
+
+std::u16string HostSeparator() {
+    return std::u16string(1, static_cast<char16_t>(HostPaths.Separator));
 }
 
 std::string NarrowPath(const std::string& path) {

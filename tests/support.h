@@ -5,8 +5,14 @@
 
 // A folder of its own for the running test, created empty.
 std::string TestFolder();
-// UTF-8 path to the wide form the plug-in gets from a host: backslashes only.
+// UTF-8 path to the wide form the plug-in gets from a host: the host's separator only.
 std::u16string WidePath(const std::string& path);
+// Text written with Windows separators, with the host's instead: the same tables then hold under
+// both conventions.
+std::string Host(std::string text);
+std::u16string Host(std::u16string text);
+// The host's separator, as a host appends it to a folder.
+std::u16string HostSeparator();
 // A narrow path for the narrow exports (the ANSI code page; UTF-8 natively).
 std::string NarrowPath(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);

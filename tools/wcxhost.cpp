@@ -148,9 +148,10 @@ static void TimeText(int fileTime, char* out, size_t size) {
         snprintf(out, size, "%-19s", "-"); // no status: the file is missing
     } else if (M3U_LINUX_HOST) {
         time_t t = fileTime;
-        struct tm utc = {};
-        gmtime_r(&t, &utc);
-        strftime(out, size, "%Y-%m-%d %H:%M:%S", &utc);
+        const struct tm* utc = gmtime(&t); // one thread: the shared result is ours alone
+        if (!utc || !strftime(out, size, "%Y-%m-%d %H:%M:%S", utc)) {
+            snprintf(out, size, "%-19d", fileTime);
+        }
     } else {
         snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u", (dos >> 25) + 1980, (dos >> 21) & 15,
                  (dos >> 16) & 31, (dos >> 11) & 31, (dos >> 5) & 63, (dos & 31) * 2);

@@ -14,10 +14,13 @@ struct PathStyle {
     // Listed names are resolved and use '/' only, with markers for what lies outside the
     // playlist's folder: the host splits names at '/' and shows each part as a folder.
     bool TreeNames;
+    // Packing leaves out the folders the host names along with the files in them: a line that
+    // names a folder is no entry a player can use.
+    bool PacksFilesOnly;
 };
 
-inline constexpr PathStyle WindowsPaths = {'\\', true, true, false};
-inline constexpr PathStyle PosixPaths = {'/', false, false, true};
+inline constexpr PathStyle WindowsPaths = {'\\', true, true, false, false};
+inline constexpr PathStyle PosixPaths = {'/', false, false, true, true};
 
 #if M3U_LINUX_HOST
 inline constexpr const PathStyle& HostPaths = PosixPaths;

@@ -47,6 +47,7 @@ struct FileStatus {
 bool GetFileStatus(const char16_t* path, FileStatus* status);
 // Exists as a file or a directory.
 bool PathExists(const char16_t* path);
+bool IsFolder(const char16_t* path);
 bool RemoveFilePath(const char16_t* path);
 // True when both paths name one existing file, whatever their spelling.
 bool SameFile(const char16_t* a, const char16_t* b);

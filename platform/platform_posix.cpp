@@ -127,6 +127,12 @@ bool PathExists(const char16_t* path) {
     return NativePath(path, native, sizeof native) && stat(native, &st) == 0;
 }
 
+bool IsFolder(const char16_t* path) {
+    char native[NativePathBytes];
+    struct stat st;
+    return NativePath(path, native, sizeof native) && stat(native, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool RemoveFilePath(const char16_t* path) {
     char native[NativePathBytes];
     return NativePath(path, native, sizeof native) && unlink(native) == 0;

@@ -114,6 +114,11 @@ bool PathExists(const char16_t* path) {
     return GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool IsFolder(const char16_t* path) {
+    DWORD attributes = GetFileAttributesW(Wide(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool RemoveFilePath(const char16_t* path) {
     return DeleteFileW(Wide(path)) != 0;
 }

@@ -31,6 +31,14 @@ static void EntryLine(const char* base, const char* source, char* line) {
     }
 }
 
+// Whether the joined source (UTF-8) names a folder.
+static bool IsFolderSource(const char* source) {
+    char16_t wide[PathUnits] = {};
+    size_t inCount = strlen(source) + 1;
+    size_t room = sizeof wide;
+    return Utf8ToUtf16(source, inCount, wide, room) == 0 && IsFolder(wide);
+}
+
 enum Holding { HoldsNot, Holds, CannotRead };
 
 // Whether the playlist already holds an entry line listed under the same name as `entry`.
@@ -131,6 +139,9 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     int result = E_SUCCESS;
     while (const char16_t* name = NextName(names)) {
         SourcePath(srcPath, name, source);
+        if (HostPaths.PacksFilesOnly && IsFolderSource(source)) {
+            continue;
+        }
         EntryLine(base, source, entry);
         Holding holding = copied == E_SUCCESS ? HoldsEntry(packedFile, entry) : HoldsNot;
         if (holding == CannotRead) {

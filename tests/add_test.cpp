@@ -66,7 +66,9 @@ TEST_F(AddTable, AppendsByteForByte) {
     const std::vector<Row> rows = {
         {{}, u"%D\\", {u"a.mp3", u"sub\\b.mp3"}, "a.mp3\r\nsub\\b.mp3\r\n"},
         {{}, u"%other\\", {u"x.mp3"}, "..\\other\\x.mp3\r\n"},
-        {{}, u"%", {u"D\\a.mp3", u"D\\sub"}, "a.mp3\r\nsub\r\n"},
+        // The host names a folder along with the files in it; only Windows keeps its line.
+        {{}, u"%", {u"D\\a.mp3", u"D\\sub"}, "a.mp3\r\nsub\r\n", WindowsOnly},
+        {{}, u"%", {u"D/sub", u"D/sub/b.mp3", u"D/a.mp3"}, "sub/b.mp3\r\na.mp3\r\n", PosixOnly},
         {{}, nullptr, {u"%D\\a.mp3"}, "a.mp3\r\n"},
         {{}, u"", {u"%other\\x.mp3"}, "..\\other\\x.mp3\r\n"},
         {{}, u"%D\\", {u"a.mp3", u"a.mp3"}, "a.mp3\r\na.mp3\r\n"},

@@ -5,7 +5,7 @@ SHELL := /bin/bash
 JOBS ?= 2
 WINE_RUN := $(CURDIR)/cmake/wine-run
 TOOLS := cmake x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang clang-format xvfb-run \
-         /usr/lib/wine/wine64 doublecmd xdotool xclip convert
+         /usr/lib/wine/wine64 /usr/lib/wine/wine qemu-i386 doublecmd xdotool xclip convert
 
 .PHONY: all setup native linux linux-asan win64 win32 dist test test-native test-linux test-fuzz \
         test-win64 test-win32 dc-check demo bench fuzz format format-check clean
@@ -50,8 +50,10 @@ test-win64: win64
 	-WINEPREFIX=$(CURDIR)/build/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null
 	xvfb-run -a ctest --preset win64
 
+# The same under qemu-i386 and Wine's 32-bit loader, in the prefix build/wineprefix32.
 test-win32: win32
-	ctest --preset win32
+	-WINEPREFIX=$(CURDIR)/build/wineprefix32 /usr/lib/wine/wineserver -k 2>/dev/null
+	xvfb-run -a ctest --preset win32
 
 # A few seconds per fuzz target keep CI short; `make fuzz` runs each for a minute.
 test-fuzz: setup

@@ -17,6 +17,13 @@ bool AnsiToWide(const char* src, char16_t* dst, size_t units);
 // characters the code page lacks become its default character. dst is always terminated.
 void WideToAnsi(const char16_t* src, char* dst, size_t bytes);
 
+// Text of a playlist line that is not UTF-8, in the code page legacy players wrote it in: the
+// ANSI code page on Windows; elsewhere Windows-1252, its five undefined bytes (0x81, 0x8D, 0x8F,
+// 0x90, 0x9D) taken as the units of the same value. Never fails on content. The units written,
+// without terminator, in *written; false when they do not fit `units`.
+bool LegacyTextToWide(const char* bytes, size_t count, char16_t* out, size_t units,
+                      size_t* written);
+
 // Binary file streams, always opened with full sharing so that a stream of our own may stay
 // open on a file that another of our streams rewrites.
 struct PlatformFile;

@@ -48,6 +48,24 @@ void WideToAnsi(const char16_t* src, char* dst, size_t bytes) {
     dst[bytes - 1 - room] = 0;
 }
 
+bool LegacyTextToWide(const char* bytes, size_t count, char16_t* out, size_t units,
+                      size_t* written) {
+    // Windows-1252 differs from Latin-1 only in 0x80-0x9F; its holes keep their own values.
+    static const char16_t High[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    if (count > units) {
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        unsigned char c = static_cast<unsigned char>(bytes[i]);
+        out[i] = c >= 0x80 && c < 0xA0 ? High[c - 0x80] : c;
+    }
+    *written = count;
+    return true;
+}
+
 // UTF-16 path to a UTF-8 file-system path; false when it does not fit. Under Windows conventions
 // their separator is read as a slash, so Windows-style paths behave as they do on Windows; under
 // POSIX ones a backslash is an ordinary character of a name.

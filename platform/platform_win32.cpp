@@ -37,6 +37,26 @@ bool AnsiToWide(const char* src, char16_t* dst, size_t units) {
     return true;
 }
 
+bool LegacyTextToWide(const char* bytes, size_t count, char16_t* out, size_t units,
+                      size_t* written) {
+    *written = 0;
+    if (count == 0) {
+        return true;
+    }
+    if (count > 0x7FFFFFFF || units > 0x7FFFFFFF) {
+        return false;
+    }
+    // No MB_ERR_INVALID_CHARS: a byte the code page lacks becomes its default character rather
+    // than hiding the whole line.
+    int n = MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(count),
+                                reinterpret_cast<wchar_t*>(out), static_cast<int>(units));
+    if (n <= 0) {
+        return false;
+    }
+    *written = static_cast<size_t>(n);
+    return true;
+}
+
 void WideToAnsi(const char16_t* src, char* dst, size_t bytes) {
     if (bytes == 0) {
         return;

@@ -41,13 +41,8 @@ static bool IsFolderSource(const char* source) {
 
 enum Holding { HoldsNot, Holds, CannotRead };
 
-// Whether the playlist already holds an entry line listed under the same name as `entry`.
-static Holding HoldsEntry(const char16_t* playlist, const char* entry) {
-    char wanted[LineBytes];
-    char name[LineBytes];
-    if (!EntryName(entry, wanted, sizeof wanted)) {
-        return HoldsNot;
-    }
+// Whether the playlist already holds an entry line that lists under `name`.
+static Holding HoldsEntry(const char16_t* playlist, const char16_t* name, size_t units) {
     PlatformFile* file = FileOpen(playlist, FileForReading);
     if (!file) {
         return CannotRead;
@@ -55,34 +50,62 @@ static Holding HoldsEntry(const char16_t* playlist, const char* entry) {
     static_assert(sizeof(LineReader) < 32 * 1024, "fits a host's stack");
     LineReader reader;
     StartReader(&reader, file);
+    TextEncoding encoding = ReaderEncoding(&reader);
     char line[LineBytes] = {};
-    bool lineBreak = false;
+    char16_t listed[PathUnits];
+    size_t length = 0;
+    bool lineEnds = false;
     bool found = false;
     bool lineStart = true; // the piece after one that did not end its line is no line of its own
-    while (!found && ReadPiece(&reader, line, &lineBreak) > 0) {
-        CutLine(line);
-        found = lineStart && line[0] != '#' && EntryName(line, name, sizeof name) &&
-                strcmp(name, wanted) == 0;
-        lineStart = lineBreak;
+    while (!found && ReadPiece(&reader, line, &length, &lineEnds)) {
+        size_t n = lineStart ? ListedName(line, length, lineEnds, encoding, listed) : NotListed;
+        found = n == units && memcmp(listed, name, units * sizeof(char16_t)) == 0;
+        lineStart = lineEnds;
     }
     FileClose(file);
     return found ? Holds : reader.Failed ? CannotRead : HoldsNot;
 }
 
-// Whether the file's text ends inside a line, so that a new line needs a break before it: it
-// does not end in LF and holds more than a byte-order mark. False when it cannot be read.
-static bool EndsInsideLine(const char16_t* path, bool* inside) {
+// How new lines join the file's text: its encoding, whether it ends inside a line (so that a new
+// line needs a break before it), and whether it ends in half a UTF-16 unit. False when it cannot
+// be read.
+struct TextEnd {
+    TextEncoding Encoding;
+    bool InsideLine, HalfUnit;
+};
+
+static bool InspectEnd(const char16_t* path, TextEnd* end) {
     PlatformFile* file = FileOpen(path, FileForReading);
     if (!file) {
         return false;
     }
+    static_assert(sizeof(LineReader) < 32 * 1024, "fits a host's stack");
+    LineReader reader;
+    StartReader(&reader, file);
+    end->Encoding = ReaderEncoding(&reader);
+    size_t mark = strlen(ByteOrderMark(&reader));
+    bool ok = !reader.Failed;
+    FileStatus status = {};
+    ok = ok && GetFileStatus(path, &status);
     unsigned char tail[4] = {};
     bool whole = !FileSeekFromEnd(file, sizeof tail); // shorter files are read from the start
+    if (whole && !FileSeekFromEnd(file, static_cast<int64_t>(status.Size))) {
+        ok = false;
+    }
     size_t n = FileRead(file, tail, sizeof tail);
-    bool ok = !FileFailed(file);
+    ok = ok && !FileFailed(file);
     FileClose(file);
-    bool onlyMark = whole && n == 3 && memcmp(tail, "\xEF\xBB\xBF", 3) == 0;
-    *inside = n > 0 && tail[n - 1] != '\n' && !onlyMark;
+    bool onlyMark = status.Size == mark;
+    if (end->Encoding == Text8Bit) {
+        end->HalfUnit = false;
+        end->InsideLine = n > 0 && tail[n - 1] != '\n' && tail[n - 1] != '\r' && !onlyMark;
+    } else {
+        end->HalfUnit = status.Size % 2 != 0;
+        unsigned last = n < 2                          ? 0
+                        : end->Encoding == TextUtf16Le ? tail[n - 2] | tail[n - 1] << 8
+                                                       : tail[n - 2] << 8 | tail[n - 1];
+        end->InsideLine = !onlyMark && (end->HalfUnit || (last != '\n' && last != '\r'));
+    }
     return ok;
 }
 
@@ -122,20 +145,22 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
         RemoveFile(temp);
         return copied == E_ECREATE ? E_NOT_SUPPORTED : copied;
     }
-    bool needBreak = false;
-    if (copied == E_SUCCESS && !EndsInsideLine(temp, &needBreak)) {
+    TextEnd end = {Text8Bit, false, false};
+    if (copied == E_SUCCESS && !InspectEnd(temp, &end)) {
         RemoveFile(temp);
         return E_EREAD;
     }
+    bool needBreak = end.InsideLine;
     PlatformFile* out = FileOpen(temp, FileForAppending);
     if (!out) {
         RemoveFile(temp);
         return E_NOT_SUPPORTED;
     }
     LineWriter writer;
-    StartWriter(&writer, out);
+    StartWriter(&writer, out, end.Encoding, end.HalfUnit);
     // An old last line without a line break stays apart from the first new one.
     char entry[LineBytes];
+    char16_t listed[PathUnits];
     int result = E_SUCCESS;
     while (const char16_t* name = NextName(names)) {
         SourcePath(srcPath, name, source);
@@ -143,7 +168,11 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
             continue;
         }
         EntryLine(base, source, entry);
-        Holding holding = copied == E_SUCCESS ? HoldsEntry(packedFile, entry) : HoldsNot;
+        // The new line is a duplicate when an old one lists under the name it will list under.
+        size_t units = ListedName(entry, strlen(entry), true, Text8Bit, listed);
+        Holding holding = copied == E_SUCCESS && units != NotListed
+                              ? HoldsEntry(packedFile, listed, units)
+                              : HoldsNot;
         if (holding == CannotRead) {
             result = E_EREAD; // a duplicate test that cannot read must not guess
             break;
@@ -152,10 +181,10 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
             continue;
         }
         if (needBreak) {
-            WriteLineEnd(&writer);
+            BreakLine(&writer);
             needBreak = false;
         }
-        WriteBytes(&writer, entry, strlen(entry));
+        WriteText(&writer, entry, strlen(entry));
         WriteLineEnd(&writer);
     }
     return FinishRewrite(packedFile, temp, &writer, out, result);

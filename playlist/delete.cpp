@@ -4,96 +4,93 @@
 #include "playlist/playlist.h"
 #include "text/text.h"
 
-static bool IsSlash(char c) {
-    return c == '\\' || c == '/';
-}
-
-// A name equals the line's listed name; or it is a folder of the listing followed by a separator
-// and "*.*", which the host passes when the user deletes a whole folder. A line that goes on beyond
-// the piece (`complete` false) can only be below a folder: its first piece is no name of its own.
-static bool NameMatches(const char* line, size_t lineLength, bool complete, const char* name,
-                        size_t nameLength) {
-    if (complete && nameLength == lineLength && memcmp(line, name, nameLength) == 0) {
-        return true;
-    }
-    if (nameLength > 4 && memcmp(name + nameLength - 3, "*.*", 3) == 0 &&
-        IsSlash(name[nameLength - 4])) {
-        size_t folder = nameLength - 4;
-        return lineLength > folder && memcmp(line, name, folder) == 0 && IsSlash(line[folder]);
-    }
-    return false;
-}
-
-// The names in UTF-8, encoded once per call when they fit: each followed by a zero byte, the
-// whole by an empty name. Otherwise every line converts the list again, as it goes.
-struct EncodedNames {
+// The names to delete in UTF-16. A wide list is the host's own; a narrow one is converted once
+// per call when it fits, otherwise again for every line.
+struct WantedNames {
+    NameList* Names;
     bool Ready;
-    size_t Used;
-    char Text[8 * LineBytes];
+    char16_t Converted[4 * LineBytes];
 };
 
-static void EncodeNames(NameList* names, EncodedNames* encoded) {
-    encoded->Ready = false;
-    encoded->Used = 0;
+static void PrepareNames(NameList* names, WantedNames* wanted) {
+    wanted->Names = names;
+    wanted->Ready = false;
+    if (names->Wide) {
+        return;
+    }
+    size_t used = 0;
     names->Offset = 0;
-    char name[LineBytes];
-    while (const char16_t* wide = NextName(names)) {
-        if (!ToUtf8(wide, name, sizeof name)) {
-            continue; // too long for a line: it matches none
-        }
-        size_t n = strlen(name) + 1;
-        if (encoded->Used + n + 1 > sizeof encoded->Text) {
+    while (const char16_t* name = NextName(names)) {
+        size_t n = WideLength(name) + 1;
+        if (used + n + 1 > sizeof wanted->Converted / sizeof(char16_t)) {
             return;
         }
-        memcpy(encoded->Text + encoded->Used, name, n);
-        encoded->Used += n;
+        memcpy(wanted->Converted + used, name, n * sizeof(char16_t));
+        used += n;
     }
-    encoded->Text[encoded->Used] = 0;
-    encoded->Ready = true;
+    wanted->Converted[used] = 0;
+    wanted->Ready = true;
 }
 
-static bool InList(NameList* names, const EncodedNames* encoded, const char* line,
-                   size_t lineLength, bool complete) {
-    if (encoded->Ready) {
-        for (const char* name = encoded->Text; *name; name += strlen(name) + 1) {
-            if (NameMatches(line, lineLength, complete, name, strlen(name))) {
+// Whether the listed name of a line is one of the names to delete.
+static bool Wanted(WantedNames* wanted, const char16_t* listed, size_t units) {
+    if (wanted->Ready || wanted->Names->Wide) {
+        const char16_t* name = wanted->Ready ? wanted->Converted : wanted->Names->Wide;
+        for (; *name; name += WideLength(name) + 1) {
+            if (NameMatches(listed, units, name, WideLength(name))) {
                 return true;
             }
         }
         return false;
     }
-    char name[LineBytes];
+    NameList* names = wanted->Names;
     names->Offset = 0;
-    while (const char16_t* wide = NextName(names)) {
-        // A name too long for the buffer matches no line.
-        if (ToUtf8(wide, name, sizeof name) &&
-            NameMatches(line, lineLength, complete, name, strlen(name))) {
+    while (const char16_t* name = NextName(names)) {
+        if (NameMatches(listed, units, name, WideLength(name))) {
             return true;
         }
     }
     return false;
 }
 
-// Length of a piece without its line end; a lone CR that closes the line counts as line end.
-static size_t Content(const char* piece, size_t n, bool lineBreak, bool lastPiece) {
-    if (lineBreak) {
-        --n;
+// An info line waits for its entry, and the blank lines after it wait with it: they stay where
+// they are whether the info line goes or not.
+struct Held {
+    bool Info;
+    size_t InfoLength, BlankLength;
+    char InfoLine[LineBytes];
+    char Blanks[LineBytes]; // blank lines, each followed by '\n', which no blank line holds
+};
+
+// Writes the held blank lines; a held info line stays held.
+static void WriteBlanks(LineWriter* writer, Held* held) {
+    size_t start = 0;
+    for (size_t i = 0; i < held->BlankLength; ++i) {
+        if (held->Blanks[i] == '\n') {
+            WriteBytes(writer, held->Blanks + start, i - start);
+            WriteLineEnd(writer);
+            start = i + 1;
+        }
     }
-    if (lastPiece && n > 0 && piece[n - 1] == '\r') {
-        --n;
+    held->BlankLength = 0;
+}
+
+// Writes what is held, the info line only when `withInfo`, and holds nothing more.
+static void Release(LineWriter* writer, Held* held, bool withInfo) {
+    if (held->Info && withInfo) {
+        WriteBytes(writer, held->InfoLine, held->InfoLength);
+        WriteLineEnd(writer);
     }
-    return n;
+    WriteBlanks(writer, held);
+    held->Info = false;
 }
 
 // The pieces after a first one that did not end its line: written (writer) or passed over.
-static void RestOfLine(LineReader* reader, LineWriter* writer, char* piece, bool lineBreak) {
-    while (!lineBreak) {
-        size_t n = ReadPiece(reader, piece, &lineBreak);
-        if (n == 0) {
-            break;
-        }
+static void RestOfLine(LineReader* reader, LineWriter* writer, char* piece, bool lineEnds) {
+    size_t n = 0;
+    while (!lineEnds && ReadPiece(reader, piece, &n, &lineEnds)) {
         if (writer) {
-            WriteBytes(writer, piece, Content(piece, n, lineBreak, lineBreak || reader->Ended));
+            WriteBytes(writer, piece, n);
         }
     }
 }
@@ -112,65 +109,66 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
         FileClose(in);
         return E_NOT_SUPPORTED;
     }
-    static_assert(sizeof(LineReader) + sizeof(LineWriter) < 64 * 1024, "fits a host's stack");
+    static_assert(sizeof(LineReader) + sizeof(LineWriter) + sizeof(WantedNames) + sizeof(Held) <
+                      96 * 1024,
+                  "fits a host's stack");
     LineReader reader;
     LineWriter writer;
-    EncodedNames encoded;
-    EncodeNames(names, &encoded);
+    WantedNames wanted;
+    Held held;
+    held.Info = false;
+    held.BlankLength = 0;
+    PrepareNames(names, &wanted);
     StartReader(&reader, in);
-    StartWriter(&writer, out);
-    if (HasByteOrderMark(&reader)) {
-        WriteBytes(&writer, "\xEF\xBB\xBF", 3);
-    }
+    TextEncoding encoding = ReaderEncoding(&reader);
+    StartWriter(&writer, out, encoding);
+    const char* mark = ByteOrderMark(&reader);
+    WriteBytes(&writer, mark, strlen(mark));
+    writer.GuardMark = !mark[0];
     char piece[LineBytes] = {};
-    char held[LineBytes] = {};
-    char listed[LineBytes];
-    size_t heldLength = 0;
-    bool holding = false;
-    bool lineBreak = false;
-    while (size_t n = ReadPiece(&reader, piece, &lineBreak)) {
-        bool whole = lineBreak || reader.Ended;
-        size_t content = Content(piece, n, lineBreak, whole);
-        size_t cut = strcspn(piece, "\r\n");
-        if (piece[0] == '#') {
-            if (whole && cut >= 8 && memcmp(piece, "#EXTINF:", 8) == 0) {
-                // Held back until its entry shows whether it stays.
-                memcpy(held, piece, content);
-                heldLength = content;
-                holding = true;
-                continue;
-            }
-            // Other directives, and an info line too long to hold, go out at once.
-            WriteBytes(&writer, piece, content);
-            RestOfLine(&reader, &writer, piece, lineBreak);
+    char16_t name[PathUnits];
+    size_t n = 0;
+    bool lineEnds = false;
+    while (ReadPiece(&reader, piece, &n, &lineEnds)) {
+        LineKind kind = KindOfLine(piece, n, encoding);
+        if (kind == LineInfo && lineEnds) {
+            // Of two info lines in a row only the later describes the entry.
+            Release(&writer, &held, false);
+            memcpy(held.InfoLine, piece, n);
+            held.InfoLength = n;
+            held.Info = true;
+            continue;
+        }
+        if (kind == LineBlank && held.Info && lineEnds &&
+            held.BlankLength + n + 1 <= sizeof held.Blanks) {
+            memcpy(held.Blanks + held.BlankLength, piece, n);
+            held.BlankLength += n;
+            held.Blanks[held.BlankLength++] = '\n';
+            continue;
+        }
+        if (kind != LinePath) {
+            // Directives go out at once, ahead of a held info line, as do blank lines that
+            // cannot wait and an info line too long to hold.
+            WriteBlanks(&writer, &held);
+            WriteBytes(&writer, piece, n);
+            RestOfLine(&reader, &writer, piece, lineEnds);
             WriteLineEnd(&writer);
             continue;
         }
-        // Names are matched as the host lists them; a line that goes on past its piece was never
-        // listed, and only its first bytes can meet a folder.
-        bool complete = whole || cut < n;
-        const char* line = piece;
-        size_t lineLength = cut;
-        char saved = piece[cut];
-        piece[cut] = 0;
-        if (complete && EntryName(piece, listed, sizeof listed)) {
-            line = listed;
-            lineLength = strlen(listed);
-        }
-        piece[cut] = saved;
-        if (InList(names, &encoded, line, lineLength, complete)) {
-            RestOfLine(&reader, nullptr, piece, lineBreak);
+        size_t units = ListedName(piece, n, lineEnds, encoding, name);
+        if (units != NotListed && Wanted(&wanted, name, units)) {
+            Release(&writer, &held, false);
+            RestOfLine(&reader, nullptr, piece, lineEnds);
         } else {
-            if (holding) {
-                WriteBytes(&writer, held, heldLength);
-                WriteLineEnd(&writer);
-            }
-            WriteBytes(&writer, piece, content);
-            RestOfLine(&reader, &writer, piece, lineBreak);
+            // A path line keeps its info line, whether it lists or not.
+            Release(&writer, &held, true);
+            WriteBytes(&writer, piece, n);
+            RestOfLine(&reader, &writer, piece, lineEnds);
             WriteLineEnd(&writer);
         }
-        holding = false;
     }
+    // An info line with no entry after it describes nothing.
+    Release(&writer, &held, false);
     WriteRemainder(&writer, &reader);
     int result = FinishRewrite(packedFile, temp, &writer, out, reader.Failed ? E_EREAD : 0);
     FileClose(in);

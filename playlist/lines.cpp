@@ -2,17 +2,29 @@
 #include <cstring>
 
 #include "playlist/playlist.h"
+#include "text/text.h"
 
-static bool Refill(LineReader* r) {
+// At least `n` bytes at Pos, reading on as needed; false when the file ends before. Bytes not
+// yet taken move to the buffer's start, so a unit or a CR LF split by a read is whole again.
+static bool Have(LineReader* r, size_t n) {
+    if (r->Len - r->Pos >= n) {
+        return true;
+    }
     if (r->Ended) {
         return false;
     }
+    size_t rest = r->Len - r->Pos;
+    memmove(r->Buffer, r->Buffer + r->Pos, rest);
     r->Pos = 0;
-    r->Len = FileRead(r->File, r->Buffer, sizeof r->Buffer);
-    if (r->Len == 0) {
-        r->Ended = true;
-        r->Failed = FileFailed(r->File);
-        return false;
+    r->Len = rest;
+    while (r->Len < n) {
+        size_t got = FileRead(r->File, r->Buffer + r->Len, sizeof r->Buffer - r->Len);
+        if (got == 0) {
+            r->Ended = true;
+            r->Failed = FileFailed(r->File);
+            return false;
+        }
+        r->Len += got;
     }
     return true;
 }
@@ -20,75 +32,154 @@ static bool Refill(LineReader* r) {
 void StartReader(LineReader* reader, PlatformFile* file) {
     memset(reader, 0, sizeof *reader);
     reader->File = file;
+    reader->Mark = "";
 }
 
-static void SkipByteOrderMark(LineReader* r) {
+static void Start(LineReader* r) {
     r->Started = true;
-    if (!Refill(r)) {
-        return;
+    r->Encoding = Text8Bit;
+    Have(r, 3);
+    const unsigned char* b = r->Buffer;
+    size_t n = r->Len;
+    if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+        r->Mark = "\xEF\xBB\xBF";
+    } else if (n >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+        r->Mark = "\xFF\xFE";
+        r->Encoding = TextUtf16Le;
+    } else if (n >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
+        r->Mark = "\xFE\xFF";
+        r->Encoding = TextUtf16Be;
     }
-    // A stream hands out a regular file's first block whole, so the mark is all in view.
-    if (r->Len >= 3 && r->Buffer[0] == 0xEF && r->Buffer[1] == 0xBB && r->Buffer[2] == 0xBF) {
-        r->Pos = 3;
-        r->ByteOrderMark = true;
-    }
+    r->Pos = strlen(r->Mark);
 }
 
-bool HasByteOrderMark(LineReader* reader) {
+TextEncoding ReaderEncoding(LineReader* reader) {
     if (!reader->Started) {
-        SkipByteOrderMark(reader);
+        Start(reader);
     }
-    return reader->ByteOrderMark;
+    return reader->Encoding;
 }
 
-size_t ReadPiece(LineReader* r, char* line, bool* lineBreak) {
-    if (!r->Started) {
-        SkipByteOrderMark(r);
+const char* ByteOrderMark(LineReader* reader) {
+    if (!reader->Started) {
+        Start(reader);
+    }
+    return reader->Mark;
+}
+
+static bool IsLineEnd(unsigned c) {
+    return c == '\r' || c == '\n';
+}
+
+static bool Piece8(LineReader* r, char* line, size_t* length, bool* lineEnds) {
+    if (r->AtEndMark || !Have(r, 1) || r->Buffer[r->Pos] == 0x1A) {
+        // The end mark stays in the buffer for WriteRemainder.
+        r->AtEndMark = r->AtEndMark || (r->Pos < r->Len && r->Buffer[r->Pos] == 0x1A);
+        return false;
     }
     size_t n = 0;
-    *lineBreak = false;
-    while (n < PieceBytes) {
-        if (r->Pos == r->Len && !Refill(r)) {
+    for (;;) {
+        if (!Have(r, 1)) {
+            *lineEnds = true;
             break;
         }
-        unsigned char c = r->Buffer[r->Pos];
-        if (c == 0x1A) {
-            // The text ends here; the byte stays in the buffer for WriteRemainder.
+        const unsigned char* at = r->Buffer + r->Pos;
+        if (*at == 0x1A) {
             r->AtEndMark = true;
-            r->Ended = true;
+            *lineEnds = true;
             break;
         }
-        ++r->Pos;
-        if (c == '\r') {
-            if (r->Pos == r->Len && !Refill(r)) {
-                line[n++] = '\r';
-                break;
-            }
-            if (r->Buffer[r->Pos] == '\n') {
+        if (IsLineEnd(*at)) {
+            ++r->Pos;
+            if (*at == '\r' && Have(r, 1) && r->Buffer[r->Pos] == '\n') {
                 ++r->Pos;
-                c = '\n';
             }
-        }
-        line[n++] = static_cast<char>(c);
-        if (c == '\n') {
-            *lineBreak = true;
+            *lineEnds = true;
             break;
         }
+        if (n == PieceBytes) {
+            break; // the line goes on in the next piece
+        }
+        // The run of ordinary bytes in view, at once.
+        size_t limit = r->Len - r->Pos < PieceBytes - n ? r->Len - r->Pos : PieceBytes - n;
+        size_t run = 1;
+        while (run < limit && !IsLineEnd(at[run]) && at[run] != 0x1A) {
+            ++run;
+        }
+        memcpy(line + n, at, run);
+        n += run;
+        r->Pos += run;
     }
     line[n] = 0;
-    return n;
+    *length = n;
+    return true;
 }
 
-size_t CutLine(char* line) {
-    size_t n = strcspn(line, "\r\n");
+static unsigned UnitAt(const unsigned char* at, TextEncoding encoding) {
+    return encoding == TextUtf16Le ? at[0] | at[1] << 8 : at[0] << 8 | at[1];
+}
+
+static bool Piece16(LineReader* r, char* line, size_t* length, bool* lineEnds) {
+    if (!Have(r, 1)) {
+        return false;
+    }
+    size_t n = 0;
+    for (;;) {
+        if (!Have(r, 2)) {
+            // Half a unit at the very end: kept in the line, raw.
+            if (Have(r, 1)) {
+                line[n++] = static_cast<char>(r->Buffer[r->Pos++]);
+            }
+            *lineEnds = true;
+            break;
+        }
+        unsigned unit = UnitAt(r->Buffer + r->Pos, r->Encoding);
+        if (IsLineEnd(unit)) {
+            r->Pos += 2;
+            if (unit == '\r' && Have(r, 2) && UnitAt(r->Buffer + r->Pos, r->Encoding) == '\n') {
+                r->Pos += 2;
+            }
+            *lineEnds = true;
+            break;
+        }
+        if (n + 2 > PieceBytes) {
+            break;
+        }
+        memcpy(line + n, r->Buffer + r->Pos, 2);
+        n += 2;
+        r->Pos += 2;
+    }
     line[n] = 0;
-    return n;
+    *length = n;
+    return true;
 }
 
-void StartWriter(LineWriter* writer, PlatformFile* file) {
+bool ReadPiece(LineReader* r, char* line, size_t* length, bool* lineEnds) {
+    if (!r->Started) {
+        Start(r);
+    }
+    *lineEnds = false;
+    *length = 0;
+    line[0] = 0;
+    return r->Encoding == Text8Bit ? Piece8(r, line, length, lineEnds)
+                                   : Piece16(r, line, length, lineEnds);
+}
+
+void StartWriter(LineWriter* writer, PlatformFile* file, TextEncoding encoding,
+                 bool halfUnitBefore) {
     writer->File = file;
     writer->Len = 0;
     writer->Failed = false;
+    writer->HalfUnit = halfUnitBefore && encoding != Text8Bit;
+    writer->GuardMark = false;
+    writer->Encoding = encoding;
+}
+
+void BreakLine(LineWriter* writer) {
+    if (writer->HalfUnit) {
+        WriteBytes(writer, "", 1);
+    }
+    WriteLineEnd(writer);
 }
 
 static void Drain(LineWriter* w) {
@@ -98,8 +189,22 @@ static void Drain(LineWriter* w) {
     w->Len = 0;
 }
 
+static bool BeginsWithMark(const unsigned char* p, size_t bytes) {
+    return (bytes >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) ||
+           (bytes >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF);
+}
+
 void WriteBytes(LineWriter* w, const void* data, size_t bytes) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
+    if (w->GuardMark) {
+        // A line that comes first only once the lines before it are gone must not turn into a
+        // byte-order mark, which would change how the whole file reads.
+        w->GuardMark = false;
+        if (BeginsWithMark(p, bytes)) {
+            WriteLineEnd(w);
+        }
+    }
+    w->HalfUnit = w->HalfUnit != (bytes % 2 == 1);
     while (bytes > 0) {
         if (w->Len == sizeof w->Buffer) {
             Drain(w);
@@ -113,8 +218,42 @@ void WriteBytes(LineWriter* w, const void* data, size_t bytes) {
     }
 }
 
+void WriteText(LineWriter* writer, const char* utf8, size_t bytes) {
+    if (writer->Encoding == Text8Bit) {
+        WriteBytes(writer, utf8, bytes);
+        return;
+    }
+    // Our own lines are whole UTF-8 of at most a line's bytes, so they convert in one go.
+    unsigned char units[2 * LineBytes];
+    size_t inCount = bytes, room = sizeof units;
+    Utf8ToUtf16(utf8, inCount, units, room);
+    size_t n = sizeof units - room;
+    if (writer->Encoding == TextUtf16Be) {
+        for (size_t i = 0; i + 1 < n; i += 2) {
+            unsigned char low = units[i];
+            units[i] = units[i + 1];
+            units[i + 1] = low;
+        }
+    }
+    WriteBytes(writer, units, n);
+}
+
 void WriteLineEnd(LineWriter* writer) {
-    WriteBytes(writer, "\r\n", 2);
+    switch (writer->Encoding) {
+    case Text8Bit:
+        WriteBytes(writer, "\r\n", 2);
+        break;
+    case TextUtf16Le:
+        if (!writer->HalfUnit) {
+            WriteBytes(writer, "\r\0\n\0", 4);
+        }
+        break;
+    case TextUtf16Be:
+        if (!writer->HalfUnit) {
+            WriteBytes(writer, "\0\r\0\n", 4);
+        }
+        break;
+    }
 }
 
 void WriteRemainder(LineWriter* writer, LineReader* reader) {

@@ -5,43 +5,60 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "playlist/entries.h"
 #include "plugin/wcx.h"
 
 enum {
     PathUnits = 1024,  // every host path and converted narrow string, terminator included
     LineBytes = 4096,  // every playlist line and UTF-8 path, terminator included
-    PieceBytes = 4095, // the most one read of a line yields
+    PieceBytes = 4095, // the most one read of a line yields (4094 in UTF-16: whole units)
     CopyBytes = 8192,  // one block of a file copy
     StreamBufferBytes = 16384
 };
 
-// Reads a playlist the way every part of the plug-in sees it: a UTF-8 byte-order mark at the
-// very start is no part of the first line, CR LF arrives as LF, a lone CR stays, a byte 0x1A
-// ends the text, and a line longer than PieceBytes arrives in several pieces.
+// Reads a playlist the way every part of the plug-in sees it. A file that begins with FF FE or
+// FE FF is UTF-16 in that byte order throughout; any other is 8-bit text, where a UTF-8
+// byte-order mark is no part of the first line and a byte 0x1A ends the text. CR LF, LF and a
+// lone CR each end a line (as units in UTF-16). A line longer than PieceBytes arrives in pieces.
 struct LineReader {
     PlatformFile* File;
     size_t Pos, Len;
-    bool Started, Ended, AtEndMark, Failed, ByteOrderMark;
+    bool Started, Ended, AtEndMark, Failed;
+    TextEncoding Encoding;
+    const char* Mark; // the byte-order mark, "" when none
     unsigned char Buffer[StreamBufferBytes];
 };
 void StartReader(LineReader* reader, PlatformFile* file);
-// Whether the text begins with a byte-order mark; reads the first block when not done yet.
-bool HasByteOrderMark(LineReader* reader);
-// Next piece, zero-terminated in `line` (LineBytes), its line end included as one LF; its length,
-// or 0 when the text is exhausted. `lineBreak` tells whether the piece ended the line.
-size_t ReadPiece(LineReader* reader, char* line, bool* lineBreak);
-// Cuts a piece at its first CR or LF; the remaining length.
-size_t CutLine(char* line);
+// The text's encoding and its byte-order mark; they read the first block when not done yet.
+TextEncoding ReaderEncoding(LineReader* reader);
+const char* ByteOrderMark(LineReader* reader);
+// Next piece of a line, raw in the file's encoding and without its line end, zero-terminated in
+// `line` (LineBytes); false when the text is exhausted. `lineEnds` tells whether the line ends
+// with this piece (at a line end or the end of the text) or goes on in the next.
+bool ReadPiece(LineReader* reader, char* line, size_t* length, bool* lineEnds);
 
-// Buffered writer of lines that end in CR LF; remembers any failed write.
+// Buffered writer of lines in a playlist's encoding; remembers any failed write.
 struct LineWriter {
     PlatformFile* File;
     size_t Len;
     bool Failed;
+    bool HalfUnit;  // UTF-16: an odd number of bytes written, which only the text's end may hold
+    bool GuardMark; // 8-bit text without a mark: a first line that would read as one is kept
+                    // apart from the start by a blank line
+    TextEncoding Encoding;
     unsigned char Buffer[StreamBufferBytes];
 };
-void StartWriter(LineWriter* writer, PlatformFile* file);
+// `halfUnitBefore`: the file appended to ends in half a UTF-16 unit.
+void StartWriter(LineWriter* writer, PlatformFile* file, TextEncoding encoding = Text8Bit,
+                 bool halfUnitBefore = false);
+// Ends the open last line of the text appended to, so that a new line starts on its own: half a
+// unit is completed with a zero byte, so that the new units stay in step, then a line end.
+void BreakLine(LineWriter* writer);
+// Raw bytes, such as a line read before, unchanged.
 void WriteBytes(LineWriter* writer, const void* data, size_t bytes);
+// UTF-8 text of a new line, in the writer's encoding.
+void WriteText(LineWriter* writer, const char* utf8, size_t bytes);
+// CR LF, as units in UTF-16; nothing after half a unit, which ends the text.
 void WriteLineEnd(LineWriter* writer);
 // The 0x1A byte that ended a reader's text and everything after it, unchanged.
 void WriteRemainder(LineWriter* writer, LineReader* reader);
@@ -66,11 +83,6 @@ int FinishRewrite(const char16_t* playlist, const char16_t* temp, LineWriter* wr
                   PlatformFile* tempFile, int result);
 // Tests only: where the temporary-name counter stands (-1: no name handed out yet).
 void SetLastTempCounter(int counter);
-
-// The name under which the host lists an entry line (UTF-8 into `room` bytes); false when it
-// does not fit. Listing, deleting and the duplicate test of adding all go through it, so a name
-// the host shows always maps back to its lines.
-bool EntryName(const char* line, char* name, size_t room);
 
 // One entry as listing sees it, before any host's record.
 struct ListedEntry {

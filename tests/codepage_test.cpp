@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,64 @@ TEST_F(CodePage, PacksAndDeletesNarrowNames) {
     std::string del = Kino1251 + ".mp3" + std::string(2, '\0');
     ASSERT_EQ(DeleteFiles(&playlist[0], &del[0]), 0);
     EXPECT_EQ(ReadFile(dir + "/list.m3u"), PesnyaUtf8 + ".mp3\r\n");
+}
+
+// Lines that are not UTF-8 are text in this code page: they list, delete and count as
+// duplicates under the names the code page gives them.
+TEST_F(CodePage, LegacyLinesReadInTheCodePage) {
+    const std::u16string kino = u"\u041A\u0438\u043D\u043E.mp3";
+    const std::string legacy = Kino1251 + ".mp3\r\n", utf8 = KinoUtf8 + ".mp3\r\n";
+    const std::string pesnya = PesnyaUtf8 + ".mp3\r\n";
+    const struct {
+        std::string before;
+        std::vector<std::u16string> listed;
+        const char* operation; // "delete" or "pack", with the narrow name
+        std::string name, after;
+    } rows[] = {
+        {legacy + utf8, {kino, kino}, "delete", Kino1251 + ".mp3", ""},
+        {"#EXTINF:1,K\r\n" + legacy + "b.mp3\r\n",
+         {kino, u"b.mp3"},
+         "delete",
+         Kino1251 + ".mp3",
+         "b.mp3\r\n"},
+        {legacy, {kino}, "pack", Kino1251 + ".mp3", legacy},
+        {legacy, {kino}, "pack", Pesnya1251 + ".mp3", legacy + pesnya},
+        {"file:///C:/%CA%E8%ED%EE.mp3\r\n",
+         {u"C:\\" + kino},
+         "delete",
+         "C:\\" + Kino1251 + ".mp3",
+         ""},
+        // A valid UTF-8 start does not make the line UTF-8.
+        {"\xD0\x9A\xC0\r\n", {u"\u0420\u0459\u0410"}, "delete", "x", "\xD0\x9A\xC0\r\n"},
+    };
+    std::string playlist = narrowDir + "\\list.m3u", source = narrowDir + "\\";
+    std::u16string wide = WidePath(dir + "/list.m3u");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.before);
+        WriteFile(dir + "/list.m3u", row.before);
+        tOpenArchiveDataW open = {};
+        open.ArcName = &wide[0];
+        void* handle = OpenArchiveW(&open);
+        ASSERT_NE(handle, nullptr);
+        std::vector<std::u16string> listed;
+        tHeaderDataExW header;
+        while (ReadHeaderExW(handle, &header) == 0) {
+            listed.push_back(header.FileName);
+            if (listed.back() == kino) { // the file on disk has the same name in UTF-8
+                std::u16string copy = WidePath(dir + "/copy.mp3");
+                EXPECT_EQ(ProcessFileW(handle, PK_EXTRACT, nullptr, &copy[0]), 0);
+                EXPECT_EQ(ReadFile(dir + "/copy.mp3"), "kino!");
+            }
+        }
+        CloseArchive(handle);
+        EXPECT_EQ(listed, row.listed);
+        std::string names = NarrowList({row.name});
+        int result = std::string(row.operation) == "pack"
+                         ? PackFiles(&playlist[0], nullptr, &source[0], &names[0], 0)
+                         : DeleteFiles(&playlist[0], &names[0]);
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(ReadFile(dir + "/list.m3u"), row.after);
+    }
 }
 
 } // namespace

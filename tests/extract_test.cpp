@@ -1,6 +1,7 @@
 // Copying out through the exports: which operations copy, where the copy goes, and failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -73,6 +74,41 @@ TEST_F(ExtractFile, OnlyExtractCopies) {
     EXPECT_EQ(ProcessFileW(nullptr, PK_SKIP, nullptr, nullptr), E_NOT_SUPPORTED);
     EXPECT_EQ(ProcessFile(nullptr, PK_EXTRACT, nullptr, narrow.data()), E_NOT_SUPPORTED);
     EXPECT_EQ(FolderListing(dir), "list.m3u|song.mp3");
+}
+
+// The first entry of other kinds of playlist extracts from the file it names; a URL names none.
+TEST_F(ExtractFile, OtherKindsOfLinesNameTheirFiles) {
+    std::u16string wide = WidePath(dir);
+    std::string slashes(wide.begin(), wide.end()); // the test folder's path is ASCII
+    std::replace(slashes.begin(), slashes.end(), '\\', '/');
+    const struct {
+        std::string playlist;
+        int result;
+    } cases[] = {
+        {"file:///" + slashes + "/%73ong.mp3\r\n", E_SUCCESS},
+        {"\xFF\xFE" + Utf16Le(u"#EXTM3U\r\nsong.mp3"), E_SUCCESS},
+        {"\xFE\xFF" + Utf16Be(u"\r\n \r\nsong.mp3\rx"), E_SUCCESS},
+        {"http://localhost/song.mp3\r\n", E_EOPEN},
+    };
+    std::u16string out = WidePath(dir + "/out.mp3"), list = WidePath(dir + "/other.m3u");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.playlist);
+        WriteFile(dir + "/other.m3u", c.playlist);
+        tOpenArchiveDataW data = {};
+        data.ArcName = list.data();
+        void* other = OpenArchiveW(&data);
+        ASSERT_NE(other, nullptr);
+        auto header = std::make_unique<tHeaderDataExW>();
+        EXPECT_EQ(ReadHeaderExW(other, header.get()), E_SUCCESS);
+        EXPECT_EQ(header->UnpSize, c.result == E_SUCCESS ? song.size() : 0u);
+        EXPECT_EQ(Process(PK_EXTRACT, nullptr, out.c_str(), other), c.result);
+        CloseArchive(other);
+        if (c.result == E_SUCCESS) {
+            ExpectCopy(dir + "/out.mp3");
+        }
+        fs::remove(fs::u8path(dir + "/out.mp3"));
+        EXPECT_EQ(FolderListing(dir), "list.m3u|other.m3u|song.mp3");
+    }
 }
 
 TEST_F(ExtractFile, DestinationIsPathAndNameJoinedAsGiven) {

@@ -10,17 +10,11 @@
 
 namespace {
 
+using namespace std::string_literals;
 using Strings = std::vector<std::string>;
 
 std::string X(size_t n) {
     return std::string(n, 'x');
-}
-
-// Four full pieces, which fill the reader's buffer up to its last byte but one, then `rest`.
-Strings AfterFour(const Strings& rest) {
-    Strings pieces(4, X(PieceBytes));
-    pieces.insert(pieces.end(), rest.begin(), rest.end());
-    return pieces;
 }
 
 const std::string Mark = "\xEF\xBB\xBF";
@@ -40,52 +34,88 @@ PlatformFile* Open(const std::string& path, FileMode mode) {
     return file;
 }
 
-// Every piece, each checked against the reader's promises; the reader stays at its end. The
-// piece buffer is exactly LineBytes on the heap, so an overrun is caught.
+// Every piece, each checked against the reader's promises; the reader stays at its end. A piece
+// after which its line goes on is marked with a trailing '>'. The piece buffer is exactly
+// LineBytes on the heap, so an overrun is caught.
 Strings ReadAll(LineReader* reader) {
     Strings pieces;
     std::vector<char> line(LineBytes, '?');
-    bool lineBreak = true;
-    while (size_t n = ReadPiece(reader, line.data(), &lineBreak)) {
-        pieces.emplace_back(line.data(), n);
+    size_t n = 0;
+    bool lineEnds = true;
+    while (ReadPiece(reader, line.data(), &n, &lineEnds)) {
+        pieces.push_back(std::string(line.data(), n) + (lineEnds ? "" : ">"));
         EXPECT_LE(n, size_t{PieceBytes});
         EXPECT_EQ(line[n], 0);
-        EXPECT_EQ(lineBreak, line[n - 1] == '\n');
     }
-    EXPECT_FALSE(lineBreak);
-    EXPECT_EQ(ReadPiece(reader, line.data(), &lineBreak), 0u);
+    EXPECT_FALSE(ReadPiece(reader, line.data(), &n, &lineEnds));
     return pieces;
+}
+
+// UTF-16 text of ASCII: little-endian, or big-endian.
+std::string Le(const std::string& ascii) {
+    std::string bytes;
+    for (char c : ascii) {
+        bytes += std::string(1, c) + '\0';
+    }
+    return bytes;
+}
+std::string Be(const std::string& ascii) {
+    std::string bytes;
+    for (char c : ascii) {
+        bytes += std::string(1, '\0') + c;
+    }
+    return bytes;
 }
 
 struct ReaderCase {
     std::string Bytes;
     Strings Pieces;
-    bool ByteOrderMark;
+    std::string Mark;
+    TextEncoding Encoding;
 };
 
 TEST(Lines, PiecesOfEachText) {
     const std::string full(StreamBufferBytes - 1, 'x'); // a CR after it is the buffer's last
+    const std::string L = "\xFF\xFE", B = "\xFE\xFF";
+    const std::string x4095 = X(PieceBytes) + ">", u2047 = Le(X(2047)) + ">";
     const std::vector<ReaderCase> cases = {
-        {"", {}, false},
-        {"a\r\nb\n\nc", {"a\n", "b\n", "\n", "c"}, false},
-        {"a\rb\r\n", {"a\rb\n"}, false}, // a lone CR stays
-        {"a\r\r\n", {"a\r\n"}, false},
-        {"a\r", {"a\r"}, false},
-        {"a\nb\x1A\nc\n", {"a\n", "b"}, false},
-        {"\x1A\n", {}, false},
-        {"a\r\x1A\n", {"a\r"}, false},
-        {Mark + "x\n", {"x\n"}, true},
-        {Mark, {}, true},
-        {"\xEF\xBB", {"\xEF\xBB"}, false},
-        {"a\n" + Mark, {"a\n", Mark}, false},
-        {X(4094) + "\r\n", {X(4094) + "\n"}, false},
-        {X(4095) + "\r\n", {X(4095), "\n"}, false},
-        {X(4094) + "\ry", {X(4094) + "\r", "y"}, false},
-        {X(5000), {X(4095), X(905)}, false},
-        {full + "\r\nz", AfterFour({"xxx\n", "z"}), false}, // CR LF split by a refill
-        {full + "\r", AfterFour({"xxx\r"}), false},
-        {full + "\r\x1A\n", AfterFour({"xxx\r"}), false},
-        {Mark + X(16380) + "\r\n", AfterFour({"\n"}), true},
+        {"", {}, "", Text8Bit},
+        {"a\r\nb\n\nc", {"a", "b", "", "c"}, "", Text8Bit},
+        {"a\rb\r\n", {"a", "b"}, "", Text8Bit}, // a lone CR ends a line too
+        {"a\r\r\n\r", {"a", "", ""}, "", Text8Bit},
+        {"a\r", {"a"}, "", Text8Bit},
+        {"a\nb\x1A\nc\n", {"a", "b"}, "", Text8Bit},
+        {"\x1A\n", {}, "", Text8Bit},
+        {"a\r\x1A\n", {"a"}, "", Text8Bit},
+        {Mark + "x\n", {"x"}, Mark, Text8Bit},
+        {Mark, {}, Mark, Text8Bit},
+        {"\xEF\xBB", {"\xEF\xBB"}, "", Text8Bit},
+        {"a\n" + Mark, {"a", Mark}, "", Text8Bit},
+        {"\xFF", {"\xFF"}, "", Text8Bit},
+        {X(4095) + "\r\n", {X(4095)}, "", Text8Bit},
+        {X(4096) + "\r\n", {x4095, "x"}, "", Text8Bit},
+        {X(4094) + "\ry", {X(4094), "y"}, "", Text8Bit},
+        {X(5000), {x4095, X(905)}, "", Text8Bit},
+        {X(8190) + "\x1A", {x4095, X(4095)}, "", Text8Bit},
+        {full + "\r\nz", {x4095, x4095, x4095, x4095, "xxx", "z"}, "", Text8Bit}, // split CR LF
+        {full + "\r", {x4095, x4095, x4095, x4095, "xxx"}, "", Text8Bit},
+        {full + "\r\x1A\n", {x4095, x4095, x4095, x4095, "xxx"}, "", Text8Bit},
+        {Mark + X(16380) + "\r\n", {x4095, x4095, x4095, X(4095)}, Mark, Text8Bit},
+        // UTF-16: line ends are units; bytes 0D and 0A inside other units, and 1A, are text.
+        {L, {}, L, TextUtf16Le},
+        {L + Le("a\r\nb\rc\n\nd"), {Le("a"), Le("b"), Le("c"), "", Le("d")}, L, TextUtf16Le},
+        {L + "\n\r\r\x0A" + Le("\x1A\n"), {"\n\r\r\x0A" + Le("\x1A")}, L, TextUtf16Le},
+        {L + Le("a\n") + "b", {Le("a"), "b"}, L, TextUtf16Le}, // half a unit is kept
+        {B + Be("a\r\nb\rc") + "\0"s, {Be("a"), Be("b"), Be("c") + "\0"s}, B, TextUtf16Be},
+        {B + "\r\0\n\0"s, {"\r\0\n\0"s}, B, TextUtf16Be},
+        {L + Le(X(3000)), {u2047, Le(X(953))}, L, TextUtf16Le},
+        {L + Le(X(8190) + "\r\ny"),
+         {u2047, u2047, u2047, u2047, Le("xx"), Le("y")},
+         L,
+         TextUtf16Le},
+        {"\xFF\xFE\xFF\xFE", {"\xFF\xFE"}, L, TextUtf16Le},
+        {"\xFE", {"\xFE"}, "", Text8Bit},
+        {"\xFE\xFE" + Le("a"), {"\xFE\xFE" + Le("a")}, "", Text8Bit},
     };
     std::string folder = TestFolder();
     for (size_t i = 0; i < cases.size(); ++i) {
@@ -97,19 +127,12 @@ TEST(Lines, PiecesOfEachText) {
             PlatformFile* file = Open(path, FileForReading);
             auto reader = std::make_unique<LineReader>();
             StartReader(reader.get(), file);
-            bool mark = askFirst && HasByteOrderMark(reader.get());
+            std::string mark = askFirst ? ByteOrderMark(reader.get()) : "";
             EXPECT_EQ(ReadAll(reader.get()), cases[i].Pieces);
-            EXPECT_EQ(askFirst ? mark : HasByteOrderMark(reader.get()), cases[i].ByteOrderMark);
+            EXPECT_EQ(askFirst ? mark : ByteOrderMark(reader.get()), cases[i].Mark);
+            EXPECT_EQ(ReaderEncoding(reader.get()), cases[i].Encoding);
             FileClose(file);
         }
-    }
-}
-
-TEST(Lines, CutLineStopsAtFirstCrOrLf) {
-    for (std::string text : {"", "\n", "abc", "abc\n", "a\rb\n", "\rb"}) {
-        std::string expected = text.substr(0, text.find_first_of("\r\n"));
-        EXPECT_EQ(CutLine(&text[0]), expected.size());
-        EXPECT_STREQ(text.c_str(), expected.c_str());
     }
 }
 
@@ -158,6 +181,41 @@ TEST(Lines, WriterPassesBytesEndsLinesWithCrLfAndReportsFailure) {
     }
     EXPECT_EQ(ReadFile(folder + "/out"), "a\r\n" + bytes + "\r\n");
     EXPECT_EQ(ReadFile(folder + "/in"), "old");
+}
+
+// New text in the playlist's encoding; nothing may follow half a unit, and half a unit before
+// an append is completed when the open line is ended.
+TEST(Lines, WriterWritesNewLinesInTheFilesEncoding) {
+    const std::string text = "a\xC3\xA9\xF0\x9F\x8E\xB5"; // a, U+00E9, U+1F3B5
+    const std::string le = Le("a") + "\xE9\0\x3C\xD8\xB5\xDF"s,
+                      be = Be("a") + "\0\xE9\xD8\x3C\xDF\xB5"s;
+    const struct {
+        TextEncoding encoding;
+        bool halfBefore;
+        std::string after;
+    } cases[] = {
+        {Text8Bit, false, "\r\n" + text + "\r\nx\r\n"},
+        {Text8Bit, true, "\r\n" + text + "\r\nx\r\n"},
+        {TextUtf16Le, false, Le("\r\n") + le + Le("\r\n") + "x"},
+        {TextUtf16Be, false, Be("\r\n") + be + Be("\r\n") + "x"},
+        {TextUtf16Le, true, "\0"s + Le("\r\n") + le + Le("\r\n") + "x"},
+        {TextUtf16Be, true, "\0"s + Be("\r\n") + be + Be("\r\n") + "x"},
+    };
+    std::string folder = TestFolder();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.encoding) + (c.halfBefore ? ", half a unit before" : ""));
+        PlatformFile* file = Open(folder + "/out", FileForWriting);
+        auto writer = std::make_unique<LineWriter>();
+        StartWriter(writer.get(), file, c.encoding, c.halfBefore);
+        BreakLine(writer.get());
+        WriteText(writer.get(), text.data(), text.size());
+        WriteLineEnd(writer.get());
+        WriteBytes(writer.get(), "x", 1);
+        WriteLineEnd(writer.get());
+        EXPECT_TRUE(FinishWriter(writer.get()));
+        FileClose(file);
+        EXPECT_EQ(ReadFile(folder + "/out"), c.after);
+    }
 }
 
 } // namespace

@@ -17,6 +17,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 // Name, PackSize, UnpSize, UnpSizeHigh, FileTime, FileAttr.
 using Entry = std::tuple<std::u16string, unsigned, unsigned, unsigned, int, int>;
 
@@ -68,38 +70,97 @@ std::u16string Wide(const std::string& ascii) {
     return std::u16string(ascii.begin(), ascii.end());
 }
 
+struct Row {
+    std::string bytes;
+    std::vector<std::u16string> names;
+    bool legacy = false; // expects Windows-1252 for text that is not UTF-8
+};
+
+void ListsAsTable(const std::vector<Row>& rows) {
+    std::string folder = TestFolder();
+    bool legacy = Legacy1252();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].legacy && !legacy) {
+            continue;
+        }
+        WriteFile(folder + "/list.m3u", rows[i].bytes);
+        std::vector<std::u16string> names;
+        for (const Entry& e : List(folder + "/list.m3u")) {
+            names.push_back(std::get<0>(e));
+            EXPECT_EQ(std::get<1>(e), std::get<0>(e).size()); // UTF-16 units
+        }
+        EXPECT_EQ(names, Shown(rows[i].names))
+            << "row " << i << ": " << rows[i].bytes.substr(0, 40);
+    }
+}
+
 TEST(Listing, WhichLinesBecomeEntries) {
     const std::string mark = "\xEF\xBB\xBF";
-    const std::vector<std::pair<std::string, std::vector<std::u16string>>> cases = {
+    ListsAsTable({
         {"#EXTM3U\r\n#x\r\n#", {}},
         {"a.mp3\n#x\nb.mp3", {u"a.mp3", u"b.mp3"}},
         {"a.mp3\r\n#x\r\nb.mp3\r\n", {u"a.mp3", u"b.mp3"}},
-        {"a.mp3\rjunk\n", {u"a.mp3"}},
-        {"a\n\nb\n", {u"a", u"", u"b"}},
+        {"a.mp3\rjunk\n", {u"a.mp3", u"junk"}}, // a lone CR ends a line
+        {"a.mp3\rb.mp3\rc.mp3", {u"a.mp3", u"b.mp3", u"c.mp3"}},
+        {"a\n\nb\n \t\n\t\r\n", {u"a", u"b"}}, // blank lines are no entries
+        {" a \n", {u" a "}},
         {" #not a comment\n", {u" #not a comment"}},
         {"\xC3\xA9.mp3", {u"\u00E9.mp3"}},
-        {"caf\xE9 x.mp3\nnext", {u"next"}}, // Latin-1 is skipped
         {"\xF0\x9F\x8E\xB5.mp3", {u"\U0001F3B5.mp3"}},
+        {"a\0b\n\0b\n"s, {u"a"}}, // a zero byte ends the name
         {std::string(1024, 'a') + "\n" + std::string(1023, 'b'), {Wide(std::string(1023, 'b'))}},
-        {std::string(5000, 'a'), {Wide(std::string(905, 'a'))}},
-        {std::string(4095, 'a') + "\nb", {u"", u"b"}},
+        // A line longer than one read lists no fragment of itself.
+        {std::string(5000, 'a'), {}},
+        {std::string(4095, 'a') + "\nb", {u"b"}},
+        {std::string(4096, 'a') + "\r\nb", {u"b"}},
         // A long comment stays a comment through all its pieces.
         {"#EXTINF:1," + std::string(5000, 't') + "\r\nc.mp3\n#" + std::string(4094, 'u') + "\n",
          {u"c.mp3"}},
         {mark + "#EXTM3U\r\na.mp3", {u"a.mp3"}},
         {mark + "x.mp3", {u"x.mp3"}},
         {"a.mp3\x1A\r\nb.mp3\r\n", {u"a.mp3"}},
-    };
-    std::string folder = TestFolder();
-    for (const auto& c : cases) {
-        WriteFile(folder + "/list.m3u", c.first);
-        std::vector<std::u16string> names;
-        for (const Entry& e : List(folder + "/list.m3u")) {
-            names.push_back(std::get<0>(e));
-            EXPECT_EQ(std::get<1>(e), std::get<0>(e).size()); // UTF-16 units
-        }
-        EXPECT_EQ(names, c.second) << c.first.substr(0, 40);
-    }
+    });
+}
+
+// Legacy code pages, file:// entries and UTF-16, as other programs write them.
+TEST(Listing, ReadsWhatOtherProgramsWrite) {
+    const std::string L = "\xFF\xFE", B = "\xFE\xFF";
+    auto le = Utf16Le;
+    auto be = Utf16Be;
+    ListsAsTable({
+        // Each line on its own: UTF-8 when it is, else the legacy code page.
+        {"caf\xE9 x.mp3\nnext", {u"caf\u00E9 x.mp3", u"next"}, true},
+        {"\xE9\n\xC3\xA9\n", {u"\u00E9", u"\u00E9"}, true},
+        {"\x80\x81\x8D\x8F\x90\x9D\x9F", {u"\u20AC\u0081\u008D\u008F\u0090\u009D\u0178"}, true},
+        {"\xC3\xA9\xA9", {u"\u00C3\u00A9\u00A9"}, true}, // a stray continuation byte
+        {"\xC3", {u"\u00C3"}, true},                     // a sequence cut short
+        {"\xF8\x88\x80\x80\x80", {u"\u00F8\u02C6\u20AC\u20AC\u20AC"}, true},
+        // Lenient UTF-8 stays UTF-8: CESU-8 pairs, overlong forms.
+        {"\xED\xA0\xBD\xED\xBE\xB5", {u"\xD83D\xDFB5"}},
+        {"\xC1\xBF", {u"\x7F"}},
+        // file:// names the file of the URI; other schemes stay as written.
+        {"file:///C:/Music/a%20b.mp3", {u"C:\\Music\\a b.mp3"}},
+        {"FILE://LocalHost/C:/Music/a%20b.mp3", {u"C:\\Music\\a b.mp3"}},
+        {"file://server/share/a.mp3", {u"\\\\server\\share\\a.mp3"}},
+        {"file:///home/u/%D0%9A.mp3", {u"\\home\\u\\\u041A.mp3"}},
+        {"file:///C:/a%2Fb%zz%4", {u"C:\\a\\b%zz%4"}},
+        {"file:///C:/a%00b%", {u"C:\\a%00b%"}},
+        {"file:///C:", {u"C:"}},
+        {"file:///C:/caf%E9.mp3", {u"C:\\caf\u00E9.mp3"}, true},
+        {"file://", {}},
+        {"file:/C:/a.mp3\nhttp://h/a%20b.mp3\nrtsp://h/s\n",
+         {u"file:/C:/a.mp3", u"http://h/a%20b.mp3", u"rtsp://h/s"}},
+        // UTF-16 after its mark, in either byte order; never without one.
+        {L + le(u"#EXTM3U\r\na.mp3\r\n\r\n\u00E9\u041A.mp3\rfile:///C:/a%20b\n#x"),
+         {u"a.mp3", u"\u00E9\u041A.mp3", u"C:\\a b"}},
+        {B + be(u"#EXTINF:1,x\r\n\U0001F3B5\n \t\nb"), {u"\U0001F3B5", u"b"}},
+        {L + le(u"\xD83Cx\n") + "\x1A", {u"\xD83Cx"}}, // half a unit lists nothing
+        {L + le(std::u16string(1024, u'a') + u"\n" + std::u16string(1023, u'b')),
+         {std::u16string(1023, u'b')}},
+        {L + le(std::u16string(3000, u'a') + u"\nb"), {u"b"}},
+        {L, {}},
+        {"a\0.\0m\0"s, {u"a"}},
+    });
 }
 
 TEST(Listing, EntriesReportTheirFilesSizeAndTime) {

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include "path/path.h"
 #include "platform/conventions.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace fs = std::filesystem;
 
@@ -56,6 +58,25 @@ std::string Host(std::string text) {
 std::u16string Host(std::u16string text) {
     std::replace(text.begin(), text.end(), u'\\', static_cast<char16_t>(HostPaths.Separator));
     return text;
+}
+
+std::u16string Shown(const std::u16string& windowsName) {
+    if (!HostPaths.TreeNames) {
+        return windowsName;
+    }
+    std::string utf8(windowsName.size() * 3 + 1, '\0');
+    EXPECT_TRUE(ToUtf8(windowsName.c_str(), &utf8[0], utf8.size()));
+    std::string tree(utf8.size() * 2 + 16, '\0');
+    TreePath(utf8.c_str(), &tree[0], tree.size());
+    std::u16string shown = fs::u8path(tree.c_str()).u16string();
+    return shown;
+}
+
+std::vector<std::u16string> Shown(std::vector<std::u16string> windowsNames) {
+    for (auto& name : windowsNames) {
+        name = Shown(name);
+    }
+    return windowsNames;
 }
 
 std::u16string HostSeparator() {
@@ -129,6 +150,28 @@ std::string NarrowList(const std::vector<std::string>& names) {
         list += n + '\0';
     }
     return list + '\0';
+}
+
+bool Legacy1252() {
+    char16_t unit[2] = {};
+    size_t written = 0;
+    return LegacyTextToWide("\x80", 1, unit, 2, &written) && written == 1 && unit[0] == 0x20AC;
+}
+
+std::string Utf16Le(const std::u16string& text) {
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    }
+    return bytes;
+}
+
+std::string Utf16Be(const std::u16string& text) {
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes += {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
+    }
+    return bytes;
 }
 
 bool ReadOnlyHolds(const std::string& folder) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // A folder of its own for the running test, created empty.
 std::string TestFolder();
@@ -11,6 +12,10 @@ std::u16string WidePath(const std::string& path);
 // both conventions.
 std::string Host(std::string text);
 std::u16string Host(std::u16string text);
+// A name written as Windows lists it, as the build's host lists it: itself, or for a host that
+// splits names at '/' the shown form of that path (see TreePath).
+std::u16string Shown(const std::u16string& windowsName);
+std::vector<std::u16string> Shown(std::vector<std::u16string> windowsNames);
 // The host's separator, as a host appends it to a folder.
 std::u16string HostSeparator();
 // A narrow path for the narrow exports (the ANSI code page; UTF-8 natively).
@@ -22,7 +27,12 @@ bool FileExists(const std::string& path);
 std::string FolderListing(const std::string& folder);
 void MakeReadOnly(const std::string& path, bool readOnly);
 
-#include <vector>
+// Whether text that is not UTF-8 reads as Windows-1252 here (natively, and in Wine's default
+// locale); expectations that assume it are skipped under other code pages.
+bool Legacy1252();
+// UTF-16 text as file bytes, little-endian or big-endian, without a mark.
+std::string Utf16Le(const std::u16string& text);
+std::string Utf16Be(const std::u16string& text);
 
 // A host's list of names: each followed by a zero, the list ended by an empty name.
 std::u16string WideList(const std::vector<std::u16string>& names);

@@ -34,6 +34,45 @@ bool IsLowSurrogate(std::uint32_t unit) {
     return (unit & 0xFC00) == 0xDC00;
 }
 
+// One sequence at src: its length, or 0 when it is malformed or runs past `available`. The
+// value is what its bits carry; a stray continuation byte stands for itself.
+std::size_t Sequence(const unsigned char* src, std::size_t available, std::uint32_t* value) {
+    const unsigned lead = src[0];
+    std::size_t length;
+    if (lead < 0xC0) {
+        // ASCII, and a stray continuation byte kept as is.
+        *value = lead;
+        return 1;
+    } else if (lead < 0xE0) {
+        *value = lead & 0x1F;
+        length = 2;
+    } else if (lead < 0xF0) {
+        *value = lead & 0x0F;
+        length = 3;
+    } else if (lead < 0xF8) {
+        *value = lead & 0x07;
+        length = 4;
+    } else {
+        return 0;
+    }
+    if (length > available) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned next = src[i];
+        if (!IsContinuation(next)) {
+            return 0;
+        }
+        *value = *value << 6 | (next & 0x3F);
+    }
+    // Anything outside the supplementary planes has no surrogate pair to become; this also
+    // rejects leads F5-F7.
+    if (length == 4 && (*value < 0x10000 || *value > 0x10FFFF)) {
+        return 0;
+    }
+    return length;
+}
+
 } // namespace
 
 std::intptr_t Utf8ToUtf16(const void* const& in, std::size_t& inCount, void* const& out,
@@ -50,41 +89,12 @@ std::intptr_t Utf8ToUtf16(const void* const& in, std::size_t& inCount, void* con
         if (outCount - written < 2) {
             return Stop(E2BIG, consumed, written, inCount, outCount);
         }
-        const unsigned lead = src[consumed];
         std::uint32_t value;
-        std::size_t length;
-        if (lead < 0xC0) {
-            // ASCII, and a stray continuation byte kept as is.
-            value = lead;
-            length = 1;
-        } else if (lead < 0xE0) {
-            value = lead & 0x1F;
-            length = 2;
-        } else if (lead < 0xF0) {
-            value = lead & 0x0F;
-            length = 3;
-        } else if (lead < 0xF8) {
-            value = lead & 0x07;
-            length = 4;
-        } else {
+        const std::size_t length = Sequence(src + consumed, inCount - consumed, &value);
+        if (length == 0) {
             return Stop(EINVAL, consumed, written, inCount, outCount);
-        }
-        if (length > inCount - consumed) {
-            return Stop(EINVAL, consumed, written, inCount, outCount);
-        }
-        for (std::size_t i = 1; i < length; ++i) {
-            const unsigned next = src[consumed + i];
-            if (!IsContinuation(next)) {
-                return Stop(EINVAL, consumed, written, inCount, outCount);
-            }
-            value = value << 6 | (next & 0x3F);
         }
         if (length == 4) {
-            // Anything outside the supplementary planes has no surrogate pair to become;
-            // this also rejects leads F5-F7.
-            if (value < 0x10000 || value > 0x10FFFF) {
-                return Stop(EINVAL, consumed, written, inCount, outCount);
-            }
             // Half a pair would be a lone surrogate the caller never had.
             if (outCount - written < 4) {
                 return Stop(E2BIG, consumed, written, inCount, outCount);
@@ -102,6 +112,24 @@ std::intptr_t Utf8ToUtf16(const void* const& in, std::size_t& inCount, void* con
     inCount -= consumed;
     outCount -= written;
     return 0;
+}
+
+bool IsUtf8Text(const void* bytes, std::size_t count) {
+    const auto* src = static_cast<const unsigned char*>(bytes);
+    std::size_t at = 0;
+    while (at < count) {
+        if (src[at] < 0x80) {
+            ++at; // the common case, without the call
+            continue;
+        }
+        std::uint32_t value;
+        const std::size_t length = Sequence(src + at, count - at, &value);
+        if (length == 0 || (length == 1 && IsContinuation(src[at]))) {
+            return false;
+        }
+        at += length;
+    }
+    return true;
 }
 
 std::intptr_t Utf16ToUtf8(const void* const& in, std::size_t& inCount, void* const& out,

@@ -32,6 +32,11 @@ std::intptr_t Utf8ToUtf16(const void* const& in, std::size_t& inCount, void* con
 std::intptr_t Utf16ToUtf8(const void* const& in, std::size_t& inCount, void* const& out,
                           std::size_t& outCount);
 
+// Whether the bytes are UTF-8 as a writer of it produces them: the decoder accepts them and no
+// continuation byte (0x80-0xBF) stands where a character should begin. Text that fails is in a
+// legacy 8-bit code page.
+bool IsUtf8Text(const void* bytes, std::size_t count);
+
 // Units before the terminating zero.
 std::size_t WideLength(const char16_t* text);
 

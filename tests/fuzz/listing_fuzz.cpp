@@ -1,8 +1,11 @@
 // Any playlist bytes through open, the wide and the narrow listing and close: no crash, no read
-// or write out of bounds, nothing written past the host's records.
+// or write out of bounds, nothing written past the host's records, and every listed name a name:
+// not empty, terminated within the record, its length in PackSize. The first input byte picks
+// 8-bit text, or UTF-16 of either byte order behind its mark.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "plugin/exports.h"
 #include "tests/fuzz/fuzz_files.h"
@@ -21,8 +24,14 @@ static void CheckGuard(const unsigned char* guard) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) {
+        return 0;
+    }
     std::string path = ScratchFolder() + "/list.m3u";
-    Store(path, data, size);
+    static const char* const marks[] = {"", "", "\xFF\xFE", "\xFE\xFF"};
+    std::string bytes = marks[data[0] % 4];
+    bytes.append(reinterpret_cast<const char*>(data) + 1, size - 1);
+    Store(path, bytes.data(), bytes.size());
     std::u16string name = HostPath(path);
     static Guarded<tHeaderDataExW> wide;
     static Guarded<tHeaderDataEx> narrow;
@@ -40,6 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                      : ReadHeaderExW(handle, &wide.record)) == 0) {
             if (++entries > 100000) {
                 abort();
+            }
+            if (!pass) {
+                const tHeaderDataExW& r = wide.record;
+                size_t units = 0;
+                while (units < 1024 && r.FileName[units]) {
+                    ++units;
+                }
+                if (units == 0 || units == 1024 || r.PackSize != units) {
+                    abort();
+                }
             }
             ProcessFileW(handle, PK_SKIP, nullptr, nullptr);
         }

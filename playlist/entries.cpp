@@ -1,0 +1,273 @@
+// The rules that make a playlist line an entry, and give it its name.
+#include "playlist/entries.h"
+
+#include <cstring>
+
+#include "path/path.h"
+#include "platform/platform.h"
+#include "playlist/playlist.h"
+#include "text/text.h"
+
+static unsigned UnitAt(const char* bytes, size_t i, TextEncoding encoding) {
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes);
+    switch (encoding) {
+    case TextUtf16Le:
+        return b[2 * i] | b[2 * i + 1] << 8;
+    case TextUtf16Be:
+        return b[2 * i] << 8 | b[2 * i + 1];
+    default:
+        return b[i];
+    }
+}
+
+LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
+    size_t units = encoding == Text8Bit ? length : length / 2;
+    if (units > 0 && UnitAt(bytes, 0, encoding) == '#') {
+        static const char info[] = "#EXTINF:";
+        size_t i = 0;
+        while (i < 8 && i < units && UnitAt(bytes, i, encoding) == unsigned(info[i])) {
+            ++i;
+        }
+        return i == 8 ? LineInfo : LineDirective;
+    }
+    for (size_t i = 0; i < units; ++i) {
+        unsigned c = UnitAt(bytes, i, encoding);
+        if (c != ' ' && c != '\t') {
+            return LinePath;
+        }
+    }
+    // Half a unit is something, if nothing a name can hold.
+    return units * (encoding == Text8Bit ? 1 : 2) == length ? LineBlank : LinePath;
+}
+
+// 8-bit text as UTF-16: UTF-8 when it is, else the legacy code page (Winamp and most Windows
+// players write the ANSI code page). False when the name would not fit with a terminator.
+static bool DecodeText(const char* bytes, size_t length, char16_t* name, size_t* units) {
+    if (IsUtf8Text(bytes, length)) {
+        const size_t room = (PathUnits - 1) * 2;
+        size_t inCount = length, left = room;
+        if (Utf8ToUtf16(bytes, inCount, name, left) != 0) {
+            return false;
+        }
+        *units = (room - left) / 2;
+        return true;
+    }
+    return LegacyTextToWide(bytes, length, name, PathUnits - 1, units);
+}
+
+static char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+// Equal ignoring ASCII case; `lower` in lower case.
+static bool SameAscii(const char* text, size_t length, const char* lower) {
+    size_t n = strlen(lower);
+    if (length != n) {
+        return false;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (Lower(text[i]) != lower[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+static bool IsFileUri(const char* bytes, size_t length) {
+    return length >= 7 && SameAscii(bytes, 7, "file://");
+}
+
+static int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    c = Lower(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+static bool IsLetter(char c) {
+    return Lower(c) >= 'a' && Lower(c) <= 'z';
+}
+
+// The path a file:// URI names, as VLC writes them: "file:///C:/a%20b.mp3" and
+// "file://localhost/C:/a%20b.mp3" name C:\a b.mp3, "file://server/share/a.mp3" names
+// \\server\share\a.mp3. Escapes become bytes, read as any 8-bit line is; a malformed escape, and
+// %00, which no name can hold, stay as written.
+static bool FileUriName(const char* uri, size_t length, char16_t* name, size_t* units) {
+    const char* rest = uri + 7;
+    size_t restLength = length - 7;
+    size_t authority = 0;
+    while (authority < restLength && rest[authority] != '/') {
+        ++authority;
+    }
+    char path[LineBytes];
+    size_t n = 0;
+    const char* p = rest;
+    size_t pn = restLength;
+    if (authority == 0 || SameAscii(rest, authority, "localhost")) {
+        p += authority;
+        pn -= authority;
+        // "/C:/x" is the drive path "C:/x".
+        if (pn >= 3 && p[0] == '/' && IsLetter(p[1]) && p[2] == ':' && (pn == 3 || p[3] == '/')) {
+            ++p;
+            --pn;
+        }
+    } else {
+        // A share keeps its backslashes on every system: it names another machine's file.
+        path[n++] = '\\';
+        path[n++] = '\\';
+    }
+    // "file://" is 7 bytes, the share's prefix 2: the decoded path fits where the line did.
+    for (size_t i = 0; i < pn; ++i) {
+        int high = p[i] == '%' && i + 2 < pn ? HexValue(p[i + 1]) : -1;
+        int low = high >= 0 ? HexValue(p[i + 2]) : -1;
+        if (low >= 0 && (high | low) != 0) {
+            path[n++] = static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            path[n++] = p[i];
+        }
+    }
+    if (!DecodeText(path, n, name, units)) {
+        return false;
+    }
+    for (size_t i = 0; i < *units; ++i) {
+        if (name[i] == u'/') {
+            name[i] = EntrySeparator;
+        }
+    }
+    return true;
+}
+
+// The entry's path as the line names it.
+static size_t EntryPath(const char* bytes, size_t length, bool whole, TextEncoding encoding,
+                        char16_t* name) {
+    // The first piece of a long line is a fragment that names no file.
+    if (!whole || KindOfLine(bytes, length, encoding) != LinePath) {
+        return NotListed;
+    }
+    size_t units = 0;
+    if (encoding == Text8Bit) {
+        bool decoded = IsFileUri(bytes, length) ? FileUriName(bytes, length, name, &units)
+                                                : DecodeText(bytes, length, name, &units);
+        if (!decoded) {
+            return NotListed;
+        }
+    } else {
+        units = length / 2;
+        if (length % 2 != 0 || units >= PathUnits) {
+            return NotListed;
+        }
+        char scheme[7];
+        for (size_t i = 0; i < units; ++i) {
+            name[i] = static_cast<char16_t>(UnitAt(bytes, i, encoding));
+            if (i < 7) {
+                scheme[i] = name[i] < 0x80 ? static_cast<char>(name[i]) : 0;
+            }
+        }
+        if (IsFileUri(scheme, units < 7 ? units : 7)) {
+            // Escapes stand for bytes, so the URI is read as the UTF-8 of its units.
+            char utf8[3 * LineBytes];
+            name[units] = 0;
+            if (!ToUtf8(name, utf8, sizeof utf8) ||
+                !FileUriName(utf8, strlen(utf8), name, &units)) {
+                return NotListed;
+            }
+        }
+    }
+    name[units] = 0;
+    // No name holds a zero unit: it ends the name, and an empty name lists nothing.
+    units = WideLength(name);
+    return units == 0 ? NotListed : units;
+}
+
+// The path as a host that splits names at '/' shows it, through its UTF-8 form.
+static size_t TreeName(const char16_t* path, char16_t* name) {
+    char utf8[3 * LineBytes];
+    char tree[3 * LineBytes + 8];
+    if (!ToUtf8(path, utf8, sizeof utf8) || TreePath(utf8, tree, sizeof tree) >= sizeof tree) {
+        return NotListed;
+    }
+    size_t inCount = strlen(tree) + 1;
+    size_t room = PathUnits * sizeof(char16_t);
+    if (Utf8ToUtf16(tree, inCount, name, room) != 0) {
+        return NotListed;
+    }
+    size_t units = WideLength(name);
+    return units == 0 ? NotListed : units;
+}
+
+size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
+                  char16_t* name, char16_t* path, size_t* pathUnits) {
+    if (!HostPaths.TreeNames) {
+        size_t units = EntryPath(bytes, length, whole, encoding, name);
+        if (path && units != NotListed) {
+            memcpy(path, name, (units + 1) * sizeof(char16_t));
+            *pathUnits = units;
+        }
+        return units;
+    }
+    char16_t own[PathUnits];
+    char16_t* text = path ? path : own;
+    size_t units = EntryPath(bytes, length, whole, encoding, text);
+    if (units == NotListed) {
+        return NotListed;
+    }
+    if (pathUnits) {
+        *pathUnits = units;
+    }
+    return TreeName(text, name);
+}
+
+static bool IsSlash(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
+
+bool NameMatches(const char16_t* listed, size_t units, const char16_t* wanted, size_t wantedUnits) {
+    if (units == wantedUnits && memcmp(listed, wanted, units * sizeof(char16_t)) == 0) {
+        return true;
+    }
+    if (wantedUnits > 4 && wanted[wantedUnits - 3] == u'*' && wanted[wantedUnits - 2] == u'.' &&
+        wanted[wantedUnits - 1] == u'*' && IsSlash(wanted[wantedUnits - 4])) {
+        size_t folder = wantedUnits - 4;
+        return units > folder && memcmp(listed, wanted, folder * sizeof(char16_t)) == 0 &&
+               IsSlash(listed[folder]);
+    }
+    return false;
+}
+
+// A full path already, by the host's rules; only its first three units decide.
+static bool IsAbsoluteEntry(const char16_t* name) {
+    char head[4] = {};
+    for (size_t i = 0; i < 3 && name[i]; ++i) {
+        head[i] = name[i] < 0x80 ? static_cast<char>(name[i]) : 'x';
+    }
+    return IsFullPath(head);
+}
+
+bool JoinEntryPath(const char16_t* dir, const char16_t* name, size_t units, char16_t* path) {
+    // Without drive roots a share ("\\server\share\...") is no path here: read with slashes
+    // it would name a local file that the line never meant.
+    if (!HostPaths.DriveRoots && name[0] == u'\\' && name[1] == u'\\') {
+        path[0] = 0;
+        return false;
+    }
+    size_t dirLength = 0;
+    if (!IsAbsoluteEntry(name)) {
+        dirLength = WideLength(dir);
+        if (dirLength + 1 + units + 1 > PathUnits) {
+            path[0] = 0;
+            return false;
+        }
+        memcpy(path, dir, dirLength * sizeof(char16_t));
+        path[dirLength++] = EntrySeparator;
+    }
+    memcpy(path + dirLength, name, (units + 1) * sizeof(char16_t));
+    // Playlists made on Windows separate with backslashes; so does every build but Linux's.
+    for (size_t i = dirLength; i < dirLength + units; ++i) {
+        if (path[i] == u'\\') {
+            path[i] = EntrySeparator;
+        }
+    }
+    return true;
+}

@@ -62,8 +62,15 @@ bool SameFile(const char16_t* a, const char16_t* b);
 struct CalendarTime {
     int Year, Month, Day, Hour, Minute, Second;
 };
-// Local time under the platform's zone rules for that moment, daylight saving time included.
-bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local);
+// The local zone's rules, taken by the first conversion that is given this record and kept for
+// the ones after it (a listing), so that each of them is plain arithmetic. Zero-filled: not taken.
+struct LocalZone {
+    bool Taken;
+    alignas(8) unsigned char Rules[256];
+};
+// Local time under the platform's zone rules for that moment, daylight saving time included;
+// with the rules of `zone` when given, or else as they stand now.
+bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local, LocalZone* zone = nullptr);
 
 uint32_t CurrentProcessId();
 

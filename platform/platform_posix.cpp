@@ -166,7 +166,8 @@ bool SameFile(const char16_t* a, const char16_t* b) {
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local) {
+// The C library keeps the zone's rules itself and converts cheaply: nothing to take.
+bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local, LocalZone*) {
     time_t t = static_cast<time_t>(secondsSince1970);
     struct tm parts;
     if (!localtime_r(&t, &parts)) {

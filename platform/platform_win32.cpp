@@ -163,7 +163,21 @@ bool SameFile(const char16_t* a, const char16_t* b) {
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
-bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local) {
+// Without rules of its own the conversion fetches the zone's anew each time, which costs a
+// listing more than the file status under Wine; the rules handed in are the very same ones.
+static const TIME_ZONE_INFORMATION* ZoneRules(LocalZone* zone) {
+    static_assert(sizeof(TIME_ZONE_INFORMATION) <= sizeof zone->Rules, "the rules fit the record");
+    if (!zone) {
+        return nullptr;
+    }
+    TIME_ZONE_INFORMATION* rules = reinterpret_cast<TIME_ZONE_INFORMATION*>(zone->Rules);
+    if (!zone->Taken) {
+        zone->Taken = GetTimeZoneInformation(rules) != TIME_ZONE_ID_INVALID;
+    }
+    return zone->Taken ? rules : nullptr;
+}
+
+bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local, LocalZone* zone) {
     const int64_t ticks = secondsSince1970 * 10000000 + 116444736000000000LL;
     if (ticks < 0) {
         return false;
@@ -173,7 +187,8 @@ bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local) {
     utc.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
     SYSTEMTIME u, l;
     // The zone's rules for that date, not today's offset.
-    if (!FileTimeToSystemTime(&utc, &u) || !SystemTimeToTzSpecificLocalTime(nullptr, &u, &l)) {
+    if (!FileTimeToSystemTime(&utc, &u) ||
+        !SystemTimeToTzSpecificLocalTime(ZoneRules(zone), &u, &l)) {
         return false;
     }
     local->Year = l.wYear;

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "path/path.h"
+#include "playlist/nametable.h"
 #include "playlist/playlist.h"
 #include "text/text.h"
 
@@ -31,6 +32,36 @@ static void EntryLine(const char* base, const char* source, char* line) {
     }
 }
 
+// Marks every key of the table under which an entry line of the playlist lists, in one reading
+// of it; false when the playlist could not be read as far as needed.
+[[gnu::noinline]] static bool MarkHeld(const char16_t* playlist, NameTable* table) {
+    PlatformFile* file = FileOpen(playlist, FileForReading);
+    if (!file) {
+        return false;
+    }
+    LineReader reader;
+    StartReader(&reader, file);
+    TextEncoding encoding = ReaderEncoding(&reader);
+    char line[LineBytes] = {};
+    char16_t listed[PathUnits];
+    char key[LineBytes];
+    size_t length = 0;
+    bool lineEnds = false;
+    bool lineStart = true; // the piece after one that did not end its line is no line of its own
+    size_t left = table->Count;
+    while (left > 0 && ReadPiece(&reader, line, &length, &lineEnds)) {
+        size_t units = lineStart ? ListedName(line, length, lineEnds, encoding, listed) : NotListed;
+        int i = units != NotListed ? TableFind(table, key, NameKey(listed, units, key)) : -1;
+        if (i >= 0 && !table->Found[i]) {
+            table->Found[i] = true;
+            --left;
+        }
+        lineStart = lineEnds;
+    }
+    FileClose(file);
+    return left == 0 || !reader.Failed;
+}
+
 // Whether the joined source (UTF-8) names a folder.
 static bool IsFolderSource(const char* source) {
     char16_t wide[PathUnits] = {};
@@ -39,31 +70,78 @@ static bool IsFolderSource(const char* source) {
     return Utf8ToUtf16(source, inCount, wide, room) == 0 && IsFolder(wide);
 }
 
-enum Holding { HoldsNot, Holds, CannotRead };
-
-// Whether the playlist already holds an entry line that lists under `name`.
-static Holding HoldsEntry(const char16_t* playlist, const char16_t* name, size_t units) {
-    PlatformFile* file = FileOpen(playlist, FileForReading);
-    if (!file) {
-        return CannotRead;
-    }
-    static_assert(sizeof(LineReader) < 32 * 1024, "fits a host's stack");
-    LineReader reader;
-    StartReader(&reader, file);
-    TextEncoding encoding = ReaderEncoding(&reader);
-    char line[LineBytes] = {};
+// The key under which a name's new line lists, into `key`; false when the line lists under no
+// name, so that no old line can make it a duplicate.
+static bool NewLineKey(const char16_t* srcPath, const char* base, const char16_t* name,
+                       char* source, char* entry, char* key, size_t* length) {
     char16_t listed[PathUnits];
-    size_t length = 0;
-    bool lineEnds = false;
-    bool found = false;
-    bool lineStart = true; // the piece after one that did not end its line is no line of its own
-    while (!found && ReadPiece(&reader, line, &length, &lineEnds)) {
-        size_t n = lineStart ? ListedName(line, length, lineEnds, encoding, listed) : NotListed;
-        found = n == units && memcmp(listed, name, units * sizeof(char16_t)) == 0;
-        lineStart = lineEnds;
+    SourcePath(srcPath, name, source);
+    EntryLine(base, source, entry);
+    size_t units = ListedName(entry, strlen(entry), true, Text8Bit, listed);
+    if (units == NotListed) {
+        return false;
     }
-    FileClose(file);
-    return found ? Holds : reader.Failed ? CannotRead : HoldsNot;
+    *length = NameKey(listed, units, key);
+    return true;
+}
+
+// Appends the line of every name that the playlist does not hold yet, in list order. The names
+// go in batches of what the table holds, each tested in one reading of the playlist as it stood
+// before the call; a name given twice is appended twice. Its own frame, so that the table and
+// the buffers are gone before the copy back.
+[[gnu::noinline]] static int AppendNames(const char16_t* packedFile, bool test, const char* base,
+                                         const char16_t* srcPath, NameList* names,
+                                         LineWriter* writer, bool needBreak) {
+    static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 96 * 1024, "fits a host's stack");
+    NameTable table;
+    char source[LineBytes];
+    char entry[LineBytes];
+    char key[LineBytes];
+    size_t length = 0;
+    int result = E_SUCCESS;
+    names->Offset = 0;
+    for (bool more = true; more && result == E_SUCCESS;) {
+        size_t first = names->Offset, count = 0;
+        ClearTable(&table);
+        more = false;
+        for (;;) {
+            size_t at = names->Offset;
+            const char16_t* name = NextName(names);
+            if (!name) {
+                break;
+            }
+            if (NewLineKey(srcPath, base, name, source, entry, key, &length) &&
+                TableAdd(&table, key, length) < 0) {
+                names->Offset = at; // the name starts the next batch
+                more = true;
+                break;
+            }
+            ++count;
+        }
+        if (test && table.Count > 0 && !MarkHeld(packedFile, &table)) {
+            result = E_EREAD; // a duplicate test that cannot read must not guess
+            break;
+        }
+        names->Offset = first;
+        for (size_t k = 0; k < count; ++k) {
+            bool keyed = NewLineKey(srcPath, base, NextName(names), source, entry, key, &length);
+            if (HostPaths.PacksFilesOnly && IsFolderSource(source)) {
+                continue;
+            }
+            // The new line is a duplicate when an old one lists under the name it will list under.
+            if (keyed && table.Found[TableFind(&table, key, length)]) {
+                continue;
+            }
+            // An old last line without a line break stays apart from the first new one.
+            if (needBreak) {
+                BreakLine(writer);
+                needBreak = false;
+            }
+            WriteText(writer, entry, strlen(entry));
+            WriteLineEnd(writer);
+        }
+    }
+    return result;
 }
 
 // How new lines join the file's text: its encoding, whether it ends inside a line (so that a new
@@ -158,34 +236,8 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     }
     LineWriter writer;
     StartWriter(&writer, out, end.Encoding, end.HalfUnit);
-    // An old last line without a line break stays apart from the first new one.
-    char entry[LineBytes];
-    char16_t listed[PathUnits];
-    int result = E_SUCCESS;
-    while (const char16_t* name = NextName(names)) {
-        SourcePath(srcPath, name, source);
-        if (HostPaths.PacksFilesOnly && IsFolderSource(source)) {
-            continue;
-        }
-        EntryLine(base, source, entry);
-        // The new line is a duplicate when an old one lists under the name it will list under.
-        size_t units = ListedName(entry, strlen(entry), true, Text8Bit, listed);
-        Holding holding = copied == E_SUCCESS && units != NotListed
-                              ? HoldsEntry(packedFile, listed, units)
-                              : HoldsNot;
-        if (holding == CannotRead) {
-            result = E_EREAD; // a duplicate test that cannot read must not guess
-            break;
-        }
-        if (holding == Holds) {
-            continue;
-        }
-        if (needBreak) {
-            BreakLine(&writer);
-            needBreak = false;
-        }
-        WriteText(&writer, entry, strlen(entry));
-        WriteLineEnd(&writer);
-    }
-    return FinishRewrite(packedFile, temp, &writer, out, result);
+    int result =
+        AppendNames(packedFile, copied == E_SUCCESS, base, srcPath, names, &writer, needBreak);
+    bool written = FinishWriter(&writer);
+    return FinishRewrite(packedFile, temp, out, written, result);
 }

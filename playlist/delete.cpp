@@ -1,53 +1,69 @@
 // Deleting: the playlist rewritten without the named entry lines and their info lines.
 #include <cstring>
 
+#include "playlist/nametable.h"
 #include "playlist/playlist.h"
 #include "text/text.h"
 
-// The names to delete in UTF-16. A wide list is the host's own; a narrow one is converted once
-// per call when it fits, otherwise again for every line.
-struct WantedNames {
-    NameList* Names;
-    bool Ready;
-    char16_t Converted[4 * LineBytes];
-};
-
-static void PrepareNames(NameList* names, WantedNames* wanted) {
-    wanted->Names = names;
-    wanted->Ready = false;
-    if (names->Wide) {
-        return;
-    }
-    size_t used = 0;
-    names->Offset = 0;
-    while (const char16_t* name = NextName(names)) {
-        size_t n = WideLength(name) + 1;
-        if (used + n + 1 > sizeof wanted->Converted / sizeof(char16_t)) {
-            return;
-        }
-        memcpy(wanted->Converted + used, name, n * sizeof(char16_t));
-        used += n;
-    }
-    wanted->Converted[used] = 0;
-    wanted->Ready = true;
+static bool IsSlash(char c) {
+    return c == '\\' || c == '/';
 }
 
-// Whether the listed name of a line is one of the names to delete.
-static bool Wanted(WantedNames* wanted, const char16_t* listed, size_t units) {
-    if (wanted->Ready || wanted->Names->Wide) {
-        const char16_t* name = wanted->Ready ? wanted->Converted : wanted->Names->Wide;
-        for (; *name; name += WideLength(name) + 1) {
-            if (NameMatches(listed, units, name, WideLength(name))) {
+// Keys of the name table: a name in UTF-8, which tells names apart exactly as their units do,
+// and one byte for its kind, so that an entry name and a folder of the same bytes stay apart
+// (the kind is always the last byte).
+enum : char { EntryKey = 1, FolderKey = 2 };
+
+// Fills the table with the next names of the list, as many as fit: each name as an entry key;
+// a folder of the listing followed by a separator and "*.*" (the host's way of naming a whole
+// folder) also as a folder key. True when names are left for another batch.
+static bool FillBatch(NameList* names, NameTable* table, bool* folders) {
+    ClearTable(table);
+    *folders = false;
+    char key[LineBytes + 1];
+    for (;;) {
+        size_t at = names->Offset, before = table->Count;
+        const char16_t* wide = NextName(names);
+        if (!wide) {
+            return false;
+        }
+        if (!ToUtf8(wide, key, LineBytes)) {
+            continue; // longer than any listed name: it matches none
+        }
+        size_t n = strlen(key);
+        key[n] = EntryKey;
+        bool fits = TableAdd(table, key, n + 1) >= 0;
+        if (fits && n > 4 && memcmp(key + n - 3, "*.*", 3) == 0 && IsSlash(key[n - 4])) {
+            key[n - 4] = FolderKey;
+            fits = TableAdd(table, key, n - 3) >= 0;
+            *folders = *folders || fits;
+        }
+        if (!fits && before > 0) {
+            names->Offset = at; // the name starts the next batch
+            return true;
+        }
+    }
+}
+
+// Whether the batch names a line that lists under `name` (`units` long): the name itself, or
+// any of its leading folders.
+static bool Named(const NameTable* table, bool folders, const char16_t* name, size_t units) {
+    char key[LineBytes];
+    size_t n = NameKey(name, units, key); // at most 3069 bytes: room for the kind
+    key[n] = EntryKey;
+    if (TableFind(table, key, n + 1) >= 0) {
+        return true;
+    }
+    // A separator is one byte in UTF-8, never part of a longer character.
+    for (size_t p = 1; folders && p < n; ++p) {
+        char slash = key[p];
+        if (IsSlash(slash)) {
+            key[p] = FolderKey;
+            bool hit = TableFind(table, key, p + 1) >= 0;
+            key[p] = slash;
+            if (hit) {
                 return true;
             }
-        }
-        return false;
-    }
-    NameList* names = wanted->Names;
-    names->Offset = 0;
-    while (const char16_t* name = NextName(names)) {
-        if (NameMatches(listed, units, name, WideLength(name))) {
-            return true;
         }
     }
     return false;
@@ -95,30 +111,30 @@ static void RestOfLine(LineReader* reader, LineWriter* writer, char* piece, bool
     }
 }
 
-int DeleteEntries(const char16_t* packedFile, NameList* names) {
-    if (!packedFile || !NamesConvert(names)) {
-        return E_NOT_SUPPORTED;
-    }
-    PlatformFile* in = FileOpen(packedFile, FileForReading);
-    if (!in) {
-        return E_NOT_SUPPORTED;
-    }
-    char16_t temp[PathUnits] = {};
-    PlatformFile* out = TempNameBeside(packedFile, temp) ? FileOpen(temp, FileForWriting) : nullptr;
-    if (!out) {
-        FileClose(in);
-        return E_NOT_SUPPORTED;
-    }
-    static_assert(sizeof(LineReader) + sizeof(LineWriter) + sizeof(WantedNames) + sizeof(Held) <
+// How one rewrite went: names are left for another batch; every byte went out; a blank line went
+// first to keep the first line from reading as a byte-order mark.
+struct Pass {
+    bool More, Written, Guarded;
+};
+
+// One rewrite of `in` into `out` without the lines that the next batch of names names, and
+// without their info lines. `unguard`: `in` is a rewrite that began with a blank line of that
+// kind, which is no line of the playlist: it is passed over, so that this rewrite guards what
+// comes first now. Its own frame, so that the table and the buffers are gone before the copy
+// back.
+[[gnu::noinline]] static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out,
+                                         bool unguard, Pass* pass) {
+    static_assert(sizeof(NameTable) + sizeof(LineReader) + sizeof(LineWriter) + sizeof(Held) <
                       96 * 1024,
                   "fits a host's stack");
+    NameTable table;
+    bool folders = false;
+    pass->More = FillBatch(names, &table, &folders);
     LineReader reader;
     LineWriter writer;
-    WantedNames wanted;
     Held held;
     held.Info = false;
     held.BlankLength = 0;
-    PrepareNames(names, &wanted);
     StartReader(&reader, in);
     TextEncoding encoding = ReaderEncoding(&reader);
     StartWriter(&writer, out, encoding);
@@ -129,6 +145,9 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
     char16_t name[PathUnits];
     size_t n = 0;
     bool lineEnds = false;
+    if (unguard) {
+        ReadPiece(&reader, piece, &n, &lineEnds);
+    }
     while (ReadPiece(&reader, piece, &n, &lineEnds)) {
         LineKind kind = KindOfLine(piece, n, encoding);
         if (kind == LineInfo && lineEnds) {
@@ -156,7 +175,7 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
             continue;
         }
         size_t units = ListedName(piece, n, lineEnds, encoding, name);
-        if (units != NotListed && Wanted(&wanted, name, units)) {
+        if (units != NotListed && Named(&table, folders, name, units)) {
             Release(&writer, &held, false);
             RestOfLine(&reader, nullptr, piece, lineEnds);
         } else {
@@ -170,7 +189,62 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
     // An info line with no entry after it describes nothing.
     Release(&writer, &held, false);
     WriteRemainder(&writer, &reader);
-    int result = FinishRewrite(packedFile, temp, &writer, out, reader.Failed ? E_EREAD : 0);
-    FileClose(in);
+    pass->Written = FinishWriter(&writer);
+    pass->Guarded = writer.Guarded;
+    return reader.Failed ? E_EREAD : E_SUCCESS;
+}
+
+int DeleteEntries(const char16_t* packedFile, NameList* names) {
+    if (!packedFile || !NamesConvert(names)) {
+        return E_NOT_SUPPORTED;
+    }
+    PlatformFile* playlist = FileOpen(packedFile, FileForReading);
+    if (!playlist) {
+        return E_NOT_SUPPORTED;
+    }
+    // A list larger than one batch takes one more rewrite per batch, each of the text that the
+    // one before wrote: a rewrite reads back as the lines it kept, so deleting in steps deletes
+    // what the whole list would. Two temporary files take turns.
+    char16_t temp[2][PathUnits] = {};
+    PlatformFile* out =
+        TempNameBeside(packedFile, temp[0]) ? FileOpen(temp[0], FileForWriting) : nullptr;
+    if (!out) {
+        FileClose(playlist);
+        return E_NOT_SUPPORTED;
+    }
+    PlatformFile* in = playlist;
+    int now = 0; // temp[now] is being written
+    Pass pass = {};
+    int result = DeleteBatch(names, in, out, false, &pass);
+    while (pass.More && result == E_SUCCESS && pass.Written) {
+        if (in != playlist) {
+            FileClose(in);
+            RemoveFile(temp[1 - now]);
+        }
+        bool closed = FileClose(out);
+        in = closed ? FileOpen(temp[now], FileForReading) : nullptr;
+        out = nullptr;
+        now = 1 - now;
+        if (in && (temp[now][0] || TempNameBeside(packedFile, temp[now]))) {
+            out = FileOpen(temp[now], FileForWriting);
+        }
+        if (!in || !out) {
+            // Nothing of the playlist changed yet: every temporary file goes.
+            if (in) {
+                FileClose(in);
+            }
+            RemoveFile(temp[0]);
+            RemoveFile(temp[1]);
+            FileClose(playlist);
+            return !closed ? E_EWRITE : !in ? E_EOPEN : E_ECREATE;
+        }
+        result = DeleteBatch(names, in, out, pass.Guarded, &pass);
+    }
+    if (in != playlist) {
+        FileClose(in);
+        RemoveFile(temp[1 - now]);
+    }
+    result = FinishRewrite(packedFile, temp[now], out, pass.Written, result);
+    FileClose(playlist);
     return result;
 }

@@ -127,9 +127,8 @@ bool TempNameBeside(const char16_t* playlist, char16_t* name) {
     return MakeTempName(directory, name, PathUnits);
 }
 
-int FinishRewrite(const char16_t* playlist, const char16_t* temp, LineWriter* writer,
-                  PlatformFile* tempFile, int result) {
-    bool written = FinishWriter(writer);
+int FinishRewrite(const char16_t* playlist, const char16_t* temp, PlatformFile* tempFile,
+                  bool written, int result) {
     if (!FileClose(tempFile) || !written) {
         result = result ? result : E_EWRITE;
     }

@@ -71,6 +71,30 @@ static bool IsLineEnd(unsigned c) {
     return c == '\r' || c == '\n';
 }
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read little-endian");
+
+// Bytes before the first CR, LF or 0x1A: eight at a time, since most bytes of a playlist are
+// none of them and the runtime's own searches look for one byte only.
+static size_t OrdinaryRun(const unsigned char* p, size_t n) {
+    const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        memcpy(&w, p + i, 8);
+        uint64_t x = w ^ (ones * '\r'), y = w ^ (ones * '\n'), z = w ^ (ones * 0x1A);
+        // The lowest high bit set marks the first byte of w that is CR, LF or 0x1A (bits above
+        // it may be set by a borrow, never bits below). Bytes are loaded in little-endian order.
+        uint64_t found = (((x - ones) & ~x) | ((y - ones) & ~y) | ((z - ones) & ~z)) & highs;
+        if (found) {
+            return i + static_cast<size_t>(__builtin_ctzll(found)) / 8;
+        }
+    }
+    while (i < n && !IsLineEnd(p[i]) && p[i] != 0x1A) {
+        ++i;
+    }
+    return i;
+}
+
 static bool Piece8(LineReader* r, char* line, size_t* length, bool* lineEnds) {
     if (r->AtEndMark || !Have(r, 1) || r->Buffer[r->Pos] == 0x1A) {
         // The end mark stays in the buffer for WriteRemainder.
@@ -102,10 +126,7 @@ static bool Piece8(LineReader* r, char* line, size_t* length, bool* lineEnds) {
         }
         // The run of ordinary bytes in view, at once.
         size_t limit = r->Len - r->Pos < PieceBytes - n ? r->Len - r->Pos : PieceBytes - n;
-        size_t run = 1;
-        while (run < limit && !IsLineEnd(at[run]) && at[run] != 0x1A) {
-            ++run;
-        }
+        size_t run = 1 + OrdinaryRun(at + 1, limit - 1);
         memcpy(line + n, at, run);
         n += run;
         r->Pos += run;
@@ -172,6 +193,7 @@ void StartWriter(LineWriter* writer, PlatformFile* file, TextEncoding encoding,
     writer->Failed = false;
     writer->HalfUnit = halfUnitBefore && encoding != Text8Bit;
     writer->GuardMark = false;
+    writer->Guarded = false;
     writer->Encoding = encoding;
 }
 
@@ -202,6 +224,7 @@ void WriteBytes(LineWriter* w, const void* data, size_t bytes) {
         w->GuardMark = false;
         if (BeginsWithMark(p, bytes)) {
             WriteLineEnd(w);
+            w->Guarded = true;
         }
     }
     w->HalfUnit = w->HalfUnit != (bytes % 2 == 1);

@@ -12,7 +12,7 @@ enum {
     PathUnits = 1024,  // every host path and converted narrow string, terminator included
     LineBytes = 4096,  // every playlist line and UTF-8 path, terminator included
     PieceBytes = 4095, // the most one read of a line yields (4094 in UTF-16: whole units)
-    CopyBytes = 8192,  // one block of a file copy
+    CopyBytes = 65536, // one block of a file copy: fewer calls into the system than 8192
     StreamBufferBytes = 16384
 };
 
@@ -45,6 +45,7 @@ struct LineWriter {
     bool HalfUnit;  // UTF-16: an odd number of bytes written, which only the text's end may hold
     bool GuardMark; // 8-bit text without a mark: a first line that would read as one is kept
                     // apart from the start by a blank line
+    bool Guarded;   // that blank line was written
     TextEncoding Encoding;
     unsigned char Buffer[StreamBufferBytes];
 };
@@ -76,11 +77,12 @@ bool RemoveFile(const char16_t* path);
 // A temporary name in the playlist's own directory, which is writable whenever the playlist may
 // change and lies on the same volume.
 bool TempNameBeside(const char16_t* playlist, char16_t* name);
-// Ends the rewrite of a playlist: closes the temporary file and, when it was written whole and
-// `result` is still 0, copies it over the playlist. The temporary file is removed unless it holds
-// the only complete copy of the new playlist (the copy back failed part way).
-int FinishRewrite(const char16_t* playlist, const char16_t* temp, LineWriter* writer,
-                  PlatformFile* tempFile, int result);
+// Ends the rewrite of a playlist: closes the temporary file and, when it was written whole (its
+// writer finished without a failure) and `result` is still 0, copies it over the playlist. The
+// temporary file is removed unless it holds the only complete copy of the new playlist (the copy
+// back failed part way).
+int FinishRewrite(const char16_t* playlist, const char16_t* temp, PlatformFile* tempFile,
+                  bool written, int result);
 // Tests only: where the temporary-name counter stands (-1: no name handed out yet).
 void SetLastTempCounter(int counter);
 

@@ -12,6 +12,7 @@ struct ArchiveHandle {
     char16_t PlaylistDir[PathUnits]; // the playlist's path up to its last separator
     char16_t EntryPath[PathUnits];   // full path of the entry last listed
     LineReader PlaylistStream;       // the open playlist, read forwards only
+    LocalZone Zone;                  // the local zone's rules, taken at the first entry
 };
 
 void* ModuleInstance = nullptr;
@@ -74,7 +75,7 @@ int WCX_CALL ReadHeaderExW(void* handle, tHeaderDataExW* headerData) {
     int result =
         ReadNextEntry(&archive->PlaylistStream, archive->PlaylistDir, archive->EntryPath, &entry);
     if (result == E_SUCCESS) {
-        FillHeader(entry, headerData);
+        FillHeader(entry, headerData, &archive->Zone);
     }
     return result;
 }

@@ -13,12 +13,12 @@ uint32_t PackDosDateTime(int year, int month, int day, int hour, int minute, int
            (static_cast<uint32_t>(minute) << 5) + static_cast<uint32_t>(second) / 2;
 }
 
-uint32_t TimeToDosDateTime(int64_t secondsSince1970) {
+uint32_t TimeToDosDateTime(int64_t secondsSince1970, LocalZone* zone) {
     // Up to an even second, so halving the seconds loses nothing.
     int64_t even = secondsSince1970 + 1;
     even -= even & 1;
     CalendarTime local;
-    if (!ToLocalCalendar(even, &local)) {
+    if (!ToLocalCalendar(even, &local, zone)) {
         return 0;
     }
     return PackDosDateTime(local.Year, local.Month, local.Day, local.Hour, local.Minute,
@@ -37,7 +37,7 @@ uint32_t HeaderMode(const ListedEntry& entry) {
     return regularFile | (entry.Found ? entry.Status.Mode & 07777 : 0);
 }
 
-void FillHeader(const ListedEntry& entry, tHeaderDataExW* header) {
+void FillHeader(const ListedEntry& entry, tHeaderDataExW* header, LocalZone* zone) {
     memset(header, 0, sizeof *header);
     static_assert(sizeof entry.Name == sizeof header->FileName, "names fit the record");
     memcpy(header->FileName, entry.Name, (entry.NameUnits + 1) * sizeof(char16_t));
@@ -52,5 +52,5 @@ void FillHeader(const ListedEntry& entry, tHeaderDataExW* header) {
     header->UnpSizeHigh = static_cast<unsigned int>(entry.Status.Size >> 32);
     header->FileTime = HostRecords.UnixTimes
                            ? UnixHeaderTime(entry.Status.WriteTime)
-                           : static_cast<int>(TimeToDosDateTime(entry.Status.WriteTime));
+                           : static_cast<int>(TimeToDosDateTime(entry.Status.WriteTime, zone));
 }

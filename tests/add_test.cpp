@@ -143,34 +143,43 @@ TEST_F(AddTable, AppendsByteForByte) {
          u"%D\\",
          {u"a.mp3"},
          L + le(u"x") + "y" + std::string(1, '\0') + le(u"\r\na.mp3\r\n")},
+        // Names given twice, also in different batches; duplicates only against the playlist.
+        {"b.mp3\r\n",
+         u"%D\\",
+         {u"a.mp3", u"b.mp3", u"c.mp3", u"a.mp3", u"b.mp3", u"c.mp3"},
+         "b.mp3\r\na.mp3\r\nc.mp3\r\na.mp3\r\nc.mp3\r\n"},
     };
     bool legacy = Legacy1252();
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const Row& row = rows[i];
-        if (row.rules == (HostPaths.DriveRoots ? PosixOnly : WindowsOnly)) {
-            continue;
+    for (const TableMode& mode : TableModes) {
+        InTableMode in(mode);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const Row& row = rows[i];
+            if (row.rules == (HostPaths.DriveRoots ? PosixOnly : WindowsOnly)) {
+                continue;
+            }
+            SCOPED_TRACE(std::string(mode.Name) + ", row " + std::to_string(i));
+            if (row.legacy && !legacy) {
+                continue;
+            }
+            fs::remove(fs::u8path(list));
+            // Lines already in a playlist stay as they are; what the plug-in writes is the host's.
+            if (row.before) {
+                WriteFile(list, Expand(*row.before, narrowDir));
+            }
+            std::vector<std::u16string> names;
+            for (const auto& n : row.names) {
+                names.push_back(Host(n));
+            }
+            std::u16string src = row.src ? Host(row.src) : u"";
+            EXPECT_EQ(Add(row.src ? src.c_str() : nullptr, names), E_SUCCESS);
+            std::string after = row.after;
+            if (row.rules == Both) {
+                after =
+                    row.before.value_or("") + Host(after.substr(row.before.value_or("").size()));
+            }
+            EXPECT_EQ(ReadFile(list), Expand(after, narrowDir));
+            EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
         }
-        SCOPED_TRACE(i);
-        if (rows[i].legacy && !legacy) {
-            continue;
-        }
-        fs::remove(fs::u8path(list));
-        // Lines already in a playlist stay as they are; what the plug-in writes is the host's.
-        if (row.before) {
-            WriteFile(list, Expand(*row.before, narrowDir));
-        }
-        std::vector<std::u16string> names;
-        for (const auto& n : row.names) {
-            names.push_back(Host(n));
-        }
-        std::u16string src = row.src ? Host(row.src) : u"";
-        EXPECT_EQ(Add(row.src ? src.c_str() : nullptr, names), E_SUCCESS);
-        std::string after = row.after;
-        if (row.rules == Both) {
-            after = row.before.value_or("") + Host(after.substr(row.before.value_or("").size()));
-        }
-        EXPECT_EQ(ReadFile(list), Expand(after, narrowDir));
-        EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
     }
 }
 

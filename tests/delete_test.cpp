@@ -1,9 +1,11 @@
 // Deleting entries: the rewritten playlist byte for byte, and a playlist left alone on failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "playlist/nametable.h"
 #include "plugin/exports.h"
 #include "tests/support.h"
 
@@ -108,18 +110,31 @@ TEST(DeleteTable, RewritesByteForByte) {
         {B + be(u"\xDC00x\r\na.mp3\r\n\xD800") + "x",
          {u"a.mp3"},
          B + be(u"\xDC00x\r\n\xD800") + "x"},
+        // Names given twice and folders, also in different batches.
+        {"#EXTINF:1,A\r\na\\1\r\nb\r\n#EXTINF:2,C\r\nc\r\na/2\r\nd\r\nab\\3\r\n",
+         {u"b", u"a\\*.*", u"b", u"d", u"b"},
+         "#EXTINF:2,C\r\nc\r\nab\\3\r\n"},
+        {"a\\*.*\r\na\r\na\\b\r\n", {u"a\\*.*"}, "a\r\n"},
+        // A line kept from reading as a mark by a blank line, then deleted: no blank stays.
+        {"a.mp3\r\n\xFF\xFEx.mp3\r\nb.mp3\r\n",
+         {u"a.mp3", u"q", u"\u00FF\u00FEx.mp3"},
+         "b.mp3\r\n",
+         true},
     };
     std::string dir = TestFolder();
     bool legacy = Legacy1252();
-    for (size_t i = 0; i < rows.size(); ++i) {
-        SCOPED_TRACE(i);
-        if (rows[i].legacy && !legacy) {
-            continue;
+    for (const TableMode& mode : TableModes) {
+        InTableMode in(mode);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            SCOPED_TRACE(std::string(mode.Name) + ", row " + std::to_string(i));
+            if (rows[i].legacy && !legacy) {
+                continue;
+            }
+            WriteFile(dir + "/list.m3u", rows[i].before);
+            EXPECT_EQ(Delete(dir + "/list.m3u", rows[i].names), E_SUCCESS);
+            EXPECT_EQ(ReadFile(dir + "/list.m3u"), rows[i].after);
+            EXPECT_EQ(FolderListing(dir), "list.m3u");
         }
-        WriteFile(dir + "/list.m3u", rows[i].before);
-        EXPECT_EQ(Delete(dir + "/list.m3u", rows[i].names), E_SUCCESS);
-        EXPECT_EQ(ReadFile(dir + "/list.m3u"), rows[i].after);
-        EXPECT_EQ(FolderListing(dir), "list.m3u");
     }
 }
 
@@ -193,6 +208,41 @@ TEST(DeleteNarrow, ListsOfAnyLengthButWholeNames) {
         std::string list = NarrowList(row.names);
         EXPECT_EQ(DeleteFiles(path.data(), list.data()), row.result);
         EXPECT_EQ(ReadFile(dir + "/list.m3u"), row.after);
+        EXPECT_EQ(FolderListing(dir), "list.m3u");
+    }
+}
+
+// Lists of one name less than a full table, a full table and one name more, against the table
+// as built: every named line goes, whichever batch names it.
+TEST(DeleteTable, ListsAtTheBatchBoundary) {
+    std::string dir = TestFolder(), list = dir + "/list.m3u";
+    for (int count : {int{TableKeys} - 1, int{TableKeys}, int{TableKeys} + 1}) {
+        SCOPED_TRACE(count);
+        std::string before, after;
+        std::vector<std::u16string> names;
+        for (int i = 0; i < count + 2; ++i) {
+            std::string line = "n" + std::to_string(i) + ".mp3";
+            before += "#EXTINF:" + std::to_string(i) + ",T\r\n" + line + "\r\n";
+            // Every other line goes, and the first and the last: some fall off a shorter list.
+            if (i % 2 == 1 || i == 0 || i == count + 1) {
+                names.push_back(std::u16string(line.begin(), line.end()));
+            }
+        }
+        while (names.size() < static_cast<size_t>(count)) {
+            names.push_back(u"absent" + std::u16string(1, char16_t(u'0' + names.size() % 10)) +
+                            std::u16string(names.size() / 10, u'x'));
+        }
+        names.resize(count);
+        for (int i = 0; i < count + 2; ++i) {
+            std::string line = "n" + std::to_string(i) + ".mp3";
+            if (std::find(names.begin(), names.end(), std::u16string(line.begin(), line.end())) ==
+                names.end()) {
+                after += "#EXTINF:" + std::to_string(i) + ",T\r\n" + line + "\r\n";
+            }
+        }
+        WriteFile(list, before);
+        EXPECT_EQ(Delete(list, names), E_SUCCESS);
+        EXPECT_EQ(ReadFile(list), after);
         EXPECT_EQ(FolderListing(dir), "list.m3u");
     }
 }

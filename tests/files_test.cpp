@@ -34,7 +34,9 @@ std::string Base32(uint32_t v) {
 
 TEST(FilesCopy, BytesArriveUnchangedAndCutLongerDestination) {
     std::string dir = TestFolder();
-    for (size_t size : {0, 1, 8191, 8192, 8193, 3 * 8192}) {
+    const size_t block = CopyBytes;
+    for (size_t size : {size_t{0}, size_t{1}, size_t{8191}, size_t{8192}, size_t{8193},
+                        3 * size_t{8192}, block - 1, block, block + 1, 3 * block}) {
         std::string bytes;
         for (size_t i = 0; i < size; ++i) {
             bytes += static_cast<char>((i * 131 + 7) % 256); // CR, LF, 0x1A and zero among them

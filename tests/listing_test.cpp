@@ -296,4 +296,14 @@ TEST(ListingTime, PacksFieldsAndRoundsOddSecondsUp) {
 #endif
 }
 
+// A listing takes the zone's rules once and keeps them: every moment, on either side of the
+// daylight saving changes of the years around it, converts as it does with the rules of the hour.
+TEST(ListingTime, RulesTakenOnceConvertAsTheRulesOfTheHour) {
+    LocalZone zone = {};
+    for (int64_t t = 1600000000; t < 1700000000; t += 86400 * 7 + 3599) {
+        EXPECT_EQ(TimeToDosDateTime(t, &zone), TimeToDosDateTime(t)) << t;
+    }
+    EXPECT_EQ(TimeToDosDateTime(0, &zone), TimeToDosDateTime(0));
+}
+
 } // namespace

@@ -11,6 +11,7 @@
 #include "path/path.h"
 #include "platform/conventions.h"
 #include "platform/platform.h"
+#include "playlist/nametable.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -199,3 +200,16 @@ void Release(void* handle) {
     CloseHandle(handle);
 }
 #endif
+
+const TableMode TableModes[3] = {
+    {"table as built", false, 0}, {"colliding hash", true, 0}, {"two keys per batch", false, 2}};
+
+InTableMode::InTableMode(const TableMode& mode) {
+    WeakTableHashForTests(mode.Weak);
+    LimitTableForTests(mode.Keys);
+}
+
+InTableMode::~InTableMode() {
+    WeakTableHashForTests(false);
+    LimitTableForTests(0);
+}

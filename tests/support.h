@@ -44,3 +44,17 @@ bool ReadOnlyHolds(const std::string& folder);
 void* HoldOpen(const std::string& path, unsigned long share);
 void Release(void* handle);
 #endif
+
+// The ways the name table is run in the tests: as built; with a hash under which keys of a
+// length all collide; and holding two keys per batch, so that short lists span several batches.
+struct TableMode {
+    const char* Name;
+    bool Weak;
+    size_t Keys;
+};
+extern const TableMode TableModes[3];
+// Puts the table in a mode for the life of the object.
+struct InTableMode {
+    explicit InTableMode(const TableMode& mode);
+    ~InTableMode();
+};

@@ -1,0 +1,303 @@
+// Deleting and packing against a plain reference of the first algorithm, which compared every
+// line's listed name with every name of the list in turn: for any playlist bytes (8-bit, or
+// UTF-16 behind a mark the first input byte picks) and names taken from its listing (folders, a
+// name given twice, absent names among them), with the name table as built, with a hash under
+// which keys collide, and in batches of a few keys, the playlist must come out byte for byte
+// the same.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "path/path.h"
+#include "playlist/nametable.h"
+#include "playlist/playlist.h"
+#include "plugin/exports.h"
+#include "tests/fuzz/fuzz_files.h"
+#include "text/text.h"
+
+static void Check(bool ok, const char* what) {
+    if (!ok) {
+        fprintf(stderr, "failed: %s\n", what);
+        abort();
+    }
+}
+
+static std::string Load(const std::string& path) {
+    std::string bytes;
+    FILE* f = fopen(path.c_str(), "rb");
+    Check(f != nullptr, "open");
+    char block[4096];
+    while (size_t n = fread(block, 1, sizeof block, f)) {
+        bytes.append(block, n);
+    }
+    fclose(f);
+    return bytes;
+}
+
+static void Show(const char* what, const std::string& bytes) {
+    fprintf(stderr, "%s: ", what);
+    for (unsigned char c : bytes) {
+        fprintf(stderr, c >= 32 && c < 127 ? "%c" : "<%02x>", c);
+    }
+    fprintf(stderr, "\n");
+}
+
+// On a difference, everything needed to see it.
+static void Same(const std::string& got, const std::string& want, const std::string& text,
+                 const std::vector<std::u16string>& names, const char* what) {
+    if (got != want) {
+        Show("playlist", text);
+        for (const auto& name : names) {
+            Show("name", std::string(name.begin(), name.end()));
+        }
+        Show("got", got);
+        Show("want", want);
+    }
+    Check(got == want, what);
+}
+
+static std::u16string Host(const std::string& path) {
+    return HostPath(path);
+}
+
+static bool Wanted(const std::vector<std::u16string>& names, const char16_t* listed, size_t units) {
+    for (const auto& name : names) {
+        if (NameMatches(listed, units, name.c_str(), name.size())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The delete as it was: every listed name against every name; info lines and the blank lines
+// after them wait for their entry.
+static void ReferenceDelete(const std::string& from, const std::string& to,
+                            const std::vector<std::u16string>& names) {
+    std::u16string source = Host(from), target = Host(to);
+    PlatformFile* in = FileOpen(source.c_str(), FileForReading);
+    PlatformFile* out = FileOpen(target.c_str(), FileForWriting);
+    Check(in && out, "reference streams");
+    static LineReader reader;
+    static LineWriter writer;
+    StartReader(&reader, in);
+    TextEncoding encoding = ReaderEncoding(&reader);
+    StartWriter(&writer, out, encoding);
+    const char* mark = ByteOrderMark(&reader);
+    WriteBytes(&writer, mark, strlen(mark));
+    writer.GuardMark = !mark[0];
+    static char piece[LineBytes], info[LineBytes], blanks[LineBytes];
+    char16_t name[PathUnits];
+    size_t n = 0, infoLength = 0, blankLength = 0;
+    bool lineEnds = false, holding = false;
+    auto writeBlanks = [&] {
+        size_t start = 0;
+        for (size_t i = 0; i < blankLength; ++i) {
+            if (blanks[i] == '\n') {
+                WriteBytes(&writer, blanks + start, i - start);
+                WriteLineEnd(&writer);
+                start = i + 1;
+            }
+        }
+        blankLength = 0;
+    };
+    auto release = [&](bool withInfo) {
+        if (holding && withInfo) {
+            WriteBytes(&writer, info, infoLength);
+            WriteLineEnd(&writer);
+        }
+        writeBlanks();
+        holding = false;
+    };
+    auto rest = [&](bool write) {
+        size_t m = 0;
+        while (!lineEnds && ReadPiece(&reader, piece, &m, &lineEnds)) {
+            if (write) {
+                WriteBytes(&writer, piece, m);
+            }
+        }
+    };
+    while (ReadPiece(&reader, piece, &n, &lineEnds)) {
+        LineKind kind = KindOfLine(piece, n, encoding);
+        if (kind == LineInfo && lineEnds) {
+            release(false);
+            memcpy(info, piece, n);
+            infoLength = n;
+            holding = true;
+            continue;
+        }
+        if (kind == LineBlank && holding && lineEnds && blankLength + n + 1 <= sizeof blanks) {
+            memcpy(blanks + blankLength, piece, n);
+            blankLength += n;
+            blanks[blankLength++] = '\n';
+            continue;
+        }
+        if (kind != LinePath) {
+            writeBlanks();
+            WriteBytes(&writer, piece, n);
+            rest(true);
+            WriteLineEnd(&writer);
+            continue;
+        }
+        size_t units = ListedName(piece, n, lineEnds, encoding, name);
+        if (units != NotListed && Wanted(names, name, units)) {
+            release(false);
+            rest(false);
+        } else {
+            release(true);
+            WriteBytes(&writer, piece, n);
+            rest(true);
+            WriteLineEnd(&writer);
+        }
+    }
+    release(false);
+    WriteRemainder(&writer, &reader);
+    Check(FinishWriter(&writer), "reference write");
+    FileClose(out);
+    FileClose(in);
+}
+
+// Whether the playlist holds an entry line that lists under the name, read from its start.
+static bool Holds(const std::u16string& playlist, const char16_t* name, size_t units) {
+    PlatformFile* file = FileOpen(playlist.c_str(), FileForReading);
+    Check(file != nullptr, "reference read");
+    static LineReader reader;
+    StartReader(&reader, file);
+    TextEncoding encoding = ReaderEncoding(&reader);
+    static char line[LineBytes];
+    char16_t listed[PathUnits];
+    size_t length = 0;
+    bool lineEnds = false, found = false, lineStart = true;
+    while (!found && ReadPiece(&reader, line, &length, &lineEnds)) {
+        size_t n = lineStart ? ListedName(line, length, lineEnds, encoding, listed) : NotListed;
+        found = n == units && memcmp(listed, name, units * sizeof(char16_t)) == 0;
+        lineStart = lineEnds;
+    }
+    FileClose(file);
+    return found;
+}
+
+// The pack as it was: the playlist read again for every name; new lines appended after the
+// old text as its end asks (a line break first, half a UTF-16 unit completed).
+static void ReferencePack(const std::string& from, const std::string& to, const std::string& base,
+                          const std::string& src, const std::vector<std::u16string>& names) {
+    std::string text = Load(from);
+    Store(to, text.data(), text.size());
+    std::u16string playlist = Host(from), target = Host(to);
+    PlatformFile* probe = FileOpen(playlist.c_str(), FileForReading);
+    static LineReader reader;
+    StartReader(&reader, probe);
+    TextEncoding encoding = ReaderEncoding(&reader);
+    size_t mark = strlen(ByteOrderMark(&reader));
+    FileClose(probe);
+    bool onlyMark = text.size() == mark, half = false, inside = false;
+    if (encoding == Text8Bit) {
+        inside = !text.empty() && text.back() != '\n' && text.back() != '\r' && !onlyMark;
+    } else {
+        half = text.size() % 2 != 0;
+        size_t k = text.size();
+        unsigned last = k < 2                     ? 0
+                        : encoding == TextUtf16Le ? static_cast<unsigned char>(text[k - 2]) |
+                                                        static_cast<unsigned char>(text[k - 1]) << 8
+                                                  : static_cast<unsigned char>(text[k - 2]) << 8 |
+                                                        static_cast<unsigned char>(text[k - 1]);
+        inside = !onlyMark && (half || (last != '\n' && last != '\r'));
+    }
+    PlatformFile* out = FileOpen(target.c_str(), FileForAppending);
+    static LineWriter writer;
+    StartWriter(&writer, out, encoding, half);
+    for (const auto& name : names) {
+        char source[LineBytes] = {}, entry[LineBytes] = {};
+        std::string joined = src;
+        char utf8[LineBytes];
+        Check(ToUtf8(name.c_str(), utf8, sizeof utf8), "name");
+        joined += utf8;
+        strcpy(source, joined.c_str());
+        size_t length = RelativePath(base.c_str(), source, entry, LineBytes);
+        if (length == 0 || length >= LineBytes) {
+            strcpy(entry, source);
+        }
+        char16_t listed[PathUnits];
+        size_t units = ListedName(entry, strlen(entry), true, Text8Bit, listed);
+        if (units != NotListed && Holds(playlist, listed, units)) {
+            continue;
+        }
+        if (inside) {
+            BreakLine(&writer);
+            inside = false;
+        }
+        WriteText(&writer, entry, strlen(entry));
+        WriteLineEnd(&writer);
+    }
+    Check(FinishWriter(&writer), "reference append");
+    FileClose(out);
+}
+
+// Names from the listing: some of them, folders of some, one given twice, one that lists nowhere.
+static std::vector<std::u16string> PickNames(const std::u16string& playlist, unsigned seed) {
+    std::vector<std::u16string> names;
+    tOpenArchiveDataW open = {};
+    std::u16string arc = playlist;
+    open.ArcName = &arc[0];
+    void* handle = OpenArchiveW(&open);
+    Check(handle != nullptr, "listing");
+    static tHeaderDataExW header;
+    for (unsigned i = 0; ReadHeaderExW(handle, &header) == 0 && names.size() < 12; ++i) {
+        if ((i * seed) % 3 == 1) {
+            continue;
+        }
+        std::u16string name = header.FileName;
+        names.push_back(name);
+        size_t slash = name.find_first_of(u"\\/");
+        if (slash != std::u16string::npos && slash > 0 && seed % 2 == 0) {
+            names.push_back(name.substr(0, slash + 1) + u"*.*");
+        }
+    }
+    CloseArchive(handle);
+    if (!names.empty()) {
+        names.push_back(names[seed % names.size()]);
+    }
+    names.push_back(u"absent.mp3");
+    return names;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2 || size > 20000) {
+        return 0;
+    }
+    SetLastTempCounter(-1);
+    static const size_t limits[] = {0, 2, 3, 5};
+    static const char* const marks[] = {"", "\xFF\xFE", "\xFE\xFF", ""};
+    WeakTableHashForTests(data[0] & 1);
+    LimitTableForTests(limits[(data[0] >> 1) & 3]);
+    std::string text = marks[(data[0] >> 3) & 3];
+    text.append(reinterpret_cast<const char*>(data) + 2, size - 2);
+
+    std::string folder = ScratchFolder();
+    std::string path = folder + "/list.m3u", reference = folder + "/reference.m3u";
+    std::u16string playlist = Host(path);
+    Store(path, text.data(), text.size());
+    std::vector<std::u16string> names = PickNames(playlist, data[1]);
+    std::u16string list;
+    for (const auto& name : names) {
+        list += name + u'\0';
+    }
+    list += u'\0';
+
+    ReferenceDelete(path, reference, names);
+    Check(DeleteFilesW(&playlist[0], &list[0]) == 0, "delete");
+    Same(Load(path), Load(reference), text, names, "delete as before");
+
+    Store(path, text.data(), text.size());
+    std::u16string source = Host(folder) + u"\\";
+    std::string base, src;
+    char utf8[LineBytes];
+    Check(ToUtf8(Host(folder).c_str(), utf8, sizeof utf8), "folder");
+    base = std::string(utf8) + "\\";
+    ReferencePack(path, reference, base, base, names);
+    Check(PackFilesW(&playlist[0], nullptr, &source[0], &list[0], 0) == 0, "pack");
+    Same(Load(path), Load(reference), text, names, "pack as before");
+    return 0;
+}

@@ -30,7 +30,7 @@ dist/linux-x86_64/M3U.wcx: linux
 	mkdir -p dist/linux-x86_64
 	cp build/linux/M3U.wcx $@
 
-test: format-check dist native test-native test-linux test-fuzz test-win64 test-win32
+test: format-check dist native test-native test-linux dc-check test-fuzz test-win64 test-win32
 
 test-native: native
 	ctest --preset native -j$(JOBS)

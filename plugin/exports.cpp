@@ -110,7 +110,7 @@ int WCX_CALL GetPackerCaps() {
 }
 
 int WCX_CALL ConfigurePacker(void* parent, void*) {
-    if (!HostRecords.ShowsAboutBox) {
+    if (!ThisHost.ShowsAboutBox) {
         return 0; // the parent is no window a message box could belong to
     }
     char text[1024] = {};

@@ -42,7 +42,7 @@ void FillHeader(const ListedEntry& entry, tHeaderDataExW* header, LocalZone* zon
     static_assert(sizeof entry.Name == sizeof header->FileName, "names fit the record");
     memcpy(header->FileName, entry.Name, (entry.NameUnits + 1) * sizeof(char16_t));
     header->PackSize = static_cast<unsigned int>(entry.NameUnits);
-    if (HostRecords.ModeInAttr) {
+    if (ThisHost.ModeInAttr) {
         header->FileAttr = static_cast<int>(HeaderMode(entry));
     }
     if (!entry.Found) {
@@ -50,7 +50,7 @@ void FillHeader(const ListedEntry& entry, tHeaderDataExW* header, LocalZone* zon
     }
     header->UnpSize = static_cast<unsigned int>(entry.Status.Size);
     header->UnpSizeHigh = static_cast<unsigned int>(entry.Status.Size >> 32);
-    header->FileTime = HostRecords.UnixTimes
+    header->FileTime = ThisHost.UnixTimes
                            ? UnixHeaderTime(entry.Status.WriteTime)
                            : static_cast<int>(TimeToDosDateTime(entry.Status.WriteTime, zone));
 }

@@ -21,15 +21,16 @@ typedef unsigned char CommentPointer[sizeof(void*)];
 typedef char* CommentPointer;
 #endif
 
-struct HostRecordRules {
+// What the host does with a record and with the options entry, chosen once per build.
+struct WcxHost {
     bool UnixTimes;     // FileTime in seconds since 1970, UTC, rather than a local DOS time
     bool ModeInAttr;    // FileAttr holds an st_mode, rather than being left zero
     bool ShowsAboutBox; // ConfigurePacker shows a box, rather than returning at once
 };
 #if M3U_LINUX_HOST
-inline constexpr HostRecordRules HostRecords = {true, true, false};
+inline constexpr WcxHost ThisHost = {true, true, false};
 #else
-inline constexpr HostRecordRules HostRecords = {false, false, true};
+inline constexpr WcxHost ThisHost = {false, false, true};
 #endif
 
 // Results.

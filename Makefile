@@ -1,15 +1,18 @@
-# Front door. `make` builds both plug-ins into dist/, `make test` runs every test, `make demo`
-# drives the 64-bit plug-in through the command-line host on a sample playlist.
+# Front door. `make` builds the three plug-ins into dist/ (two for Windows, one for Linux),
+# `make test` runs every test, `make demo` drives the 64-bit plug-in through the command-line host
+# on a sample playlist, `make dc-check` drives the Linux one in the real Double Commander.
 SHELL := /bin/bash
 JOBS ?= 2
 WINE_RUN := $(CURDIR)/cmake/wine-run
 TOOLS := cmake x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang clang-format xvfb-run \
-         /usr/lib/wine/wine64 /usr/lib/wine/wine qemu-i386 /usr/bin/python3 unzip faketime
-# `make dist BUILD_TARGETS=m3u_plugin` builds the DLLs alone, without the test programs.
+         /usr/lib/wine/wine64 /usr/lib/wine/wine qemu-i386 doublecmd xdotool xclip convert \
+         /usr/bin/python3 unzip faketime
+# `make dist BUILD_TARGETS=m3u_plugin` builds the plug-ins alone, without the test programs.
 BUILD_TARGETS ?=
 
-.PHONY: all setup native win64 win32 dist release test test-native test-fuzz test-win64 test-win32 \
-        test-release demo bench fuzz format format-check clean
+.PHONY: all setup native linux linux-asan win64 win32 dist release test test-native test-linux \
+        test-fuzz test-win64 test-win32 test-release dc-check demo bench fuzz format format-check \
+        clean
 
 all: dist
 
@@ -20,22 +23,36 @@ setup:
 build/%/CMakeCache.txt: | setup
 	cmake --preset $* >/dev/null
 
-native win64 win32: %: setup build/%/CMakeCache.txt
+native linux linux-asan win64 win32: %: setup build/%/CMakeCache.txt
 	cmake --build build/$* -j$(JOBS) $(if $(BUILD_TARGETS),--target $(BUILD_TARGETS))
 
-dist: win64 win32
+dist: win64 win32 dist/linux-x86_64/M3U.wcx
 	mkdir -p dist
 	cp build/win64/M3U.wcx64 build/win32/M3U.wcx dist/
 
+dist/linux-x86_64/M3U.wcx: linux
+	mkdir -p dist/linux-x86_64
+	cp build/linux/M3U.wcx $@
+
 # The zips users download, each printed with its SHA-256.
-# LINUX: once the Linux build lands, release depends on it too (see tools/release).
 release: dist
 	tools/release
 
-test: format-check dist native test-native test-fuzz test-win64 test-win32 test-release
+test: format-check dist native test-native test-linux dc-check test-fuzz test-win64 test-win32 \
+      test-release
 
 test-native: native
 	ctest --preset native -j$(JOBS)
+
+# The Linux plug-in as shipped (exports, a session through the command-line host), then the
+# suites under its conventions with sanitizers.
+test-linux: linux linux-asan
+	ctest --preset linux
+	ctest --preset linux-asan -j$(JOBS)
+
+# The Linux plug-in in the real Double Commander under Xvfb; its screenshot lands in build/dc-check.
+dc-check: dist/linux-x86_64/M3U.wcx
+	tests/dc-check dist/linux-x86_64/M3U.wcx
 
 # Wine's server must see the display from its start, or message boxes keep failing.
 test-win64: win64

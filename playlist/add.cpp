@@ -62,6 +62,14 @@ static void EntryLine(const char* base, const char* source, char* line) {
     return left == 0 || !reader.Failed;
 }
 
+// Whether the joined source (UTF-8) names a folder.
+static bool IsFolderSource(const char* source) {
+    char16_t wide[PathUnits] = {};
+    size_t inCount = strlen(source) + 1;
+    size_t room = sizeof wide;
+    return Utf8ToUtf16(source, inCount, wide, room) == 0 && IsFolder(wide);
+}
+
 // The key under which a name's new line lists, into `key`; false when the line lists under no
 // name, so that no old line can make it a duplicate.
 static bool NewLineKey(const char16_t* srcPath, const char* base, const char16_t* name,
@@ -116,9 +124,12 @@ static bool NewLineKey(const char16_t* srcPath, const char* base, const char16_t
         }
         names->Offset = first;
         for (size_t k = 0; k < count; ++k) {
+            bool keyed = NewLineKey(srcPath, base, NextName(names), source, entry, key, &length);
+            if (HostPaths.PacksFilesOnly && IsFolderSource(source)) {
+                continue;
+            }
             // The new line is a duplicate when an old one lists under the name it will list under.
-            if (NewLineKey(srcPath, base, NextName(names), source, entry, key, &length) &&
-                table.Found[TableFind(&table, key, length)]) {
+            if (keyed && table.Found[TableFind(&table, key, length)]) {
                 continue;
             }
             // An old last line without a line break stays apart from the first new one.
@@ -189,8 +200,8 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     if (!AppendUtf8(base, &used, packedFile)) {
         return E_NOT_SUPPORTED;
     }
-    // The base keeps its last backslash: "C:\" stays the root it is, where "C:" would not.
-    char* slash = strrchr(base, '\\');
+    // The base keeps its last separator: "C:\" stays the root it is, where "C:" would not.
+    char* slash = strrchr(base, HostPaths.Separator);
     (slash ? slash + 1 : base)[0] = 0;
     // Every source must fit a line before anything is touched.
     while (const char16_t* name = NextName(names)) {

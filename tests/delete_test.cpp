@@ -19,7 +19,7 @@ struct Row {
 };
 
 int Delete(const std::string& playlist, const std::vector<std::u16string>& names) {
-    std::u16string path = WidePath(playlist), list = WideList(names);
+    std::u16string path = WidePath(playlist), list = WideList(Shown(names));
     return DeleteFilesW(path.data(), list.data());
 }
 

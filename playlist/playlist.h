@@ -112,6 +112,10 @@ void StartNames(NameList* list, const char16_t* wide, const char* narrow);
 const char16_t* NextName(NameList* list);
 // True when every narrow name converts whole; the list is rewound either way.
 bool NamesConvert(NameList* list);
+// The name that starts at `offset` of the list (an Offset that NextName left), in place when
+// the list is wide or converted into `scratch` (PathUnits) when narrow; its length in *units.
+// Null when a narrow name does not convert.
+const char16_t* NameAt(const NameList* list, size_t offset, char16_t* scratch, size_t* units);
 
 int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* names);
 int DeleteEntries(const char16_t* packedFile, NameList* names);

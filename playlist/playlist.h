@@ -12,7 +12,6 @@ enum {
     PathUnits = 1024,  // every host path and converted narrow string, terminator included
     LineBytes = 4096,  // every playlist line and UTF-8 path, terminator included
     PieceBytes = 4095, // the most one read of a line yields (4094 in UTF-16: whole units)
-    CopyBytes = 65536, // one block of a file copy: fewer calls into the system than 8192
     StreamBufferBytes = 16384
 };
 
@@ -66,9 +65,9 @@ void WriteRemainder(LineWriter* writer, LineReader* reader);
 // Writes out what is buffered; false when any write failed.
 bool FinishWriter(LineWriter* writer);
 
-// Copies source over destination in CopyBytes blocks: 0, E_EOPEN (source), E_ECREATE
-// (destination), E_EREAD or E_EWRITE. The source is opened first, so a missing source never
-// creates or empties a destination; a destination that is the source itself stays intact.
+// Copies source over destination by the platform's own means (FileCopyAll): 0, E_EOPEN (source),
+// E_ECREATE (destination), E_EREAD or E_EWRITE. The source is opened first, so a missing source
+// never creates or empties a destination; a destination that is the source itself stays intact.
 int CopyFileData(const char16_t* destination, const char16_t* source, bool keepWriteTime);
 // A fresh temporary name in `directory` (empty, or ending in a separator): "s", the process id in
 // base 32, ".", a counter. False once the counter is exhausted or the name does not fit `units`.

@@ -1,13 +1,14 @@
-# Front door. `make` builds both plug-ins into dist/, `make test` runs every test, `make demo`
-# drives the 64-bit plug-in through the command-line host on a sample playlist.
+# Front door. `make` builds the three plug-ins into dist/ (two for Windows, one for Linux),
+# `make test` runs every test, `make demo` drives the 64-bit plug-in through the command-line host
+# on a sample playlist, `make dc-check` drives the Linux one in the real Double Commander.
 SHELL := /bin/bash
 JOBS ?= 2
 WINE_RUN := $(CURDIR)/cmake/wine-run
 TOOLS := cmake x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang clang-format xvfb-run \
-         /usr/lib/wine/wine64 /usr/lib/wine/wine qemu-i386
+         /usr/lib/wine/wine64 /usr/lib/wine/wine qemu-i386 doublecmd xdotool xclip convert
 
-.PHONY: all setup native win64 win32 dist test test-native test-fuzz test-win64 test-win32 demo bench fuzz \
-        format format-check clean
+.PHONY: all setup native linux linux-asan win64 win32 dist test test-native test-linux test-fuzz \
+        test-win64 test-win32 dc-check demo bench fuzz format format-check clean
 
 all: dist
 
@@ -18,17 +19,31 @@ setup:
 build/%/CMakeCache.txt: | setup
 	cmake --preset $* >/dev/null
 
-native win64 win32: %: setup build/%/CMakeCache.txt
+native linux linux-asan win64 win32: %: setup build/%/CMakeCache.txt
 	cmake --build build/$* -j$(JOBS)
 
-dist: win64 win32
+dist: win64 win32 dist/linux-x86_64/M3U.wcx
 	mkdir -p dist
 	cp build/win64/M3U.wcx64 build/win32/M3U.wcx dist/
 
-test: format-check dist native test-native test-fuzz test-win64 test-win32
+dist/linux-x86_64/M3U.wcx: linux
+	mkdir -p dist/linux-x86_64
+	cp build/linux/M3U.wcx $@
+
+test: format-check dist native test-native test-linux dc-check test-fuzz test-win64 test-win32
 
 test-native: native
 	ctest --preset native -j$(JOBS)
+
+# The Linux plug-in as shipped (exports, a session through the command-line host), then the
+# suites under its conventions with sanitizers.
+test-linux: linux linux-asan
+	ctest --preset linux
+	ctest --preset linux-asan -j$(JOBS)
+
+# The Linux plug-in in the real Double Commander under Xvfb; its screenshot lands in build/dc-check.
+dc-check: dist/linux-x86_64/M3U.wcx
+	tests/dc-check dist/linux-x86_64/M3U.wcx
 
 # Wine's server must see the display from its start, or message boxes keep failing.
 test-win64: win64

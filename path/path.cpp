@@ -2,14 +2,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-size_t PathRootLength(const char* p) {
+size_t PathRootLength(const char* p, const PathStyle& style) {
     if (p[0] == 0) {
         return 0;
+    }
+    if (!style.DriveRoots) {
+        // More separators after the first are only empty segments.
+        return IsSeparator(p[0]) ? 1 : 0;
     }
     if (IsSeparator(p[0])) {
         if (!IsSeparator(p[1])) {
@@ -42,6 +47,14 @@ size_t PathRootLength(const char* p) {
     return 0;
 }
 
+bool IsFullPath(const char* p, const PathStyle& style) {
+    if (!style.DriveRoots) {
+        return IsSeparator(p[0]);
+    }
+    bool letter = (p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z');
+    return (letter && p[1] == ':' && IsSeparator(p[2])) || (IsSeparator(p[0]) && IsSeparator(p[1]));
+}
+
 // Sets the current segment to the one starting at s (a non-separator byte).
 static void TakeSegment(PathCursor* c, const char* s) {
     const char* e = s;
@@ -65,9 +78,10 @@ static bool SegmentFrom(PathCursor* c, const char* s) {
     return true;
 }
 
-bool OpenCursor(PathCursor* c, const char* path) {
+bool OpenCursor(PathCursor* c, const char* path, const PathStyle& style) {
+    c->Style = &style;
     c->PathStart = path;
-    c->BodyStart = path + PathRootLength(path);
+    c->BodyStart = path + PathRootLength(path, style);
     c->SegStart = c->BodyStart;
     c->SegEnd = c->BodyStart;
     c->SegLength = 0;
@@ -114,9 +128,12 @@ static unsigned char LowerAscii(unsigned char ch) {
     return (ch >= 0x41 && ch <= 0x5A) ? static_cast<unsigned char>(ch + 0x20) : ch;
 }
 
-bool SameText(const char* a, size_t lenA, const char* b, size_t lenB) {
+bool SameText(const char* a, size_t lenA, const char* b, size_t lenB, const PathStyle& style) {
     if (lenA != lenB) {
         return false;
+    }
+    if (!style.CaseBlind) {
+        return lenA == 0 || memcmp(a, b, lenA) == 0;
     }
     for (size_t i = 0; i < lenA; ++i) {
         if (LowerAscii(static_cast<unsigned char>(a[i])) !=
@@ -187,7 +204,7 @@ WalkResult WalkCommonPrefix(PathCursor* a, PathCursor* b, bool rooted) {
         if (!r.okA || !r.okB) {
             return r;
         }
-        if (!SameText(a->SegStart, a->SegLength, b->SegStart, b->SegLength)) {
+        if (!SameText(a->SegStart, a->SegLength, b->SegStart, b->SegLength, *a->Style)) {
             return r;
         }
         r.okA = NextSegment(a);
@@ -208,10 +225,16 @@ static void Append(char* out, size_t size, size_t* pos, const char* s, size_t n)
     *pos += n;
 }
 
-size_t RelativePath(const char* base, const char* target, char* out, size_t size) {
-    size_t ra = PathRootLength(base);
-    size_t rb = PathRootLength(target);
-    if (ra != rb || !SameText(base, ra, target, rb)) {
+// Roots name the same place: the same text, or where only a separator roots, both rooted.
+static bool SameRoot(const char* a, size_t ra, const char* b, size_t rb, const PathStyle& style) {
+    return ra == rb && (!style.DriveRoots || SameText(a, ra, b, rb, style));
+}
+
+size_t RelativePath(const char* base, const char* target, char* out, size_t size,
+                    const PathStyle& style) {
+    size_t ra = PathRootLength(base, style);
+    size_t rb = PathRootLength(target, style);
+    if (!SameRoot(base, ra, target, rb, style)) {
         if (size > 0) {
             out[0] = 0;
         }
@@ -221,20 +244,21 @@ size_t RelativePath(const char* base, const char* target, char* out, size_t size
 
     PathCursor a;
     PathCursor b;
-    OpenCursor(&a, base);
-    OpenCursor(&b, target);
+    OpenCursor(&a, base, style);
+    OpenCursor(&b, target, style);
     WalkResult w = WalkCommonPrefix(&a, &b, rooted);
 
     size_t pos = 0;
+    const char up[] = {'.', '.', style.Separator};
     if (w.okA && SkipToEffective(&a, rooted)) {
         do {
-            Append(out, size, &pos, "..\\", 3);
+            Append(out, size, &pos, up, 3);
         } while (NextSegment(&a) && SkipToEffective(&a, rooted));
     }
     if (w.okB && SkipToEffective(&b, rooted)) {
         do {
             Append(out, size, &pos, b.SegStart, b.SegLength);
-            Append(out, size, &pos, "\\", 1);
+            Append(out, size, &pos, &style.Separator, 1);
         } while (NextSegment(&b) && SkipToEffective(&b, rooted));
     }
 
@@ -249,4 +273,56 @@ size_t RelativePath(const char* base, const char* target, char* out, size_t size
         out[length < size ? length : size - 1] = 0;
     }
     return length;
+}
+
+// The first folder that stands for a root: "(root)", "(C:)", or the share or device itself with
+// backslashes, which no listed segment can hold, so it never meets a real folder's name.
+static void AppendRootMarker(char* out, size_t size, size_t* pos, const char* path, size_t root) {
+    if (root == 1) {
+        Append(out, size, pos, "(root)", 6);
+        return;
+    }
+    size_t end = root;
+    while (end > 0 && IsSeparator(path[end - 1])) {
+        --end;
+    }
+    Append(out, size, pos, "(", 1);
+    for (size_t i = 0; i < end; ++i) {
+        Append(out, size, pos, IsSeparator(path[i]) ? "\\" : path + i, 1);
+    }
+    Append(out, size, pos, ")", 1);
+}
+
+size_t TreePath(const char* path, char* out, size_t size) {
+    // Entry lines may come from Windows, so its roots count; a path that begins with '/' is a
+    // POSIX one, where more slashes are empty segments rather than a share.
+    size_t root = path[0] == '/' ? 1 : PathRootLength(path, WindowsPaths);
+    bool rooted = root > 0 && IsSeparator(path[root - 1]);
+    size_t pos = 0;
+    if (root > 0) {
+        AppendRootMarker(out, size, &pos, path, root);
+    }
+    PathCursor c;
+    c.Style = &WindowsPaths;
+    c.PathStart = path;
+    c.BodyStart = path + root;
+    c.SegStart = c.SegEnd = c.BodyStart;
+    c.SegLength = 0;
+    if (SegmentFrom(&c, c.BodyStart) && SkipToEffective(&c, rooted)) {
+        do {
+            if (pos > 0) {
+                Append(out, size, &pos, "/", 1);
+            }
+            // Only a step up that nothing cancels is left; it would read as the host's own "..".
+            if (ClassifySegment(&c) == SegmentDotDot) {
+                Append(out, size, &pos, "(..)", 4);
+            } else {
+                Append(out, size, &pos, c.SegStart, c.SegLength);
+            }
+        } while (NextSegment(&c) && SkipToEffective(&c, rooted));
+    }
+    if (size > 0) {
+        out[pos < size ? pos : size - 1] = 0;
+    }
+    return pos;
 }

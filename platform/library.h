@@ -8,3 +8,5 @@ void* LibrarySymbol(void* library, const char* name);
 void LibraryClose(void* library);
 // Writes bytes to standard output unchanged (no line-end translation).
 void WriteOut(const char* bytes, size_t count);
+// Creates every folder above the file a full path names, as a host does before extracting.
+bool MakeParentFolders(const char16_t* path);

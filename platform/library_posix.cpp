@@ -1,7 +1,9 @@
 #include "platform/library.h"
 
 #include <cstdio>
+#include <cerrno>
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include "text/text.h"
 
@@ -23,4 +25,22 @@ void LibraryClose(void* library) {
 
 void WriteOut(const char* bytes, size_t count) {
     fwrite(bytes, 1, count, stdout);
+}
+
+bool MakeParentFolders(const char16_t* path) {
+    char native[4096] = {};
+    if (!ToUtf8(path, native, sizeof native)) {
+        return false;
+    }
+    for (char* p = native + 1; *p; ++p) {
+        if (*p == '/') {
+            *p = 0;
+            bool made = mkdir(native, 0777) == 0 || errno == EEXIST;
+            *p = '/';
+            if (!made) {
+                return false;
+            }
+        }
+    }
+    return true;
 }

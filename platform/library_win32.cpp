@@ -25,3 +25,19 @@ void WriteOut(const char* bytes, size_t count) {
     }
     fwrite(bytes, 1, count, stdout);
 }
+
+bool MakeParentFolders(const char16_t* path) {
+    wchar_t folder[1024] = {};
+    for (size_t i = 0; path[i]; ++i) {
+        if (i + 1 >= 1024) {
+            return false;
+        }
+        if ((path[i] == u'\\' || path[i] == u'/') && i > 2) {
+            if (!CreateDirectoryW(folder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+                return false;
+            }
+        }
+        folder[i] = static_cast<wchar_t>(path[i]);
+    }
+    return true;
+}

@@ -55,10 +55,12 @@ CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out);
 struct FileStatus {
     uint64_t Size;
     int64_t WriteTime; // seconds since 1970-01-01 00:00:00 UTC
+    uint32_t Mode;     // the POSIX st_mode; 0 where the system has none
 };
 bool GetFileStatus(const char16_t* path, FileStatus* status);
 // Exists as a file or a directory.
 bool PathExists(const char16_t* path);
+bool IsFolder(const char16_t* path);
 bool RemoveFilePath(const char16_t* path);
 // True when both paths name one existing file, whatever their spelling.
 bool SameFile(const char16_t* a, const char16_t* b);

@@ -1,6 +1,7 @@
-// POSIX stand-in for the native build. Narrow strings are UTF-8, and a backslash in a path is
-// read as a slash, so Windows-style paths behave here as they do on Windows.
+// POSIX: the Linux plug-in, and a stand-in for Windows in the native test build. Narrow strings
+// are UTF-8.
 #include "platform/platform.h"
+#include "platform/conventions.h"
 #include "platform/faults.h"
 #include "platform/streams.h"
 
@@ -65,13 +66,15 @@ bool LegacyTextToWide(const char* bytes, size_t count, char16_t* out, size_t uni
     return true;
 }
 
-// UTF-16 path to a UTF-8 file-system path with slashes; false when it does not fit.
+// UTF-16 path to a UTF-8 file-system path; false when it does not fit. Under Windows conventions
+// their separator is read as a slash, so Windows-style paths behave as they do on Windows; under
+// POSIX ones a backslash is an ordinary character of a name.
 static bool NativePath(const char16_t* path, char* out, size_t size) {
     if (!ToUtf8(path, out, size)) {
         return false;
     }
-    for (char* p = out; *p; ++p) {
-        if (*p == '\\') {
+    for (char* p = out; HostPaths.Separator != '/' && *p; ++p) {
+        if (*p == HostPaths.Separator) {
             *p = '/';
         }
     }
@@ -168,6 +171,7 @@ bool GetFileStatus(const char16_t* path, FileStatus* status) {
     }
     status->Size = static_cast<uint64_t>(st.st_size);
     status->WriteTime = static_cast<int64_t>(st.st_mtim.tv_sec);
+    status->Mode = static_cast<uint32_t>(st.st_mode);
     return true;
 }
 
@@ -175,6 +179,12 @@ bool PathExists(const char16_t* path) {
     char native[NativePathBytes];
     struct stat st;
     return NativePath(path, native, sizeof native) && stat(native, &st) == 0;
+}
+
+bool IsFolder(const char16_t* path) {
+    char native[NativePathBytes];
+    struct stat st;
+    return NativePath(path, native, sizeof native) && stat(native, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool RemoveFilePath(const char16_t* path) {

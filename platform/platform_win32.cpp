@@ -132,11 +132,17 @@ bool GetFileStatus(const char16_t* path, FileStatus* status) {
     }
     status->Size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     status->WriteTime = UnixSeconds(data.ftLastWriteTime);
+    status->Mode = 0;
     return true;
 }
 
 bool PathExists(const char16_t* path) {
     return GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(const char16_t* path) {
+    DWORD attributes = GetFileAttributesW(Wide(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool RemoveFilePath(const char16_t* path) {

@@ -103,6 +103,14 @@ static bool SameNewLine(const void* context, uint32_t ref, const KeyText& key) {
     return left == 0 || !reader.Failed;
 }
 
+// Whether the joined source (UTF-8) names a folder.
+static bool IsFolderSource(const char* source) {
+    char16_t wide[PathUnits] = {};
+    size_t inCount = strlen(source) + 1;
+    size_t room = sizeof wide;
+    return Utf8ToUtf16(source, inCount, wide, room) == 0 && IsFolder(wide);
+}
+
 // Appends the line of every name that the playlist does not hold yet, in list order. The names
 // go in batches of what the table holds, each tested in one reading of the playlist as it stood
 // before the call; a name given twice is appended twice. Its own frame, so that the table and
@@ -150,6 +158,9 @@ static bool SameNewLine(const void* context, uint32_t ref, const KeyText& key) {
             size_t at = names->Offset;
             const char16_t* name = NextName(names);
             bool listsUnder = NewLineName(srcPath, base, name, source, entry, listed, &units);
+            if (HostPaths.PacksFilesOnly && IsFolderSource(source)) {
+                continue;
+            }
             // The new line is a duplicate when an old one lists under the name it will list under.
             lines.Own = static_cast<uint32_t>(at - first);
             int i = test && listsUnder
@@ -226,8 +237,8 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     if (!AppendUtf8(base, &used, packedFile)) {
         return E_NOT_SUPPORTED;
     }
-    // The base keeps its last backslash: "C:\" stays the root it is, where "C:" would not.
-    char* slash = strrchr(base, '\\');
+    // The base keeps its last separator: "C:\" stays the root it is, where "C:" would not.
+    char* slash = strrchr(base, HostPaths.Separator);
     (slash ? slash + 1 : base)[0] = 0;
     // Every source must fit a line before anything is touched.
     while (const char16_t* name = NextName(names)) {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "path/path.h"
 #include "platform/platform.h"
 #include "playlist/playlist.h"
 #include "text/text.h"
@@ -144,8 +145,9 @@ static bool FileUriName(const char* uri, size_t length, char16_t* name, size_t* 
             --pn;
         }
     } else {
-        path[n++] = '/';
-        path[n++] = '/';
+        // A share keeps its backslashes on every system: it names another machine's file.
+        path[n++] = '\\';
+        path[n++] = '\\';
     }
     // "file://" is 7 bytes, the share's prefix 2: the decoded path fits where the line did.
     for (size_t i = 0; i < pn; ++i) {
@@ -169,8 +171,9 @@ static bool FileUriName(const char* uri, size_t length, char16_t* name, size_t* 
     return true;
 }
 
-size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
-                  char16_t* name) {
+// The entry's path as the line names it.
+static size_t EntryPath(const char* bytes, size_t length, bool whole, TextEncoding encoding,
+                        char16_t* name) {
     // The first piece of a long line is a fragment that names no file.
     if (!whole || KindOfLine(bytes, length, encoding) != LinePath) {
         return NotListed;
@@ -216,6 +219,44 @@ size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding enc
     return units == 0 ? NotListed : units;
 }
 
+// The path as a host that splits names at '/' shows it, through its UTF-8 form.
+static size_t TreeName(const char16_t* path, char16_t* name) {
+    char utf8[3 * LineBytes];
+    char tree[3 * LineBytes + 8];
+    if (!ToUtf8(path, utf8, sizeof utf8) || TreePath(utf8, tree, sizeof tree) >= sizeof tree) {
+        return NotListed;
+    }
+    size_t inCount = strlen(tree) + 1;
+    size_t room = PathUnits * sizeof(char16_t);
+    if (Utf8ToUtf16(tree, inCount, name, room) != 0) {
+        return NotListed;
+    }
+    size_t units = WideLength(name);
+    return units == 0 ? NotListed : units;
+}
+
+size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
+                  char16_t* name, char16_t* path, size_t* pathUnits) {
+    if (!HostPaths.TreeNames) {
+        size_t units = EntryPath(bytes, length, whole, encoding, name);
+        if (path && units != NotListed) {
+            memcpy(path, name, (units + 1) * sizeof(char16_t));
+            *pathUnits = units;
+        }
+        return units;
+    }
+    char16_t own[PathUnits];
+    char16_t* text = path ? path : own;
+    size_t units = EntryPath(bytes, length, whole, encoding, text);
+    if (units == NotListed) {
+        return NotListed;
+    }
+    if (pathUnits) {
+        *pathUnits = units;
+    }
+    return TreeName(text, name);
+}
+
 static bool IsSlash(char16_t c) {
     return c == u'\\' || c == u'/';
 }
@@ -233,14 +274,22 @@ bool NameMatches(const char16_t* listed, size_t units, const char16_t* wanted, s
     return false;
 }
 
-// A drive and a separator, or two separators (a share or a device path): a full path already.
+// A full path already, by the host's rules; only its first three units decide.
 static bool IsAbsoluteEntry(const char16_t* name) {
-    bool letter = (name[0] >= u'A' && name[0] <= u'Z') || (name[0] >= u'a' && name[0] <= u'z');
-    return (letter && name[1] == u':' && IsSlash(name[2])) ||
-           (IsSlash(name[0]) && IsSlash(name[1]));
+    char head[4] = {};
+    for (size_t i = 0; i < 3 && name[i]; ++i) {
+        head[i] = name[i] < 0x80 ? static_cast<char>(name[i]) : 'x';
+    }
+    return IsFullPath(head);
 }
 
 bool JoinEntryPath(const char16_t* dir, const char16_t* name, size_t units, char16_t* path) {
+    // Without drive roots a share ("\\server\share\...") is no path here: read with slashes
+    // it would name a local file that the line never meant.
+    if (!HostPaths.DriveRoots && name[0] == u'\\' && name[1] == u'\\') {
+        path[0] = 0;
+        return false;
+    }
     size_t dirLength = 0;
     if (!IsAbsoluteEntry(name)) {
         dirLength = WideLength(dir);
@@ -252,5 +301,11 @@ bool JoinEntryPath(const char16_t* dir, const char16_t* name, size_t units, char
         path[dirLength++] = EntrySeparator;
     }
     memcpy(path + dirLength, name, (units + 1) * sizeof(char16_t));
+    // Playlists made on Windows separate with backslashes; so does every build but Linux's.
+    for (size_t i = dirLength; i < dirLength + units; ++i) {
+        if (path[i] == u'\\') {
+            path[i] = EntrySeparator;
+        }
+    }
     return true;
 }

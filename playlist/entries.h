@@ -4,13 +4,15 @@
 
 #include <cstddef>
 
+#include "platform/conventions.h"
+
 // How a playlist's lines are stored: 8-bit text (UTF-8 or a legacy code page, line by line), or
 // UTF-16 in the byte order of the file's mark.
 enum TextEncoding { Text8Bit, TextUtf16Le, TextUtf16Be };
 
 // The separator that joins a playlist's folder and an entry, and that the slashes of a file://
-// entry become.
-constexpr char16_t EntrySeparator = u'\\';
+// entry become: the host's.
+constexpr char16_t EntrySeparator = static_cast<char16_t>(HostPaths.Separator);
 
 enum LineKind {
     LineInfo,      // "#EXTINF:": describes the entry line after it
@@ -29,14 +31,18 @@ constexpr size_t NotListed = ~size_t{0};
 // which names no file. A line lists when it is a path line whose name is not empty and fits;
 // text that is not UTF-8 is read in the legacy code page; a file:// line names the file of its
 // URI. `name` may be scribbled on when the line does not list.
+// For a host that splits names at '/' (TreeNames), the name is the entry's path as that host can
+// show it: resolved, with '/' only, and what lies outside the playlist's folder under a first
+// folder of its own ("(..)", "(root)", "(C:)", ...); the path itself, which finds the file, then
+// goes to `path` (PathUnits) with its units in `pathUnits`. Elsewhere the two are the same.
 size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
-                  char16_t* name);
+                  char16_t* name, char16_t* path = nullptr, size_t* pathUnits = nullptr);
 
 // Whether a listed name is one the host asks for: the very same units, or a name below a folder
 // that the host passes as the folder, a separator and "*.*".
 bool NameMatches(const char16_t* listed, size_t units, const char16_t* wanted, size_t wantedUnits);
 
-// The full path of a listed name into `path` (PathUnits): the playlist's folder, a separator and
-// the name; a name that is a full path already stands alone. False (and `path` empty) when it
-// does not fit.
+// The full path of an entry into `path` (PathUnits): the playlist's folder, a separator and the
+// entry's path, whose backslashes become the host's separator; a full path already stands alone.
+// False (and `path` empty) when it does not fit.
 bool JoinEntryPath(const char16_t* dir, const char16_t* name, size_t units, char16_t* path);

@@ -85,15 +85,18 @@ int FinishRewrite(const char16_t* playlist, const char16_t* temp, PlatformFile* 
 // Tests only: where the temporary-name counter stands (-1: no name handed out yet).
 void SetLastTempCounter(int counter);
 
-// Local DOS date and time of a moment; PackDosDateTime of its calendar fields.
-uint32_t TimeToDosDateTime(int64_t secondsSince1970, LocalZone* zone = nullptr);
-uint32_t PackDosDateTime(int year, int month, int day, int hour, int minute, int second);
+// One entry as listing sees it, before any host's record.
+struct ListedEntry {
+    char16_t Name[PathUnits]; // as the host lists it
+    size_t NameUnits;
+    bool Found;        // the referenced file's status was read
+    FileStatus Status; // its size, last write and mode when Found
+};
 
-// Lists the next entry of an open playlist into `header`, storing its full path in `entryPath`
-// (PathUnits): 0, or E_END_ARCHIVE when no entry is left. `zone` keeps the local zone's rules
-// from one entry to the next.
+// Lists the next entry of an open playlist into `entry`, storing its full path in `entryPath`
+// (PathUnits): 0, or E_END_ARCHIVE when no entry is left.
 int ReadNextEntry(LineReader* playlist, const char16_t* playlistDir, char16_t* entryPath,
-                  tHeaderDataExW* header, LocalZone* zone);
+                  ListedEntry* entry);
 
 // Copies the file at entryPath to destPath (may be null) immediately followed by destName.
 int ExtractEntry(const char16_t* entryPath, const char16_t* destPath, const char16_t* destName);

@@ -3,12 +3,13 @@
 #include <cstring>
 
 #include "plugin/exports.h"
+#include "plugin/records.h"
 #include "plugin/version.h"
 #include "playlist/playlist.h"
 
 // What the host holds between OpenArchive and CloseArchive.
 struct ArchiveHandle {
-    char16_t PlaylistDir[PathUnits]; // the playlist's path up to its last backslash
+    char16_t PlaylistDir[PathUnits]; // the playlist's path up to its last separator
     char16_t EntryPath[PathUnits];   // full path of the entry last listed
     LineReader PlaylistStream;       // the open playlist, read forwards only
     LocalZone Zone;                  // the local zone's rules, taken at the first entry
@@ -38,8 +39,9 @@ void* WCX_CALL OpenArchiveW(tOpenArchiveDataW* archiveData) {
         return nullptr;
     }
     memcpy(handle->PlaylistDir, name, (length + 1) * sizeof(char16_t));
+    // The host writes its own separator; only that one ends the folder.
     for (size_t i = length; i-- > 0;) {
-        if (handle->PlaylistDir[i] == u'\\') {
+        if (handle->PlaylistDir[i] == static_cast<char16_t>(HostPaths.Separator)) {
             handle->PlaylistDir[i] = 0;
             break;
         }
@@ -69,8 +71,13 @@ int WCX_CALL ReadHeaderExW(void* handle, tHeaderDataExW* headerData) {
     if (!archive || !headerData) {
         return E_END_ARCHIVE;
     }
-    return ReadNextEntry(&archive->PlaylistStream, archive->PlaylistDir, archive->EntryPath,
-                         headerData, &archive->Zone);
+    ListedEntry entry;
+    int result =
+        ReadNextEntry(&archive->PlaylistStream, archive->PlaylistDir, archive->EntryPath, &entry);
+    if (result == E_SUCCESS) {
+        FillHeader(entry, headerData, &archive->Zone);
+    }
+    return result;
 }
 
 int WCX_CALL ProcessFileW(void* handle, int operation, char16_t* destPath, char16_t* destName) {
@@ -103,6 +110,9 @@ int WCX_CALL GetPackerCaps() {
 }
 
 int WCX_CALL ConfigurePacker(void* parent, void*) {
+    if (!ThisHost.ShowsAboutBox) {
+        return 0; // the parent is no window a message box could belong to
+    }
     char text[1024] = {};
     char caption[1024] = {};
     snprintf(text, sizeof text, "%s\nVersion %s (%s)\n\n%s", M3U_PRODUCT_NAME, M3U_VERSION_TEXT,

@@ -1,9 +1,37 @@
 // The host's packer-plugin interface as the plug-in sees it: records, codes and bits.
 // Layouts are fixed by the host; the checks below hold them to its offsets in every build.
+// The Windows file managers align their records naturally and keep DOS times; the Linux one
+// (built with M3U_LINUX_HOST) packs them, keeps Unix times and a file's st_mode, and has no
+// message box to show an about box in.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/conventions.h"
+
+// The Linux host's records are packed. Its header records then hold the comment pointer unaligned
+// (at 4140 in the wide one); the plug-in never touches it, so it is declared as bytes there and
+// every other field keeps its natural alignment and offset.
+#if M3U_LINUX_HOST
+#define WCX_OPEN_RECORD struct __attribute__((packed))
+typedef unsigned char CommentPointer[sizeof(void*)];
+#else
+#define WCX_OPEN_RECORD struct
+typedef char* CommentPointer;
+#endif
+
+// What the host does with a record and with the options entry, chosen once per build.
+struct WcxHost {
+    bool UnixTimes;     // FileTime in seconds since 1970, UTC, rather than a local DOS time
+    bool ModeInAttr;    // FileAttr holds an st_mode, rather than being left zero
+    bool ShowsAboutBox; // ConfigurePacker shows a box, rather than returning at once
+};
+#if M3U_LINUX_HOST
+inline constexpr WcxHost ThisHost = {true, true, false};
+#else
+inline constexpr WcxHost ThisHost = {false, false, true};
+#endif
 
 // Results.
 enum {
@@ -29,7 +57,7 @@ enum {
     PK_CAPS_HIDE = 256
 };
 
-struct tOpenArchiveData {
+WCX_OPEN_RECORD tOpenArchiveData {
     char* ArcName;
     int OpenMode;
     int OpenResult;
@@ -39,7 +67,7 @@ struct tOpenArchiveData {
     int CmtState;
 };
 
-struct tOpenArchiveDataW {
+WCX_OPEN_RECORD tOpenArchiveDataW {
     char16_t* ArcName;
     int OpenMode;
     int OpenResult;
@@ -65,7 +93,7 @@ struct tHeaderDataEx {
     int UnpVer;
     int Method;
     int FileAttr;
-    char* CmtBuf;
+    CommentPointer CmtBuf;
     int CmtBufSize;
     int CmtSize;
     int CmtState;
@@ -86,7 +114,7 @@ struct tHeaderDataExW {
     int UnpVer;
     int Method;
     int FileAttr;
-    char* CmtBuf;
+    CommentPointer CmtBuf;
     int CmtBufSize;
     int CmtSize;
     int CmtState;
@@ -94,7 +122,9 @@ struct tHeaderDataExW {
 };
 
 constexpr bool Wide64 = sizeof(void*) == 8;
-static_assert(sizeof(tHeaderDataExW) == (Wide64 ? 5192 : 5180), "wide header size");
+constexpr size_t WideHeaderBytes = M3U_LINUX_HOST ? 5184 : Wide64 ? 5192 : 5180;
+constexpr size_t CmtBufOffset = M3U_LINUX_HOST || !Wide64 ? 4140 : 4144;
+static_assert(sizeof(tHeaderDataExW) == WideHeaderBytes, "wide header size");
 static_assert(offsetof(tHeaderDataExW, FileName) == 2048, "wide FileName");
 static_assert(offsetof(tHeaderDataExW, Flags) == 4096, "wide Flags");
 static_assert(offsetof(tHeaderDataExW, PackSize) == 4100, "wide PackSize");
@@ -102,7 +132,9 @@ static_assert(offsetof(tHeaderDataExW, UnpSize) == 4108, "wide UnpSize");
 static_assert(offsetof(tHeaderDataExW, UnpSizeHigh) == 4112, "wide UnpSizeHigh");
 static_assert(offsetof(tHeaderDataExW, FileTime) == 4124, "wide FileTime");
 static_assert(offsetof(tHeaderDataExW, FileAttr) == 4136, "wide FileAttr");
-static_assert(offsetof(tHeaderDataExW, CmtBuf) == (Wide64 ? 4144 : 4140), "wide CmtBuf");
+static_assert(offsetof(tHeaderDataExW, CmtBuf) == CmtBufOffset, "wide CmtBuf");
+static_assert(offsetof(tHeaderDataExW, Reserved) == CmtBufOffset + sizeof(void*) + 12,
+              "wide Reserved");
 static_assert(offsetof(tHeaderDataEx, FileName) == 1024, "narrow FileName");
 static_assert(offsetof(tHeaderDataEx, Flags) == 2048, "narrow Flags");
 static_assert(offsetof(tHeaderDataEx, FileTime) == 2076, "narrow FileTime");
@@ -110,3 +142,7 @@ static_assert(sizeof(tHeaderDataEx) - offsetof(tHeaderDataEx, Flags) ==
                   sizeof(tHeaderDataExW) - offsetof(tHeaderDataExW, Flags),
               "the numeric tails line up");
 static_assert(offsetof(tOpenArchiveDataW, OpenMode) == sizeof(void*), "open record");
+static_assert(!M3U_LINUX_HOST ||
+                  (sizeof(tHeaderDataEx) == 3136 && sizeof(tOpenArchiveDataW) == 36 &&
+                   sizeof(tOpenArchiveData) == 36),
+              "the Linux host's packed records");

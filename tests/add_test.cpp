@@ -34,8 +34,8 @@ class AddTable : public testing::Test {
         fs::create_directories(fs::u8path(dir + "/D/sub"));
         fs::create_directory(fs::u8path(dir + "/other"));
         list = dir + "/D/list.m3u";
-        wideDir = WidePath(dir) + u"\\";
-        narrowDir = NarrowPath(dir) + "\\";
+        wideDir = WidePath(dir) + HostSeparator();
+        narrowDir = NarrowPath(dir) + Host("\\");
     }
     int Add(const char16_t* src, const std::vector<std::u16string>& names, int flags = 0) {
         std::u16string path = WidePath(list),
@@ -52,11 +52,15 @@ class AddTable : public testing::Test {
     std::u16string wideDir;
 };
 
+// Which conventions a row holds under; its backslashes are the host's separator.
+enum Rules { Both, WindowsOnly, PosixOnly };
+
 struct Row {
     std::optional<std::string> before; // none: no playlist yet
     const char16_t* src;
     std::vector<std::u16string> names;
     std::string after;
+    Rules rules = Both;
     bool legacy = false; // names text that is not UTF-8 as Windows-1252 gives it
 };
 
@@ -67,22 +71,35 @@ TEST_F(AddTable, AppendsByteForByte) {
     const std::vector<Row> rows = {
         {{}, u"%D\\", {u"a.mp3", u"sub\\b.mp3"}, "a.mp3\r\nsub\\b.mp3\r\n"},
         {{}, u"%other\\", {u"x.mp3"}, "..\\other\\x.mp3\r\n"},
-        {{}, u"%", {u"D\\a.mp3", u"D\\sub"}, "a.mp3\r\nsub\r\n"},
+        // The host names a folder along with the files in it; only Windows keeps its line.
+        {{}, u"%", {u"D\\a.mp3", u"D\\sub"}, "a.mp3\r\nsub\r\n", WindowsOnly},
+        {{}, u"%", {u"D/sub", u"D/sub/b.mp3", u"D/a.mp3"}, "sub/b.mp3\r\na.mp3\r\n", PosixOnly},
         {{}, nullptr, {u"%D\\a.mp3"}, "a.mp3\r\n"},
         {{}, u"", {u"%other\\x.mp3"}, "..\\other\\x.mp3\r\n"},
         {{}, u"%D\\", {u"a.mp3", u"a.mp3"}, "a.mp3\r\na.mp3\r\n"},
         {{}, u"%D\\", {}, ""},
         {{}, u"%D\\", {u"\U0001F3B5.mp3"}, "\xF0\x9F\x8E\xB5.mp3\r\n"},
         // Another root: the source's full path as given.
-        {{}, nullptr, {u"Q:\\music\\x.mp3"}, "Q:\\music\\x.mp3\r\n"},
-        {{}, u"Q:\\music\\", {u"x.mp3"}, "Q:\\music\\x.mp3\r\n"},
-        // Only the very same bytes in an entry line count as a duplicate.
+        {{}, nullptr, {u"Q:\\music\\x.mp3"}, "Q:\\music\\x.mp3\r\n", WindowsOnly},
+        {{}, u"Q:\\music\\", {u"x.mp3"}, "Q:\\music\\x.mp3\r\n", WindowsOnly},
+        // Under Windows conventions only the very same bytes in an entry line count as a
+        // duplicate; under POSIX ones a line listed under the same name does.
         {"a.mp3\r\n", u"%D\\", {u"a.mp3"}, "a.mp3\r\n"},
         {"a.mp3\n", u"%D\\", {u"a.mp3"}, "a.mp3\n"},
         {bom + "a.mp3\r\n", u"%D\\", {u"a.mp3"}, bom + "a.mp3\r\n"},
         {"a.mp3\r\n", u"%D\\", {u"A.mp3"}, "a.mp3\r\nA.mp3\r\n"},
-        {"sub/b.mp3\r\n", u"%D\\", {u"sub\\b.mp3"}, "sub/b.mp3\r\nsub\\b.mp3\r\n"},
-        {"%D\\a.mp3\r\n", u"%D\\", {u"a.mp3"}, "%D\\a.mp3\r\na.mp3\r\n"},
+        {"sub/b.mp3\r\n", u"%D\\", {u"sub\\b.mp3"}, "sub/b.mp3\r\nsub\\b.mp3\r\n", WindowsOnly},
+        {"%D\\a.mp3\r\n", u"%D\\", {u"a.mp3"}, "%D\\a.mp3\r\na.mp3\r\n", WindowsOnly},
+        {"sub\\b.mp3\r\n./a.mp3\r\n",
+         u"%D/",
+         {u"sub/b.mp3", u"a.mp3"},
+         "sub\\b.mp3\r\n./a.mp3\r\n",
+         PosixOnly},
+        {"x/../a.mp3\r\n",
+         u"%",
+         {u"D/a.mp3", u"other/x.mp3"},
+         "x/../a.mp3\r\n../other/x.mp3\r\n",
+         PosixOnly},
         {"#a.mp3\r\n", u"%D\\", {u"a.mp3"}, "#a.mp3\r\na.mp3\r\n"},
         {"#" + std::string(4094, 'x') + "a.mp3\r\n",
          u"%D\\",
@@ -97,7 +114,7 @@ TEST_F(AddTable, AppendsByteForByte) {
         {bom, u"%D\\", {u"a.mp3"}, bom + "a.mp3\r\n"},
         {bom + "x", u"%D\\", {u"a.mp3"}, bom + "x\r\na.mp3\r\n"},
         // An entry that lists under the new line's name is a duplicate, whatever its bytes.
-        {"caf\xE9.mp3\r\n", u"%D\\", {u"caf\u00E9.mp3"}, "caf\xE9.mp3\r\n", true},
+        {"caf\xE9.mp3\r\n", u"%D\\", {u"caf\u00E9.mp3"}, "caf\xE9.mp3\r\n", Both, true},
         {"caf\xE9.mp3\r\n", u"%D\\", {u"caf\u00C9.mp3"}, "caf\xE9.mp3\r\ncaf\xC3\x89.mp3\r\n"},
         {"FILE://localhost/Q:/music/x.mp3\r\n",
          nullptr,
@@ -138,16 +155,31 @@ TEST_F(AddTable, AppendsByteForByte) {
     for (const TableMode& mode : TableModes) {
         InTableMode in(mode);
         for (size_t i = 0; i < rows.size(); ++i) {
+            const Row& row = rows[i];
+            if (row.rules == (HostPaths.DriveRoots ? PosixOnly : WindowsOnly)) {
+                continue;
+            }
             SCOPED_TRACE(std::string(mode.Name) + ", row " + std::to_string(i));
-            if (rows[i].legacy && !legacy) {
+            if (row.legacy && !legacy) {
                 continue;
             }
             fs::remove(fs::u8path(list));
-            if (rows[i].before) {
-                WriteFile(list, Expand(*rows[i].before, narrowDir));
+            // Lines already in a playlist stay as they are; what the plug-in writes is the host's.
+            if (row.before) {
+                WriteFile(list, Expand(*row.before, narrowDir));
             }
-            EXPECT_EQ(Add(rows[i].src, rows[i].names), E_SUCCESS);
-            EXPECT_EQ(ReadFile(list), Expand(rows[i].after, narrowDir));
+            std::vector<std::u16string> names;
+            for (const auto& n : row.names) {
+                names.push_back(Host(n));
+            }
+            std::u16string src = row.src ? Host(row.src) : u"";
+            EXPECT_EQ(Add(row.src ? src.c_str() : nullptr, names), E_SUCCESS);
+            std::string after = row.after;
+            if (row.rules == Both) {
+                after =
+                    row.before.value_or("") + Host(after.substr(row.before.value_or("").size()));
+            }
+            EXPECT_EQ(ReadFile(list), Expand(after, narrowDir));
             EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
         }
     }

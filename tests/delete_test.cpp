@@ -20,7 +20,7 @@ struct Row {
 };
 
 int Delete(const std::string& playlist, const std::vector<std::u16string>& names) {
-    std::u16string path = WidePath(playlist), list = WideList(names);
+    std::u16string path = WidePath(playlist), list = WideList(Shown(names));
     return DeleteFilesW(path.data(), list.data());
 }
 
@@ -243,7 +243,7 @@ TEST(DeleteTable, ListsAtTheBatchBoundary) {
             }
         }
         std::vector<std::string> narrow;
-        for (const auto& name : names) {
+        for (const auto& name : Shown(names)) {
             narrow.push_back(std::string(name.begin(), name.end())); // ASCII
         }
         std::string narrowList = NarrowList(narrow);
@@ -267,7 +267,7 @@ TEST(DeleteNarrow, SameAsWide) {
     const std::vector<std::u16string> names = {u"b.mp3", u"Rock\\*.*",     u"zz.mp3",
                                                u"b.mp3", u"caf\u00E9.mp3", u"Rock\\*.*"};
     std::string narrowList;
-    for (const auto& name : names) {
+    for (const auto& name : Shown(names)) {
         char ansi[64];
         WideToAnsi(name.c_str(), ansi, sizeof ansi);
         narrowList += std::string(ansi) + '\0';

@@ -198,7 +198,7 @@ TEST(Exports, CapsSettersAndWhatEachOperationDoes) {
     ASSERT_EQ(ReadHeaderEx(handle, &header), 0);
     std::u16string wide = WidePath(folder + "/w.mp3");
     std::string narrow = NarrowPath(folder + "/n.mp3");
-    std::string dir = NarrowPath(folder) + "\\";
+    std::string dir = NarrowPath(folder) + Host("\\");
     char base[] = "s.mp3";
     EXPECT_EQ(ProcessFileW(handle, PK_SKIP, nullptr, &wide[0]), 0);
     EXPECT_EQ(ProcessFile(handle, PK_TEST, nullptr, &narrow[0]), 0);

@@ -114,12 +114,13 @@ TEST_F(ExtractFile, OtherKindsOfLinesNameTheirFiles) {
 TEST_F(ExtractFile, DestinationIsPathAndNameJoinedAsGiven) {
     ASSERT_EQ(Next(), E_SUCCESS);
     fs::create_directory(fs::u8path(dir + "/OUT"));
-    std::u16string base = WidePath(dir) + u"\\";
-    EXPECT_EQ(Process(PK_EXTRACT, (base + u"OUT\\").c_str(), u"song.mp3"), E_SUCCESS);
+    std::u16string base = WidePath(dir) + HostSeparator();
+    EXPECT_EQ(Process(PK_EXTRACT, (base + u"OUT" + HostSeparator()).c_str(), u"song.mp3"),
+              E_SUCCESS);
     ExpectCopy(dir + "/OUT/song.mp3");
     EXPECT_EQ(Process(PK_EXTRACT, (base + u"OUT").c_str(), u"song.mp3"), E_SUCCESS);
     ExpectCopy(dir + "/OUTsong.mp3");
-    EXPECT_EQ(Process(PK_EXTRACT, nullptr, (base + u"OUT\\whole.mp3").c_str()), E_SUCCESS);
+    EXPECT_EQ(Process(PK_EXTRACT, nullptr, (base + Host(u"OUT\\whole.mp3")).c_str()), E_SUCCESS);
     ExpectCopy(dir + "/OUT/whole.mp3");
     std::string narrow = NarrowPath(dir + "/OUT/narrow.mp3");
     EXPECT_EQ(ProcessFile(handle, PK_EXTRACT, nullptr, narrow.data()), E_SUCCESS);
@@ -150,9 +151,9 @@ TEST_F(ExtractFile, MissingSourceLeavesDestinationAlone) {
 TEST_F(ExtractFile, DestinationLimits) {
     ASSERT_EQ(Next(), E_SUCCESS);
     // "\.\" pads a path beyond PathUnits units without making it invalid.
-    std::u16string base = WidePath(dir) + u"\\";
+    std::u16string base = WidePath(dir) + HostSeparator();
     while (base.size() < PathUnits - 12) {
-        base += u".\\";
+        base += Host(u".\\");
     }
     std::u16string name = u"x.mp3" + std::u16string(PathUnits - 1 - base.size() - 5, u'x');
     ASSERT_EQ(base.size() + name.size(), PathUnits - 1u);
@@ -193,9 +194,9 @@ TEST_F(ExtractFile, LockedDestinationIsRefused) {
 
 TEST_F(ExtractFile, OntoItsOwnSourceStaysIntact) {
     ASSERT_EQ(Next(), E_SUCCESS);
-    std::u16string base = WidePath(dir) + u"\\";
-    EXPECT_EQ(Process(PK_EXTRACT, (base + u".\\").c_str(), u"song.mp3"), E_SUCCESS);
-    EXPECT_EQ(Process(PK_EXTRACT, nullptr, (base + u"\\song.mp3").c_str()), E_SUCCESS);
+    std::u16string base = WidePath(dir) + HostSeparator();
+    EXPECT_EQ(Process(PK_EXTRACT, (base + Host(u".\\")).c_str(), u"song.mp3"), E_SUCCESS);
+    EXPECT_EQ(Process(PK_EXTRACT, nullptr, (base + Host(u"\\song.mp3")).c_str()), E_SUCCESS);
     EXPECT_EQ(ReadFile(dir + "/song.mp3"), song);
     EXPECT_EQ(FolderListing(dir), "list.m3u|song.mp3");
 }

@@ -89,7 +89,8 @@ TEST(FilesCopy, WriteTimeKeptOnlyWhenAsked) {
 TEST(FilesCopy, SameFileThroughAnotherSpellingStaysIntact) {
     std::string dir = TestFolder();
     WriteFile(dir + "/f", "contents");
-    std::vector<std::u16string> spellings = {WidePath(dir) + u"\\.\\f", WidePath(dir) + u"\\\\f"};
+    std::vector<std::u16string> spellings = {WidePath(dir) + Host(u"\\.\\f"),
+                                             WidePath(dir) + Host(u"\\\\f")};
 #ifdef _WIN32
     std::u16string upper = WidePath(dir) + u"\\F";
     for (char16_t& c : upper) {
@@ -117,7 +118,7 @@ class FilesTemp : public testing::Test {
 };
 
 TEST_F(FilesTemp, NamesCountInBase32AfterProcessId) {
-    std::u16string dir = WidePath(TestFolder()) + u"\\";
+    std::u16string dir = WidePath(TestFolder()) + HostSeparator();
     std::u16string stem = dir + u"s" + Ascii(Base32(CurrentProcessId())) + u".";
     std::vector<std::u16string> names;
     for (int i = 0; i <= 32; ++i) {
@@ -137,13 +138,13 @@ TEST_F(FilesTemp, ExistingNamesAreSkipped) {
     std::string stem = dir + "/s" + Base32(CurrentProcessId()) + ".";
     WriteFile(stem + "1", "");
     WriteFile(stem + "2", "");
-    std::u16string wide = WidePath(dir) + u"\\";
+    std::u16string wide = WidePath(dir) + HostSeparator();
     EXPECT_EQ(Next(wide), WidePath(stem));
     EXPECT_EQ(Next(wide), WidePath(stem + "3"));
 }
 
 TEST_F(FilesTemp, CounterEndsAt32766AndNeverRestarts) {
-    std::u16string dir = WidePath(TestFolder()) + u"\\";
+    std::u16string dir = WidePath(TestFolder()) + HostSeparator();
     SetLastTempCounter(32765);
     EXPECT_EQ(Next(dir), dir + u"s" + Ascii(Base32(CurrentProcessId())) + u".vvu");
     char16_t name[PathUnits] = {u'x'};
@@ -159,7 +160,7 @@ TEST_F(FilesTemp, TooSmallBufferIsRefused) {
 }
 
 TEST_F(FilesTemp, ConcurrentCallersGetDistinctNames) {
-    std::u16string dir = WidePath(TestFolder()) + u"\\";
+    std::u16string dir = WidePath(TestFolder()) + HostSeparator();
     std::vector<std::vector<std::u16string>> got(4);
     std::vector<std::thread> threads;
     for (auto& names : got) {
@@ -185,7 +186,7 @@ TEST_F(FilesTemp, BesideThePlaylistAndRemoval) {
     char16_t name[PathUnits] = {};
     ASSERT_TRUE(TempNameBeside(WidePath(dir + "/list.m3u").c_str(), name));
     EXPECT_EQ(std::u16string(name),
-              WidePath(dir) + u"\\s" + Ascii(Base32(CurrentProcessId())) + u".");
+              WidePath(dir) + Host(u"\\s") + Ascii(Base32(CurrentProcessId())) + u".");
     ASSERT_TRUE(TempNameBeside(u"list.m3u", name));
     EXPECT_EQ(std::u16string(name), u"s" + Ascii(Base32(CurrentProcessId())) + u".1");
     WriteFile(dir + "/other", "x");

@@ -11,14 +11,16 @@
 
 #include "playlist/playlist.h"
 #include "plugin/exports.h"
+#include "platform/conventions.h"
+#include "plugin/records.h"
 #include "tests/support.h"
 
 namespace {
 
 using namespace std::string_literals;
 
-// Name, PackSize, UnpSize, UnpSizeHigh, FileTime.
-using Entry = std::tuple<std::u16string, unsigned, unsigned, unsigned, int>;
+// Name, PackSize, UnpSize, UnpSizeHigh, FileTime, FileAttr.
+using Entry = std::tuple<std::u16string, unsigned, unsigned, unsigned, int, int>;
 
 // Opens a playlist like a host and lists it to the end; the record sits before guard bytes
 // that must survive every call, and the end stays the end.
@@ -38,7 +40,8 @@ std::vector<Entry> List(const std::string& playlist) {
         EXPECT_TRUE(result == 0 || result == E_END_ARCHIVE) << result;
         if (result == 0) {
             const tHeaderDataExW& r = at.Record;
-            entries.emplace_back(r.FileName, r.PackSize, r.UnpSize, r.UnpSizeHigh, r.FileTime);
+            entries.emplace_back(r.FileName, r.PackSize, r.UnpSize, r.UnpSizeHigh, r.FileTime,
+                                 r.FileAttr);
         }
         EXPECT_EQ(std::string(at.Guard, at.Guard + 64), std::string(64, '\xA5'))
             << "written past the record";
@@ -86,7 +89,8 @@ void ListsAsTable(const std::vector<Row>& rows) {
             names.push_back(std::get<0>(e));
             EXPECT_EQ(std::get<1>(e), std::get<0>(e).size()); // UTF-16 units
         }
-        EXPECT_EQ(names, rows[i].names) << "row " << i << ": " << rows[i].bytes.substr(0, 40);
+        EXPECT_EQ(names, Shown(rows[i].names))
+            << "row " << i << ": " << rows[i].bytes.substr(0, 40);
     }
 }
 
@@ -160,6 +164,9 @@ TEST(Listing, ReadsWhatOtherProgramsWrite) {
 }
 
 TEST(Listing, EntriesReportTheirFilesSizeAndTime) {
+    if (!HostPaths.DriveRoots) {
+        GTEST_SKIP() << "Windows conventions; the Linux host's names are listed below";
+    }
     std::string folder = TestFolder();
     std::filesystem::create_directories(std::filesystem::u8path(folder + "/list/sub"));
     WriteFile(folder + "/list/sub/song.mp3", "12345");
@@ -183,11 +190,58 @@ TEST(Listing, EntriesReportTheirFilesSizeAndTime) {
     int x = static_cast<int>(TimeToDosDateTime(Moment + 60));
     unsigned n = static_cast<unsigned>(full.size());
     std::vector<Entry> expected = {
-        {u"sub\\song.mp3", 12, 5, 0, song}, {u"missing.mp3", 11, 0, 0, 0},
-        {u"sub/song.mp3", 12, 5, 0, song},  {Wide(full), n, 3, 0, x},
-        {Wide(slashes), n, 3, 0, x},
+        {u"sub\\song.mp3", 12, 5, 0, song, 0}, {u"missing.mp3", 11, 0, 0, 0, 0},
+        {u"sub/song.mp3", 12, 5, 0, song, 0},  {Wide(full), n, 3, 0, x, 0},
+        {Wide(slashes), n, 3, 0, x, 0},
     };
     EXPECT_EQ(List(folder + "/list/l.m3u"), expected);
+}
+
+// The Linux host splits names at '/', shows no name that begins with one and takes "../" for its
+// own way up: every line still shows, under a name that maps back to it. Times are Unix times,
+// modes a regular file's with the file's permission bits.
+TEST(Listing, EntriesAsTheLinuxHostShowsThem) {
+    if (HostPaths.DriveRoots) {
+        GTEST_SKIP() << "POSIX conventions only";
+    }
+    namespace fs = std::filesystem;
+    std::string folder = TestFolder();
+    fs::create_directories(fs::u8path(folder + "/list/sub"));
+    WriteFile(folder + "/list/sub/song.mp3", "12345");
+    WriteFile(folder + "/x.mp3", "abc");
+    SetWriteTime(folder + "/list/sub/song.mp3", Moment);
+    SetWriteTime(folder + "/x.mp3", Moment + 60);
+    fs::permissions(fs::u8path(folder + "/list/sub/song.mp3"), fs::perms(0640));
+    fs::permissions(fs::u8path(folder + "/x.mp3"), fs::perms(0755));
+    const int song = Moment, x = Moment + 60, file = 0100000;
+    const std::vector<std::pair<std::string, Entry>> lines = {
+        {"sub\\song.mp3", {u"sub/song.mp3", 0, 5, 0, song, file | 0640}},
+        {"./sub//song.mp3", {u"sub/song.mp3", 0, 5, 0, song, file | 0640}},
+        {"sub/../sub/song.mp3", {u"sub/song.mp3", 0, 5, 0, song, file | 0640}},
+        {"missing.mp3", {u"missing.mp3", 0, 0, 0, 0, file}},
+        {"../x.mp3", {u"(..)/x.mp3", 0, 3, 0, x, file | 0755}},
+        {"..\\list\\..\\x.mp3", {u"(..)/x.mp3", 0, 3, 0, x, file | 0755}},
+        {folder + "/x.mp3", {u"(root)" + WidePath(folder) + u"/x.mp3", 0, 3, 0, x, file | 0755}},
+        {"C:\\Music\\x.mp3", {u"(C:)/Music/x.mp3", 0, 0, 0, 0, file}},
+        {"sub", {u"sub", 0, 4096, 0, -1, file | 0755}}, // a folder still lists as a file
+    };
+    std::string playlist;
+    for (const auto& line : lines) {
+        playlist += line.first + "\r\n";
+    }
+    WriteFile(folder + "/list/l.m3u", playlist);
+    fs::permissions(fs::u8path(folder + "/list/sub"), fs::perms(0755));
+    std::vector<Entry> entries = List(folder + "/list/l.m3u");
+    ASSERT_EQ(entries.size(), lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        Entry want = lines[i].second;
+        std::get<1>(want) = static_cast<unsigned>(std::get<0>(want).size()); // PackSize
+        if (std::get<4>(want) == -1) { // a folder's own size and time
+            std::get<2>(want) = std::get<2>(entries[i]);
+            std::get<4>(want) = std::get<4>(entries[i]);
+        }
+        EXPECT_EQ(entries[i], want) << lines[i].first;
+    }
 }
 
 TEST(Listing, SizesOver4GiBFillTheHighWord) {

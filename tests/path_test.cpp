@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -26,7 +27,7 @@ std::string Slashed(std::string s) {
 // Effective segments joined by '|'.
 std::string Effective(const char* path, bool rooted) {
     PathCursor c;
-    OpenCursor(&c, path);
+    OpenCursor(&c, path, WindowsPaths);
     std::string joined;
     for (bool ok = SkipToEffective(&c, rooted); ok;
          ok = NextSegment(&c) && SkipToEffective(&c, rooted)) {
@@ -59,8 +60,8 @@ TEST(Path, RootLength) {
         {"\\\\.", 3},
     };
     for (const auto& t : cases) {
-        EXPECT_EQ(PathRootLength(t.path), t.len) << t.path;
-        EXPECT_EQ(PathRootLength(Slashed(t.path).c_str()), t.len) << Slashed(t.path);
+        EXPECT_EQ(PathRootLength(t.path, WindowsPaths), t.len) << t.path;
+        EXPECT_EQ(PathRootLength(Slashed(t.path).c_str(), WindowsPaths), t.len) << Slashed(t.path);
     }
 }
 
@@ -68,7 +69,7 @@ TEST(Path, CursorWithoutSegments) {
     for (const char* path :
          {"", "C:\\", "C:\\\\/\\", "\\", "//", "\\\\srv\\share\\\\\\", "\\\\?\\"}) {
         PathCursor c;
-        EXPECT_FALSE(OpenCursor(&c, path)) << path;
+        EXPECT_FALSE(OpenCursor(&c, path, WindowsPaths)) << path;
         EXPECT_EQ(c.SegLength, 0u);
         EXPECT_EQ(c.SegStart, c.BodyStart);
         EXPECT_EQ(c.SegEnd, c.BodyStart);
@@ -93,7 +94,7 @@ TEST(Path, CursorWalksBothWays) {
     for (const auto& t : cases) {
         PathCursor c;
         std::vector<std::string> fwd;
-        for (bool ok = OpenCursor(&c, t.path); ok; ok = NextSegment(&c)) {
+        for (bool ok = OpenCursor(&c, t.path, WindowsPaths); ok; ok = NextSegment(&c)) {
             fwd.push_back(Seg(c));
         }
         EXPECT_EQ(fwd, t.segs) << t.path;
@@ -149,7 +150,8 @@ TEST(Path, SameText) {
         {"", "", true},           {"a\xFF", "A\xFF", true},
     };
     for (const auto& t : cases) {
-        EXPECT_EQ(SameText(t.a, strlen(t.a), t.b, strlen(t.b)), t.same) << t.a << " / " << t.b;
+        EXPECT_EQ(SameText(t.a, strlen(t.a), t.b, strlen(t.b), WindowsPaths), t.same)
+            << t.a << " / " << t.b;
     }
 }
 
@@ -168,8 +170,8 @@ TEST(Path, WalkCommonPrefix) {
     };
     for (const auto& t : cases) {
         PathCursor a, b;
-        OpenCursor(&a, t.a);
-        OpenCursor(&b, t.b);
+        OpenCursor(&a, t.a, WindowsPaths);
+        OpenCursor(&b, t.b, WindowsPaths);
         WalkResult r = WalkCommonPrefix(&a, &b, true);
         EXPECT_EQ(r.okA, t.okA) << t.a << " / " << t.b;
         EXPECT_EQ(r.okB, t.okB) << t.a << " / " << t.b;
@@ -211,7 +213,8 @@ TEST(Path, RelativePath) {
     for (const auto& t : cases) {
         char out[64];
         memset(out, 'Z', sizeof out);
-        EXPECT_EQ(RelativePath(t.base, t.target, out, sizeof out), strlen(t.out)) << t.base;
+        EXPECT_EQ(RelativePath(t.base, t.target, out, sizeof out, WindowsPaths), strlen(t.out))
+            << t.base;
         EXPECT_STREQ(out, t.out) << t.base << " / " << t.target;
     }
 }
@@ -231,7 +234,7 @@ TEST(Path, RelativePathSmallBuffer) {
     for (const auto& t : cases) {
         char buf[16];
         memset(buf, 'Z', sizeof buf);
-        EXPECT_EQ(RelativePath("C:\\Music\\Rock", t.target, buf, t.size), t.result);
+        EXPECT_EQ(RelativePath("C:\\Music\\Rock", t.target, buf, t.size, WindowsPaths), t.result);
         if (t.out) {
             EXPECT_STREQ(buf, t.out) << t.target << " size " << t.size;
         }
@@ -302,12 +305,14 @@ TEST(Path, RelativePathProperties) {
         SCOPED_TRACE(base + " | " + target);
 
         char full[256];
-        const size_t complete = RelativePath(base.c_str(), target.c_str(), full, sizeof full);
+        const size_t complete =
+            RelativePath(base.c_str(), target.c_str(), full, sizeof full, WindowsPaths);
         ASSERT_LT(complete, sizeof full);
         for (size_t size = 0; size <= complete + 1; ++size) {
             char buf[sizeof full + 8];
             memset(buf, 0x7F, sizeof buf);
-            ASSERT_EQ(RelativePath(base.c_str(), target.c_str(), buf, size), complete);
+            ASSERT_EQ(RelativePath(base.c_str(), target.c_str(), buf, size, WindowsPaths),
+                      complete);
             if (size > 0) {
                 ASSERT_EQ(std::string(buf, size - 1), std::string(full, size - 1));
                 ASSERT_EQ(buf[size - 1], 0);
@@ -317,7 +322,7 @@ TEST(Path, RelativePathProperties) {
             }
         }
 
-        const size_t root = PathRootLength(base.c_str());
+        const size_t root = PathRootLength(base.c_str(), WindowsPaths);
         if (complete == 0 || root == 0 || (base[root - 1] != '\\' && base[root - 1] != '/')) {
             continue;
         }
@@ -329,6 +334,123 @@ TEST(Path, RelativePathProperties) {
         ++resolved;
     }
     EXPECT_GT(resolved, 1000);
+}
+
+// The same routines under POSIX rules: one root, exact case, '/' written.
+TEST(PathPosix, RootsAndRelativePaths) {
+    const struct {
+        const char* base;
+        const char* target;
+        const char* out;
+    } cases[] = {
+        {"/home/u", "/home/u/a.mp3", "a.mp3"},
+        {"/home/u/Rock", "/home/u/Jazz/b.mp3", "../Jazz/b.mp3"},
+        {"/home/u", "/home/U/a.mp3", "../U/a.mp3"}, // case tells names apart
+        {"/home/u", "/HOME/u/a", "../../HOME/u/a"},
+        {"/", "/a.mp3", "a.mp3"},
+        {"/m", "//m/./a.mp3", "a.mp3"}, // more slashes are the same root
+        {"/m/", "/m", "."},
+        {"/m", "m/a.mp3", ""},
+        {"/m", "C:/m/a.mp3", ""}, // no drives here: a relative path
+        {"/a/b", "/a/b\\c/x.mp3", "c/x.mp3"},
+    };
+    for (const auto& t : cases) {
+        char out[64];
+        EXPECT_EQ(RelativePath(t.base, t.target, out, sizeof out, PosixPaths), strlen(t.out));
+        EXPECT_STREQ(out, t.out) << t.base << " / " << t.target;
+    }
+    EXPECT_FALSE(SameText("a", 1, "A", 1, PosixPaths));
+    for (const auto& [path, length] : std::vector<std::pair<const char*, size_t>>{
+             {"/x", 1}, {"//x", 1}, {"\\x", 1}, {"C:\\x", 0}, {"x", 0}, {"", 0}}) {
+        EXPECT_EQ(PathRootLength(path, PosixPaths), length) << path;
+    }
+}
+
+TEST(Path, FullPathsByStyle) {
+    const struct {
+        const char* path;
+        bool windows, posix;
+    } cases[] = {
+        {"C:\\x", true, false},     {"C:/x", true, false}, {"C:x", false, false},
+        {"\\\\srv\\s", true, true}, {"//x", true, true},   {"/x", false, true},
+        {"\\x", false, true},       {"x/y", false, false}, {"", false, false},
+    };
+    for (const auto& t : cases) {
+        EXPECT_EQ(IsFullPath(t.path, WindowsPaths), t.windows) << t.path;
+        EXPECT_EQ(IsFullPath(t.path, PosixPaths), t.posix) << t.path;
+    }
+}
+
+TEST(Path, TreePathNamesForAHostThatSplitsAtSlashes) {
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {"a.mp3", "a.mp3"},
+        {"sub\\b.mp3", "sub/b.mp3"},
+        {".//sub/./b.mp3", "sub/b.mp3"},
+        {"sub/../x.mp3", "x.mp3"},
+        {"../Jazz/x.mp3", "(..)/Jazz/x.mp3"},
+        {"..\\..\\x.mp3", "(..)/(..)/x.mp3"},
+        {"a/../../x.mp3", "(..)/x.mp3"},
+        {"/srv/music/x.mp3", "(root)/srv/music/x.mp3"},
+        {"//srv/x", "(root)/srv/x"},
+        {"/../x", "(root)/x"},
+        {"\\Music\\x.mp3", "(root)/Music/x.mp3"},
+        {"C:\\Music\\x.mp3", "(C:)/Music/x.mp3"},
+        {"c:/Music/../x.mp3", "(c:)/x.mp3"},
+        {"C:x.mp3", "(C:)/x.mp3"},
+        {"C:..\\x.mp3", "(C:)/(..)/x.mp3"},
+        {"\\\\srv\\share\\x.mp3", "(\\\\srv\\share)/x.mp3"},
+        {"\\\\?\\C:\\x.mp3", "(\\\\?)/C:/x.mp3"},
+        {"", ""},
+        {".", ""},
+        {"..", "(..)"},
+        {"/", "(root)"},
+    };
+    for (const auto& [path, name] : cases) {
+        char out[64];
+        memset(out, 'Z', sizeof out);
+        EXPECT_EQ(TreePath(path, out, sizeof out), strlen(name)) << path;
+        EXPECT_STREQ(out, name) << path;
+    }
+}
+
+// Whatever the path, the name never starts at a root or with a step up, holds no empty, "." or
+// ".." segment, and a short buffer gets the complete name's prefix.
+TEST(Path, TreePathProperties) {
+    static const char* const parts[] = {"a", "B", ".", "..", "...", "C:", "/", "\\", "//", "x y"};
+    std::mt19937 rng(20261208u);
+    for (int iter = 0; iter < 3000; ++iter) {
+        std::string path;
+        for (uint32_t n = rng() % 8; n > 0; --n) {
+            path += parts[rng() % (sizeof parts / sizeof parts[0])];
+        }
+        SCOPED_TRACE(path);
+        char full[128];
+        size_t complete = TreePath(path.c_str(), full, sizeof full);
+        ASSERT_LT(complete, sizeof full);
+        std::string name(full);
+        ASSERT_EQ(name.size(), complete);
+        EXPECT_TRUE(name.empty() || (name[0] != '/' && name.back() != '/'));
+        size_t start = 0;
+        while (start <= name.size() && !name.empty()) {
+            size_t end = name.find('/', start);
+            std::string seg = name.substr(start, end == std::string::npos ? end : end - start);
+            EXPECT_TRUE(seg != "" && seg != "." && seg != "..") << name;
+            if (end == std::string::npos) {
+                break;
+            }
+            start = end + 1;
+        }
+        for (size_t size = 0; size <= complete + 1; ++size) {
+            char buf[sizeof full + 4];
+            memset(buf, 0x7F, sizeof buf);
+            ASSERT_EQ(TreePath(path.c_str(), buf, size), complete);
+            if (size > 0) {
+                ASSERT_EQ(std::string(buf, size - 1), name.substr(0, size - 1));
+                ASSERT_EQ(buf[std::min(size - 1, complete)], 0);
+            }
+            ASSERT_EQ(buf[size], 0x7F);
+        }
+    }
 }
 
 } // namespace

@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include "path/path.h"
+#include "platform/conventions.h"
 #include "platform/platform.h"
 #include "playlist/nametable.h"
+#include "text/text.h"
 
 namespace fs = std::filesystem;
 
@@ -44,8 +47,41 @@ std::string TestFolder() {
 
 std::u16string WidePath(const std::string& path) {
     std::u16string wide = Native(path).u16string();
-    std::replace(wide.begin(), wide.end(), u'/', u'\\');
+    std::replace(wide.begin(), wide.end(), u'/', static_cast<char16_t>(HostPaths.Separator));
     return wide;
+}
+
+std::string Host(std::string text) {
+    std::replace(text.begin(), text.end(), '\\', HostPaths.Separator);
+    return text;
+}
+
+std::u16string Host(std::u16string text) {
+    std::replace(text.begin(), text.end(), u'\\', static_cast<char16_t>(HostPaths.Separator));
+    return text;
+}
+
+std::u16string Shown(const std::u16string& windowsName) {
+    if (!HostPaths.TreeNames) {
+        return windowsName;
+    }
+    std::string utf8(windowsName.size() * 3 + 1, '\0');
+    EXPECT_TRUE(ToUtf8(windowsName.c_str(), &utf8[0], utf8.size()));
+    std::string tree(utf8.size() * 2 + 16, '\0');
+    TreePath(utf8.c_str(), &tree[0], tree.size());
+    std::u16string shown = fs::u8path(tree.c_str()).u16string();
+    return shown;
+}
+
+std::vector<std::u16string> Shown(std::vector<std::u16string> windowsNames) {
+    for (auto& name : windowsNames) {
+        name = Shown(name);
+    }
+    return windowsNames;
+}
+
+std::u16string HostSeparator() {
+    return std::u16string(1, static_cast<char16_t>(HostPaths.Separator));
 }
 
 std::string NarrowPath(const std::string& path) {

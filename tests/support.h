@@ -2,11 +2,22 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // A folder of its own for the running test, created empty.
 std::string TestFolder();
-// UTF-8 path to the wide form the plug-in gets from a host: backslashes only.
+// UTF-8 path to the wide form the plug-in gets from a host: the host's separator only.
 std::u16string WidePath(const std::string& path);
+// Text written with Windows separators, with the host's instead: the same tables then hold under
+// both conventions.
+std::string Host(std::string text);
+std::u16string Host(std::u16string text);
+// A name written as Windows lists it, as the build's host lists it: itself, or for a host that
+// splits names at '/' the shown form of that path (see TreePath).
+std::u16string Shown(const std::u16string& windowsName);
+std::vector<std::u16string> Shown(std::vector<std::u16string> windowsNames);
+// The host's separator, as a host appends it to a folder.
+std::u16string HostSeparator();
 // A narrow path for the narrow exports (the ANSI code page; UTF-8 natively).
 std::string NarrowPath(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
@@ -15,8 +26,6 @@ bool FileExists(const std::string& path);
 // Names of the files in a folder, sorted, joined by '|'.
 std::string FolderListing(const std::string& folder);
 void MakeReadOnly(const std::string& path, bool readOnly);
-
-#include <vector>
 
 // Whether text that is not UTF-8 reads as Windows-1252 here (natively, and in Wine's default
 // locale); expectations that assume it are skipped under other code pages.

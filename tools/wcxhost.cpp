@@ -3,24 +3,59 @@
 //
 //   wcxhost PLUGIN caps | about
 //   wcxhost PLUGIN list PLAYLIST
-//   wcxhost PLUGIN extract [--split] PLAYLIST DESTDIR [NAME...]
+//   wcxhost PLUGIN extract [--split | --tree] PLAYLIST DESTDIR [NAME...]
 //   wcxhost PLUGIN pack PLAYLIST SRCDIR NAME...
 //   wcxhost PLUGIN delete PLAYLIST NAME...
+//
+// The header record is the host's own: raw bytes of the host's size at the host's offsets, with
+// guard bytes after it, so a plug-in that writes past it or elsewhere is caught here. Built for
+// the Linux host (M3U_LINUX_HOST), it does what that file manager does: the packed record, Unix
+// times and st_mode, the callback setters with a real handle and with -1, default parameters of
+// interface 2.22, an empty name with PK_SKIP, full destination names, folders made by the host.
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
+#include "platform/conventions.h"
 #include "platform/library.h"
 #include "plugin/exports.h"
 #include "text/text.h"
 
+// Offsets and size of the host's wide header record.
+enum {
+    NameAt = 2048,
+    UnpSizeAt = 4108,
+    UnpSizeHighAt = 4112,
+    FileTimeAt = 4124,
+    FileAttrAt = 4136,
+    HeaderBytes = M3U_LINUX_HOST       ? 5184
+                  : sizeof(void*) == 8 ? 5192
+                                       : 5180,
+    GuardBytes = 64
+};
+struct HostHeader {
+    alignas(8) unsigned char Bytes[HeaderBytes];
+    unsigned char Guard[GuardBytes];
+};
+
 typedef void*(WCX_CALL* OpenArchiveWFn)(tOpenArchiveDataW*);
 typedef int(WCX_CALL* CloseArchiveFn)(void*);
-typedef int(WCX_CALL* ReadHeaderExWFn)(void*, tHeaderDataExW*);
+typedef int(WCX_CALL* ReadHeaderExWFn)(void*, void*);
 typedef int(WCX_CALL* ProcessFileWFn)(void*, int, char16_t*, char16_t*);
 typedef int(WCX_CALL* PackFilesWFn)(char16_t*, char16_t*, char16_t*, char16_t*, int);
 typedef int(WCX_CALL* DeleteFilesWFn)(char16_t*, char16_t*);
 typedef int(WCX_CALL* GetPackerCapsFn)();
 typedef int(WCX_CALL* ConfigurePackerFn)(void*, void*);
+typedef void(WCX_CALL* SetCallbackFn)(void*, void*);
+typedef void(WCX_CALL* PackSetDefaultParamsFn)(void*);
+
+// The host's default-parameter record.
+struct PackDefaultParams {
+    int Size;
+    unsigned int InterfaceVersionLow;
+    unsigned int InterfaceVersionHigh;
+    char DefaultIniName[260];
+};
 
 enum { Units = 1024, ListUnits = 65536 };
 
@@ -72,7 +107,31 @@ struct Plugin {
     DeleteFilesWFn DeleteFilesW;
     GetPackerCapsFn GetPackerCaps;
     ConfigurePackerFn ConfigurePacker;
+    SetCallbackFn SetChangeVolProcW;
+    SetCallbackFn SetProcessDataProcW;
+    PackSetDefaultParamsFn PackSetDefaultParams;
 };
+
+static int WCX_CALL ChangeVolume(char16_t*, int) {
+    return 0;
+}
+static int WCX_CALL ProcessData(char16_t*, int) {
+    return 1;
+}
+
+// What the Linux host does with every handle it opens, and once without one.
+static void SetCallbacks(const Plugin& p, void* handle) {
+    if (M3U_LINUX_HOST) {
+        p.SetChangeVolProcW(handle, reinterpret_cast<void*>(&ChangeVolume));
+        p.SetProcessDataProcW(handle, reinterpret_cast<void*>(&ProcessData));
+    }
+}
+
+template <typename T> static T Field(const HostHeader& h, size_t at) {
+    T value;
+    memcpy(&value, h.Bytes + at, sizeof value);
+    return value;
+}
 
 template <typename T> static bool Resolve(void* library, const char* name, T* fn) {
     *fn = reinterpret_cast<T>(LibrarySymbol(library, name));
@@ -82,17 +141,37 @@ template <typename T> static bool Resolve(void* library, const char* name, T* fn
     return *fn != nullptr;
 }
 
-static void DosTimeText(unsigned int dos, char* out, size_t size) {
-    if (dos == 0) {
+// FileTime as text: a DOS date and time, or under the Linux host a Unix time shown in UTC.
+static void TimeText(int fileTime, char* out, size_t size) {
+    unsigned int dos = static_cast<unsigned int>(fileTime);
+    if (fileTime == 0) {
         snprintf(out, size, "%-19s", "-"); // no status: the file is missing
-        return;
+    } else if (M3U_LINUX_HOST) {
+        time_t t = fileTime;
+        const struct tm* utc = gmtime(&t); // one thread: the shared result is ours alone
+        if (!utc || !strftime(out, size, "%Y-%m-%d %H:%M:%S", utc)) {
+            snprintf(out, size, "%-19d", fileTime);
+        }
+    } else {
+        snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u", (dos >> 25) + 1980, (dos >> 21) & 15,
+                 (dos >> 16) & 31, (dos >> 11) & 31, (dos >> 5) & 63, (dos & 31) * 2);
     }
-    snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u", (dos >> 25) + 1980, (dos >> 21) & 15,
-             (dos >> 16) & 31, (dos >> 11) & 31, (dos >> 5) & 63, (dos & 31) * 2);
 }
 
-// Lists (names empty) or extracts entries; the number of failures.
-static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, bool split,
+// Every byte after the record as it was set before the call.
+static bool GuardIntact(const HostHeader& h) {
+    for (unsigned char b : h.Guard) {
+        if (b != 0xA5) {
+            return false;
+        }
+    }
+    return true;
+}
+
+enum Layout { Flat, Split, Tree };
+
+// Lists (destDir null) or extracts entries; the number of failures.
+static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, Layout layout,
                 char16_t** names, int nameCount) {
     tOpenArchiveDataW open;
     memset(&open, 0, sizeof open);
@@ -103,41 +182,66 @@ static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, bo
         Print("cannot open the playlist\n");
         return 1;
     }
+    SetCallbacks(p, handle);
     int failures = 0;
-    static tHeaderDataExW header;
-    while (p.ReadHeaderExW(handle, &header) == 0) {
+    static HostHeader header;
+    static char16_t skip[] = u"";
+    const char16_t separator[] = {static_cast<char16_t>(HostPaths.Separator), 0};
+    for (;;) {
+        memset(&header, 0xA5, sizeof header);
+        int read = p.ReadHeaderExW(handle, header.Bytes);
+        if (!GuardIntact(header)) {
+            Print("written past the header record\n");
+            ++failures;
+        }
+        if (read != 0) {
+            failures += read != 10; // anything but the end is an error
+            break;
+        }
+        const char16_t* fileName = reinterpret_cast<const char16_t*>(header.Bytes + NameAt);
         if (!destDir) {
-            char line[128];
+            char line[160];
             char when[32];
             unsigned long long size =
-                (static_cast<unsigned long long>(header.UnpSizeHigh) << 32) | header.UnpSize;
-            DosTimeText(static_cast<unsigned int>(header.FileTime), when, sizeof when);
+                (static_cast<unsigned long long>(Field<unsigned int>(header, UnpSizeHighAt))
+                 << 32) |
+                Field<unsigned int>(header, UnpSizeAt);
+            TimeText(Field<int>(header, FileTimeAt), when, sizeof when);
             snprintf(line, sizeof line, "%12llu  %s  ", size, when);
             Print(line);
-            PrintWide(header.FileName);
+            if (M3U_LINUX_HOST) {
+                snprintf(line, sizeof line, "%06o  ", Field<unsigned int>(header, FileAttrAt));
+                Print(line);
+            }
+            PrintWide(fileName);
             Print("\n");
-            p.ProcessFileW(handle, 0, nullptr, nullptr);
+            int result = p.ProcessFileW(handle, 0, nullptr, skip);
+            if (result != 0) {
+                failures += 1; // the host stops listing at the first refusal
+                break;
+            }
             continue;
         }
         bool wanted = nameCount == 0;
         for (int i = 0; i < nameCount && !wanted; ++i) {
-            wanted = SameName(names[i], header.FileName);
+            wanted = SameName(names[i], fileName);
         }
         if (!wanted) {
-            p.ProcessFileW(handle, 0, nullptr, nullptr);
+            p.ProcessFileW(handle, 0, nullptr, skip);
             continue;
         }
         char16_t folder[Units], name[Units], full[Units];
         int result = 16;
-        if (Join(folder, destDir, u"\\") && Join(name, BaseName(header.FileName), u"") &&
-            Join(full, folder, name)) {
-            result = split ? p.ProcessFileW(handle, 2, folder, name)
-                           : p.ProcessFileW(handle, 2, nullptr, full);
+        const char16_t* kept = layout == Tree ? fileName : BaseName(fileName);
+        if (Join(folder, destDir, separator) && Join(name, kept, u"") && Join(full, folder, name) &&
+            (layout != Tree || MakeParentFolders(full))) {
+            result = layout == Split ? p.ProcessFileW(handle, 2, folder, name)
+                                     : p.ProcessFileW(handle, 2, nullptr, full);
         }
         char code[32];
         snprintf(code, sizeof code, "%d  ", result);
         Print(code);
-        PrintWide(header.FileName);
+        PrintWide(fileName);
         Print("\n");
         failures += result != 0;
     }
@@ -162,7 +266,7 @@ static bool NameList(char16_t* list, char16_t** names, int count) {
 
 static int Usage() {
     fprintf(stderr, "usage: wcxhost PLUGIN caps | about | list PLAYLIST |\n"
-                    "       extract [--split] PLAYLIST DESTDIR [NAME...] |\n"
+                    "       extract [--split | --tree] PLAYLIST DESTDIR [NAME...] |\n"
                     "       pack PLAYLIST SRCDIR NAME... | delete PLAYLIST NAME...\n");
     return 2;
 }
@@ -184,8 +288,16 @@ static int Run(int argc, char16_t** argv) {
         !Resolve(library, "PackFilesW", &p.PackFilesW) ||
         !Resolve(library, "DeleteFilesW", &p.DeleteFilesW) ||
         !Resolve(library, "GetPackerCaps", &p.GetPackerCaps) ||
-        !Resolve(library, "ConfigurePacker", &p.ConfigurePacker)) {
+        !Resolve(library, "ConfigurePacker", &p.ConfigurePacker) ||
+        !Resolve(library, "SetChangeVolProcW", &p.SetChangeVolProcW) ||
+        !Resolve(library, "SetProcessDataProcW", &p.SetProcessDataProcW) ||
+        !Resolve(library, "PackSetDefaultParams", &p.PackSetDefaultParams)) {
         return 2;
+    }
+    if (M3U_LINUX_HOST) {
+        PackDefaultParams defaults = {sizeof defaults, 22, 2, "/tmp/wcxhost/doublecmd.ini"};
+        p.PackSetDefaultParams(&defaults);
+        SetCallbacks(p, reinterpret_cast<void*>(-1));
     }
     const char16_t* command = argv[2];
     char text[64];
@@ -198,23 +310,26 @@ static int Run(int argc, char16_t** argv) {
         snprintf(text, sizeof text, "%d\n", p.ConfigurePacker(nullptr, library));
         Print(text);
     } else if (SameName(command, u"list") && argc == 4) {
-        status = Walk(p, argv[3], nullptr, false, nullptr, 0) ? 1 : 0;
+        status = Walk(p, argv[3], nullptr, Flat, nullptr, 0) ? 1 : 0;
     } else if (SameName(command, u"extract") && argc >= 5) {
-        bool split = SameName(argv[3], u"--split");
-        int first = split ? 4 : 3;
+        Layout layout = SameName(argv[3], u"--split")  ? Split
+                        : SameName(argv[3], u"--tree") ? Tree
+                                                       : Flat;
+        int first = layout == Flat ? 3 : 4;
         if (argc < first + 2) {
             return Usage();
         }
-        status = Walk(p, argv[first], argv[first + 1], split, argv + first + 2, argc - first - 2)
+        status = Walk(p, argv[first], argv[first + 1], layout, argv + first + 2, argc - first - 2)
                      ? 1
                      : 0;
     } else if (SameName(command, u"pack") && argc >= 6 && NameList(list, argv + 5, argc - 5)) {
+        // The source folder ends in the host's separator; names keep their folders (flag 2).
         char16_t source[Units];
-        const char16_t* end = argv[4][0] ? u"\\" : u"";
-        if (!Join(source, argv[4], end)) {
+        const char16_t separator[] = {static_cast<char16_t>(HostPaths.Separator), 0};
+        if (!Join(source, argv[4], argv[4][0] ? separator : u"")) {
             return Usage();
         }
-        int result = p.PackFilesW(argv[3], nullptr, source, list, 0);
+        int result = p.PackFilesW(argv[3], nullptr, source, list, 2);
         snprintf(text, sizeof text, "pack: %d\n", result);
         Print(text);
         status = result != 0;

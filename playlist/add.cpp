@@ -17,7 +17,7 @@ static bool AppendUtf8(char* out, size_t* used, const char16_t* text) {
 
 // SrcPath and the name joined, in UTF-8; false when it does not fit a line.
 static bool SourcePath(const char16_t* srcPath, const char16_t* name, char* out) {
-    memset(out, 0, LineBytes);
+    out[0] = 0; // each part is encoded whole with its terminator: no need to clear the rest
     size_t used = 0;
     return (!srcPath || AppendUtf8(out, &used, srcPath)) && AppendUtf8(out, &used, name);
 }
@@ -25,7 +25,6 @@ static bool SourcePath(const char16_t* srcPath, const char16_t* name, char* out)
 // The line that names the source: relative to the playlist's directory, or the source's full
 // path when it lies on another root (or the relative form would not fit a line).
 static void EntryLine(const char* base, const char* source, char* line) {
-    memset(line, 0, LineBytes);
     size_t length = RelativePath(base, source, line, LineBytes);
     if (length == 0 || length >= LineBytes) {
         strcpy(line, source); // both LineBytes; source is terminated inside its buffer

@@ -100,8 +100,8 @@ bool FileGetStamp(PlatformFile* file, uint64_t* stamp) {
     return true;
 }
 
-// Windows copies whole files by name only; between two open streams a copy through a buffer is
-// what its own copy does too.
+// Windows' own copy works on names, and would give the destination the source's attributes;
+// between two open streams the bytes go through a buffer.
 CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out) {
     return CopyInBlocks(in, out);
 }

@@ -125,7 +125,9 @@ CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out) {
             continue;
         }
         if (n == 0) {
-            return CopyDone;
+            // Nothing at all from the first call may be a file system that reports what it
+            // cannot copy this way as an empty file; the buffer tells.
+            return started ? CopyDone : CopyInBlocks(in, out);
         }
         if (errno == EINTR) {
             continue;

@@ -45,6 +45,12 @@ bool FileGetStamp(PlatformFile* file, uint64_t* stamp);
 bool FileSetStamp(PlatformFile* file, uint64_t stamp);
 // False when buffered data could not be written.
 bool FileClose(PlatformFile* file);
+// Copies the whole of `in` to `out`, two streams through which nothing was read or written yet,
+// by the platform's own means: the kernel's file copy, FileCopyBlock bytes a call, where there
+// is one; else 64 KiB blocks through a buffer on the stack.
+enum CopyOutcome { CopyDone, CopyReadFailed, CopyWriteFailed };
+enum { FileCopyBlock = 1 << 20 };
+CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out);
 
 struct FileStatus {
     uint64_t Size;

@@ -105,6 +105,44 @@ bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
     return fseeko(Stream(file), static_cast<off_t>(-back), SEEK_END) == 0;
 }
 
+// The kernel copies between the two files without passing the bytes through this process, as
+// cp does. A file system or kernel that cannot do so for these two files says so at the first
+// call, and the copy goes through a buffer instead.
+CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out) {
+    int from = fileno(Stream(in)), to = fileno(Stream(out));
+    bool started = false;
+    for (;;) {
+        if (FaultHere()) {
+            MarkFaulted(in);
+            return CopyReadFailed;
+        }
+        if (FaultHere()) {
+            return CopyWriteFailed;
+        }
+        ssize_t n = copy_file_range(from, nullptr, to, nullptr, FileCopyBlock, 0);
+        if (n > 0) {
+            started = true;
+            continue;
+        }
+        if (n == 0) {
+            // Nothing at all from the first call may be a file system that reports what it
+            // cannot copy this way as an empty file; the buffer tells.
+            return started ? CopyDone : CopyInBlocks(in, out);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (!started && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                         errno == EOPNOTSUPP || errno == EBADF)) {
+            return CopyInBlocks(in, out);
+        }
+        // Room, quota and size limits are the destination's; anything else is taken as the
+        // source's.
+        return errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? CopyWriteFailed
+                                                                    : CopyReadFailed;
+    }
+}
+
 bool FileGetStamp(PlatformFile* file, uint64_t* stamp) {
     struct stat st;
     if (fstat(fileno(Stream(file)), &st) != 0) {

@@ -31,3 +31,16 @@ bool FileClose(PlatformFile* file) {
     StreamClosed(file);
     return fclose(Stream(file)) == 0;
 }
+
+CopyOutcome CopyInBlocks(PlatformFile* in, PlatformFile* out) {
+    unsigned char block[65536]; // fewer calls into the system than 8192, and a small frame
+    for (;;) {
+        size_t n = FileRead(in, block, sizeof block);
+        if (n == 0) {
+            return FileFailed(in) ? CopyReadFailed : CopyDone;
+        }
+        if (!FileWrite(out, block, n)) {
+            return CopyWriteFailed;
+        }
+    }
+}

@@ -11,3 +11,6 @@ inline FILE* Stream(PlatformFile* file) {
 
 // Takes a freshly opened stream (or null) into the platform's keeping.
 PlatformFile* Adopt(FILE* stream);
+
+// The copy through a buffer, which every platform can do.
+CopyOutcome CopyInBlocks(PlatformFile* in, PlatformFile* out);

@@ -17,7 +17,7 @@ static bool AppendUtf8(char* out, size_t* used, const char16_t* text) {
 
 // SrcPath and the name joined, in UTF-8; false when it does not fit a line.
 static bool SourcePath(const char16_t* srcPath, const char16_t* name, char* out) {
-    memset(out, 0, LineBytes);
+    out[0] = 0; // each part is encoded whole with its terminator: no need to clear the rest
     size_t used = 0;
     return (!srcPath || AppendUtf8(out, &used, srcPath)) && AppendUtf8(out, &used, name);
 }
@@ -25,16 +25,56 @@ static bool SourcePath(const char16_t* srcPath, const char16_t* name, char* out)
 // The line that names the source: relative to the playlist's directory, or the source's full
 // path when it lies on another root (or the relative form would not fit a line).
 static void EntryLine(const char* base, const char* source, char* line) {
-    memset(line, 0, LineBytes);
     size_t length = RelativePath(base, source, line, LineBytes);
     if (length == 0 || length >= LineBytes) {
         strcpy(line, source); // both LineBytes; source is terminated inside its buffer
     }
 }
 
+// Keys of the name table: the name a new line will list under. A key's reference is where its
+// name starts in the host's list, counted from the batch's first name; its text is worked out
+// again from the name when a look-up must tell keys of one hash apart. FoundRef marks a key
+// under which an old line lists.
+constexpr uint32_t FoundRef = TableRefLimit << 1;
+constexpr uint32_t NoRef = TableRefLimit;
+
+struct NewLines {
+    const NameList* Names;
+    size_t Start;
+    const char16_t* SrcPath;
+    const char* Base;
+    uint32_t Own; // the reference of the name being decided, whose key needs no working out
+};
+
+// The name under which a name's new line lists, into `listed` (PathUnits), with the line itself
+// into `entry` and the source path into `source` (LineBytes each); false when the line lists
+// under no name, so that no old line can make it a duplicate.
+static bool NewLineName(const char16_t* srcPath, const char* base, const char16_t* name,
+                        char* source, char* entry, char16_t* listed, size_t* units) {
+    SourcePath(srcPath, name, source);
+    EntryLine(base, source, entry);
+    *units = ListedName(entry, strlen(entry), true, Text8Bit, listed);
+    return *units != NotListed;
+}
+
+static bool SameNewLine(const void* context, uint32_t ref, const KeyText& key) {
+    const NewLines* lines = static_cast<const NewLines*>(context);
+    ref &= TableRefLimit - 1;
+    if (ref == lines->Own) {
+        return true;
+    }
+    char16_t scratch[PathUnits], listed[PathUnits];
+    char source[LineBytes], entry[LineBytes];
+    size_t units = 0;
+    const char16_t* name = NameAt(lines->Names, lines->Start + ref, scratch, &units);
+    return name && NewLineName(lines->SrcPath, lines->Base, name, source, entry, listed, &units) &&
+           units == key.Length && memcmp(listed, key.Units, units * sizeof(char16_t)) == 0;
+}
+
 // Marks every key of the table under which an entry line of the playlist lists, in one reading
 // of it; false when the playlist could not be read as far as needed.
-[[gnu::noinline]] static bool MarkHeld(const char16_t* playlist, NameTable* table) {
+[[gnu::noinline]] static bool MarkHeld(const char16_t* playlist, NameTable* table,
+                                       const NewLines* lines) {
     PlatformFile* file = FileOpen(playlist, FileForReading);
     if (!file) {
         return false;
@@ -44,16 +84,16 @@ static void EntryLine(const char* base, const char* source, char* line) {
     TextEncoding encoding = ReaderEncoding(&reader);
     char line[LineBytes] = {};
     char16_t listed[PathUnits];
-    char key[LineBytes];
     size_t length = 0;
     bool lineEnds = false;
     bool lineStart = true; // the piece after one that did not end its line is no line of its own
     size_t left = table->Count;
     while (left > 0 && ReadPiece(&reader, line, &length, &lineEnds)) {
         size_t units = lineStart ? ListedName(line, length, lineEnds, encoding, listed) : NotListed;
-        int i = units != NotListed ? TableFind(table, key, NameKey(listed, units, key)) : -1;
-        if (i >= 0 && !table->Found[i]) {
-            table->Found[i] = true;
+        int i = units != NotListed ? TableFind(table, MakeKey(listed, units, 0), SameNewLine, lines)
+                                   : -1;
+        if (i >= 0 && !(table->Ref[i] & FoundRef)) {
+            table->Ref[i] |= FoundRef;
             --left;
         }
         lineStart = lineEnds;
@@ -70,21 +110,6 @@ static bool IsFolderSource(const char* source) {
     return Utf8ToUtf16(source, inCount, wide, room) == 0 && IsFolder(wide);
 }
 
-// The key under which a name's new line lists, into `key`; false when the line lists under no
-// name, so that no old line can make it a duplicate.
-static bool NewLineKey(const char16_t* srcPath, const char* base, const char16_t* name,
-                       char* source, char* entry, char* key, size_t* length) {
-    char16_t listed[PathUnits];
-    SourcePath(srcPath, name, source);
-    EntryLine(base, source, entry);
-    size_t units = ListedName(entry, strlen(entry), true, Text8Bit, listed);
-    if (units == NotListed) {
-        return false;
-    }
-    *length = NameKey(listed, units, key);
-    return true;
-}
-
 // Appends the line of every name that the playlist does not hold yet, in list order. The names
 // go in batches of what the table holds, each tested in one reading of the playlist as it stood
 // before the call; a name given twice is appended twice. Its own frame, so that the table and
@@ -94,15 +119,18 @@ static bool NewLineKey(const char16_t* srcPath, const char* base, const char16_t
                                          LineWriter* writer, bool needBreak) {
     static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 96 * 1024, "fits a host's stack");
     NameTable table;
+    NewLines lines = {names, 0, srcPath, base, NoRef};
     char source[LineBytes];
     char entry[LineBytes];
-    char key[LineBytes];
-    size_t length = 0;
+    char16_t listed[PathUnits];
+    size_t units = 0;
     int result = E_SUCCESS;
     names->Offset = 0;
     for (bool more = true; more && result == E_SUCCESS;) {
         size_t first = names->Offset, count = 0;
         ClearTable(&table);
+        lines.Start = first;
+        lines.Own = NoRef;
         more = false;
         for (;;) {
             size_t at = names->Offset;
@@ -110,26 +138,34 @@ static bool NewLineKey(const char16_t* srcPath, const char* base, const char16_t
             if (!name) {
                 break;
             }
-            if (NewLineKey(srcPath, base, name, source, entry, key, &length) &&
-                TableAdd(&table, key, length) < 0) {
+            if (NewLineName(srcPath, base, name, source, entry, listed, &units) &&
+                (at - first >= TableRefLimit ||
+                 TableAdd(&table, MakeKey(listed, units, 0), static_cast<uint32_t>(at - first),
+                          SameNewLine, &lines) < 0)) {
                 names->Offset = at; // the name starts the next batch
                 more = true;
                 break;
             }
             ++count;
         }
-        if (test && table.Count > 0 && !MarkHeld(packedFile, &table)) {
+        if (test && table.Count > 0 && !MarkHeld(packedFile, &table, &lines)) {
             result = E_EREAD; // a duplicate test that cannot read must not guess
             break;
         }
         names->Offset = first;
         for (size_t k = 0; k < count; ++k) {
-            bool keyed = NewLineKey(srcPath, base, NextName(names), source, entry, key, &length);
+            size_t at = names->Offset;
+            const char16_t* name = NextName(names);
+            bool listsUnder = NewLineName(srcPath, base, name, source, entry, listed, &units);
             if (HostPaths.PacksFilesOnly && IsFolderSource(source)) {
                 continue;
             }
             // The new line is a duplicate when an old one lists under the name it will list under.
-            if (keyed && table.Found[TableFind(&table, key, length)]) {
+            lines.Own = static_cast<uint32_t>(at - first);
+            int i = test && listsUnder
+                        ? TableFind(&table, MakeKey(listed, units, 0), SameNewLine, &lines)
+                        : -1;
+            if (i >= 0 && (table.Ref[i] & FoundRef)) {
                 continue;
             }
             // An old last line without a line break stays apart from the first new one.

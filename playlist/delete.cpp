@@ -5,37 +5,75 @@
 #include "playlist/playlist.h"
 #include "text/text.h"
 
-static bool IsSlash(char c) {
-    return c == '\\' || c == '/';
+static bool IsSlash(char16_t c) {
+    return c == u'\\' || c == u'/';
 }
 
-// Keys of the name table: a name in UTF-8, which tells names apart exactly as their units do,
-// and one byte for its kind, so that an entry name and a folder of the same bytes stay apart
-// (the kind is always the last byte).
-enum : char { EntryKey = 1, FolderKey = 2 };
+// Keys of the name table: each name of the list as an entry key, and a folder of the listing
+// followed by a separator and "*.*" (the host's way of naming a whole folder) also as a folder
+// key, which is the name without those four units. The two kinds hash apart and never match
+// each other. A key's reference is where its name starts in the host's list, counted from the
+// batch's first name; a folder key carries FolderRef besides.
+enum : unsigned { EntryKey, FolderKey };
+constexpr uint32_t FolderRef = TableRefLimit;
 
-// Fills the table with the next names of the list, as many as fit: each name as an entry key;
-// a folder of the listing followed by a separator and "*.*" (the host's way of naming a whole
-// folder) also as a folder key. True when names are left for another batch.
-static bool FillBatch(NameList* names, NameTable* table, bool* folders) {
+// The names of one batch, and the kind of key being looked for.
+struct BatchNames {
+    const NameList* Names;
+    size_t Start;
+    unsigned Kind;
+};
+
+static bool SameName(const void* context, uint32_t ref, const KeyText& key) {
+    const BatchNames* batch = static_cast<const BatchNames*>(context);
+    bool folder = (ref & FolderRef) != 0;
+    if (folder != (batch->Kind == FolderKey)) {
+        return false;
+    }
+    char16_t scratch[PathUnits];
+    size_t units = 0;
+    const char16_t* name =
+        NameAt(batch->Names, batch->Start + (ref & (TableRefLimit - 1)), scratch, &units);
+    if (folder) {
+        units -= 4;
+    }
+    return name && units == key.Length && memcmp(name, key.Units, units * sizeof(char16_t)) == 0;
+}
+
+static bool IsFolderName(const char16_t* name, size_t units) {
+    return units > 4 && name[units - 3] == u'*' && name[units - 2] == u'.' &&
+           name[units - 1] == u'*' && IsSlash(name[units - 4]);
+}
+
+// Fills the table with the next names of the list, as many as fit; `batch` learns where they
+// start. True when names are left for another batch.
+static bool FillBatch(NameList* names, NameTable* table, BatchNames* batch, bool* folders) {
     ClearTable(table);
     *folders = false;
-    char key[LineBytes + 1];
+    batch->Names = names;
     for (;;) {
         size_t at = names->Offset, before = table->Count;
-        const char16_t* wide = NextName(names);
-        if (!wide) {
+        const char16_t* name = NextName(names);
+        if (!name) {
             return false;
         }
-        if (!ToUtf8(wide, key, LineBytes)) {
-            continue; // longer than any listed name: it matches none
+        size_t units = WideLength(name);
+        if (units >= PathUnits + 4) {
+            continue; // longer than any listed name, and its folder too: it matches none
         }
-        size_t n = strlen(key);
-        key[n] = EntryKey;
-        bool fits = TableAdd(table, key, n + 1) >= 0;
-        if (fits && n > 4 && memcmp(key + n - 3, "*.*", 3) == 0 && IsSlash(key[n - 4])) {
-            key[n - 4] = FolderKey;
-            fits = TableAdd(table, key, n - 3) >= 0;
+        if (before == 0) {
+            batch->Start = at;
+        }
+        uint32_t ref = static_cast<uint32_t>(at - batch->Start);
+        bool fits = at - batch->Start < TableRefLimit;
+        if (fits) {
+            batch->Kind = EntryKey;
+            fits = TableAdd(table, MakeKey(name, units, EntryKey), ref, SameName, batch) >= 0;
+        }
+        if (fits && IsFolderName(name, units)) {
+            batch->Kind = FolderKey;
+            fits = TableAdd(table, MakeKey(name, units - 4, FolderKey), ref | FolderRef, SameName,
+                            batch) >= 0;
             *folders = *folders || fits;
         }
         if (!fits && before > 0) {
@@ -47,23 +85,17 @@ static bool FillBatch(NameList* names, NameTable* table, bool* folders) {
 
 // Whether the batch names a line that lists under `name` (`units` long): the name itself, or
 // any of its leading folders.
-static bool Named(const NameTable* table, bool folders, const char16_t* name, size_t units) {
-    char key[LineBytes];
-    size_t n = NameKey(name, units, key); // at most 3069 bytes: room for the kind
-    key[n] = EntryKey;
-    if (TableFind(table, key, n + 1) >= 0) {
+static bool Named(const NameTable* table, BatchNames* batch, bool folders, const char16_t* name,
+                  size_t units) {
+    batch->Kind = EntryKey;
+    if (TableFind(table, MakeKey(name, units, EntryKey), SameName, batch) >= 0) {
         return true;
     }
-    // A separator is one byte in UTF-8, never part of a longer character.
-    for (size_t p = 1; folders && p < n; ++p) {
-        char slash = key[p];
-        if (IsSlash(slash)) {
-            key[p] = FolderKey;
-            bool hit = TableFind(table, key, p + 1) >= 0;
-            key[p] = slash;
-            if (hit) {
-                return true;
-            }
+    batch->Kind = FolderKey;
+    for (size_t p = 1; folders && p < units; ++p) {
+        if (IsSlash(name[p]) &&
+            TableFind(table, MakeKey(name, p, FolderKey), SameName, batch) >= 0) {
+            return true;
         }
     }
     return false;
@@ -128,8 +160,9 @@ struct Pass {
                       96 * 1024,
                   "fits a host's stack");
     NameTable table;
+    BatchNames batch = {};
     bool folders = false;
-    pass->More = FillBatch(names, &table, &folders);
+    pass->More = FillBatch(names, &table, &batch, &folders);
     LineReader reader;
     LineWriter writer;
     Held held;
@@ -175,7 +208,7 @@ struct Pass {
             continue;
         }
         size_t units = ListedName(piece, n, lineEnds, encoding, name);
-        if (units != NotListed && Named(&table, folders, name, units)) {
+        if (units != NotListed && Named(&table, &batch, folders, name, units)) {
             Release(&writer, &held, false);
             RestOfLine(&reader, nullptr, piece, lineEnds);
         } else {

@@ -21,7 +21,18 @@ static unsigned UnitAt(const char* bytes, size_t i, TextEncoding encoding) {
 }
 
 LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
-    size_t units = encoding == Text8Bit ? length : length / 2;
+    if (encoding == Text8Bit) {
+        if (length > 0 && bytes[0] == '#') {
+            return length >= 8 && memcmp(bytes, "#EXTINF:", 8) == 0 ? LineInfo : LineDirective;
+        }
+        for (size_t i = 0; i < length; ++i) {
+            if (bytes[i] != ' ' && bytes[i] != '\t') {
+                return LinePath;
+            }
+        }
+        return LineBlank;
+    }
+    size_t units = length / 2;
     if (units > 0 && UnitAt(bytes, 0, encoding) == '#') {
         static const char info[] = "#EXTINF:";
         size_t i = 0;
@@ -37,7 +48,28 @@ LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
         }
     }
     // Half a unit is something, if nothing a name can hold.
-    return units * (encoding == Text8Bit ? 1 : 2) == length ? LineBlank : LinePath;
+    return units * 2 == length ? LineBlank : LinePath;
+}
+
+// How many leading bytes are ASCII other than zero, copied into `name` as units: eight at a time
+// while a word holds neither a high bit nor a zero byte.
+static size_t PlainAscii(const char* bytes, size_t length, char16_t* name) {
+    const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t w;
+        memcpy(&w, bytes + i, 8);
+        if (((w | ((w - ones) & ~w)) & highs) != 0) {
+            break;
+        }
+        for (size_t k = 0; k < 8; ++k) {
+            name[i + k] = static_cast<unsigned char>(bytes[i + k]);
+        }
+    }
+    for (; i < length && bytes[i] != 0 && static_cast<unsigned char>(bytes[i]) < 0x80; ++i) {
+        name[i] = static_cast<unsigned char>(bytes[i]);
+    }
+    return i;
 }
 
 // 8-bit text as UTF-16: UTF-8 when it is, else the legacy code page (Winamp and most Windows
@@ -74,7 +106,7 @@ static bool SameAscii(const char* text, size_t length, const char* lower) {
 }
 
 static bool IsFileUri(const char* bytes, size_t length) {
-    return length >= 7 && SameAscii(bytes, 7, "file://");
+    return length >= 7 && Lower(bytes[0]) == 'f' && SameAscii(bytes, 7, "file://");
 }
 
 static int HexValue(char c) {
@@ -148,8 +180,14 @@ static size_t EntryPath(const char* bytes, size_t length, bool whole, TextEncodi
     }
     size_t units = 0;
     if (encoding == Text8Bit) {
-        bool decoded = IsFileUri(bytes, length) ? FileUriName(bytes, length, name, &units)
-                                                : DecodeText(bytes, length, name, &units);
+        bool uri = IsFileUri(bytes, length);
+        // Most names are plain ASCII, UTF-8 whose units are its bytes, with no zero to end them.
+        if (!uri && length < PathUnits && PlainAscii(bytes, length, name) == length) {
+            name[length] = 0;
+            return length;
+        }
+        bool decoded = uri ? FileUriName(bytes, length, name, &units)
+                           : DecodeText(bytes, length, name, &units);
         if (!decoded) {
             return NotListed;
         }

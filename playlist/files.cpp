@@ -19,21 +19,10 @@ int CopyFileData(const char16_t* destination, const char16_t* source, bool keepW
         FileClose(in);
         return E_ECREATE;
     }
-    unsigned char block[CopyBytes] = {};
-    int result = E_SUCCESS;
-    for (;;) {
-        size_t n = FileRead(in, block, sizeof block);
-        if (n == 0) {
-            if (FileFailed(in)) {
-                result = E_EREAD;
-            }
-            break;
-        }
-        if (!FileWrite(out, block, n)) {
-            result = E_EWRITE;
-            break;
-        }
-    }
+    CopyOutcome copied = FileCopyAll(in, out);
+    int result = copied == CopyReadFailed    ? E_EREAD
+                 : copied == CopyWriteFailed ? E_EWRITE
+                                             : E_SUCCESS;
     uint64_t stamp = 0;
     if (result == E_SUCCESS && keepWriteTime && FileGetStamp(in, &stamp)) {
         FileSetStamp(out, stamp);

@@ -6,10 +6,7 @@
 
 // At least `n` bytes at Pos, reading on as needed; false when the file ends before. Bytes not
 // yet taken move to the buffer's start, so a unit or a CR LF split by a read is whole again.
-static bool Have(LineReader* r, size_t n) {
-    if (r->Len - r->Pos >= n) {
-        return true;
-    }
+static bool ReadMore(LineReader* r, size_t n) {
     if (r->Ended) {
         return false;
     }
@@ -27,6 +24,11 @@ static bool Have(LineReader* r, size_t n) {
         r->Len += got;
     }
     return true;
+}
+
+// Inline, since it is asked several times a line and nearly always holds.
+static inline bool Have(LineReader* r, size_t n) {
+    return r->Len - r->Pos >= n || ReadMore(r, n);
 }
 
 void StartReader(LineReader* reader, PlatformFile* file) {
@@ -78,16 +80,22 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read little-
 static size_t OrdinaryRun(const unsigned char* p, size_t n) {
     const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
     size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
+    while (i + 8 <= n) {
         uint64_t w;
         memcpy(&w, p + i, 8);
-        uint64_t x = w ^ (ones * '\r'), y = w ^ (ones * '\n'), z = w ^ (ones * 0x1A);
-        // The lowest high bit set marks the first byte of w that is CR, LF or 0x1A (bits above
-        // it may be set by a borrow, never bits below). Bytes are loaded in little-endian order.
-        uint64_t found = (((x - ones) & ~x) | ((y - ones) & ~y) | ((z - ones) & ~z)) & highs;
-        if (found) {
-            return i + static_cast<size_t>(__builtin_ctzll(found)) / 8;
+        // The lowest high bit set marks the first byte of w below 0x1B, which takes in all
+        // three (bits above it may be set by a borrow, never bits below). Bytes are loaded in
+        // little-endian order. A tab or another control byte found so is passed over.
+        uint64_t low = (w - ones * 0x1B) & ~w & highs;
+        if (!low) {
+            i += 8;
+            continue;
         }
+        i += static_cast<size_t>(__builtin_ctzll(low)) / 8;
+        if (IsLineEnd(p[i]) || p[i] == 0x1A) {
+            return i;
+        }
+        ++i;
     }
     while (i < n && !IsLineEnd(p[i]) && p[i] != 0x1A) {
         ++i;
@@ -107,29 +115,28 @@ static bool Piece8(LineReader* r, char* line, size_t* length, bool* lineEnds) {
             *lineEnds = true;
             break;
         }
+        // The run of ordinary bytes in view, at once, as far as a piece holds.
         const unsigned char* at = r->Buffer + r->Pos;
-        if (*at == 0x1A) {
-            r->AtEndMark = true;
-            *lineEnds = true;
-            break;
-        }
-        if (IsLineEnd(*at)) {
-            ++r->Pos;
-            if (*at == '\r' && Have(r, 1) && r->Buffer[r->Pos] == '\n') {
-                ++r->Pos;
-            }
-            *lineEnds = true;
-            break;
-        }
-        if (n == PieceBytes) {
-            break; // the line goes on in the next piece
-        }
-        // The run of ordinary bytes in view, at once.
-        size_t limit = r->Len - r->Pos < PieceBytes - n ? r->Len - r->Pos : PieceBytes - n;
-        size_t run = 1 + OrdinaryRun(at + 1, limit - 1);
+        size_t inView = r->Len - r->Pos, room = PieceBytes - n;
+        size_t run = OrdinaryRun(at, inView < room ? inView : room);
         memcpy(line + n, at, run);
         n += run;
         r->Pos += run;
+        if (run == inView) {
+            continue; // read on: the line may end in the next block
+        }
+        unsigned char next = at[run];
+        if (next == 0x1A) {
+            r->AtEndMark = true;
+            *lineEnds = true;
+        } else if (IsLineEnd(next)) {
+            ++r->Pos;
+            if (next == '\r' && Have(r, 1) && r->Buffer[r->Pos] == '\n') {
+                ++r->Pos;
+            }
+            *lineEnds = true;
+        }
+        break; // at the line's end, or the piece is full and the line goes on in the next
     }
     line[n] = 0;
     *length = n;
@@ -218,6 +225,13 @@ static bool BeginsWithMark(const unsigned char* p, size_t bytes) {
 
 void WriteBytes(LineWriter* w, const void* data, size_t bytes) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
+    // Nearly always: a line that fits the buffer, with nothing to guard.
+    if (!w->GuardMark && bytes <= sizeof w->Buffer - w->Len) {
+        memcpy(w->Buffer + w->Len, p, bytes);
+        w->Len += bytes;
+        w->HalfUnit = w->HalfUnit != (bytes % 2 == 1);
+        return;
+    }
     if (w->GuardMark) {
         // A line that comes first only once the lines before it are gone must not turn into a
         // byte-order mark, which would change how the whole file reads.
@@ -262,6 +276,12 @@ void WriteText(LineWriter* writer, const char* utf8, size_t bytes) {
 }
 
 void WriteLineEnd(LineWriter* writer) {
+    if (writer->Encoding == Text8Bit && !writer->GuardMark &&
+        sizeof writer->Buffer - writer->Len >= 2) {
+        writer->Buffer[writer->Len++] = '\r';
+        writer->Buffer[writer->Len++] = '\n';
+        return;
+    }
     switch (writer->Encoding) {
     case Text8Bit:
         WriteBytes(writer, "\r\n", 2);

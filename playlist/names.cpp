@@ -46,3 +46,14 @@ bool NamesConvert(NameList* list) {
     list->Offset = 0;
     return whole;
 }
+
+const char16_t* NameAt(const NameList* list, size_t offset, char16_t* scratch, size_t* units) {
+    const char16_t* name = scratch;
+    if (list->Wide) {
+        name = list->Wide + offset;
+    } else if (!AnsiToWide(list->Narrow + offset, scratch, PathUnits)) {
+        return nullptr;
+    }
+    *units = WideLength(name);
+    return name;
+}

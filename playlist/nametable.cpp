@@ -1,13 +1,12 @@
-// The name table: keys side by side in one buffer, found through a hash of each.
+// The name table: open addressing over a tag of each key's hash and the key's index, with the
+// keys' references beside; the text stays where the caller keeps it.
 #include "playlist/nametable.h"
 
 #include <cstring>
 
-#include "playlist/playlist.h"
-#include "text/text.h"
-
-static_assert(TableSlots >= 2 * TableKeys, "at most half the slots in use keeps probes short");
-static_assert(TableKeyBytes <= 0xFFFF, "key offsets are 16 bits");
+static_assert((TableSlots & (TableSlots - 1)) == 0, "slots are found by masking the hash");
+static_assert(16 * TableKeys <= 11 * TableSlots, "at most 11/16 full keeps probes short");
+static_assert(TableKeys < 0xFFFF, "an index + 1 fits the low half of a slot");
 static_assert(sizeof(NameTable) <= 56 * 1024, "fits a host thread's stack beside the streams");
 
 #if defined(M3U_FAULT_INJECTION)
@@ -31,19 +30,27 @@ static size_t MostKeys() {
 }
 #endif
 
-// Eight bytes at a time, each word mixed in by a multiplication; the high bits fold down, since
-// the slot comes from the low ones.
-static uint32_t HashOf(const void* key, size_t length) {
+// Four units at a time, each word mixed in by a multiplication; the high bits fold down, since
+// the slot comes from the low bits and the tag from the high ones.
+uint32_t KeyHash(const char16_t* units, size_t length, unsigned kind) {
 #if defined(M3U_FAULT_INJECTION)
     if (WeakHash) {
-        return static_cast<uint32_t>(length & 1);
+        return static_cast<uint32_t>(length & 1); // kinds collide too
     }
 #endif
-    const unsigned char* p = static_cast<const unsigned char*>(key);
-    uint64_t h = 0x9E3779B97F4A7C15ULL ^ length;
-    for (size_t i = 0; i < length; i += 8) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(units);
+    size_t bytes = length * sizeof(char16_t);
+    uint64_t h = (0x9E3779B97F4A7C15ULL + kind) ^ bytes;
+    size_t i = 0;
+    for (; i + 8 <= bytes; i += 8) {
+        uint64_t w;
+        memcpy(&w, p + i, 8);
+        h = (h ^ w) * 0xFF51AFD7ED558CCDULL;
+        h ^= h >> 32;
+    }
+    if (i < bytes) {
         uint64_t w = 0;
-        memcpy(&w, p + i, length - i < 8 ? length - i : 8);
+        memcpy(&w, p + i, bytes - i);
         h = (h ^ w) * 0xFF51AFD7ED558CCDULL;
         h ^= h >> 32;
     }
@@ -51,67 +58,54 @@ static uint32_t HashOf(const void* key, size_t length) {
     return static_cast<uint32_t>(h ^ (h >> 29) ^ (h >> 47));
 }
 
+KeyText MakeKey(const char16_t* units, size_t length, unsigned kind) {
+    return KeyText{units, length, KeyHash(units, length, kind)};
+}
+
 void ClearTable(NameTable* table) {
     table->Count = 0;
-    table->Start[0] = 0;
     memset(table->Slot, 0, sizeof table->Slot);
-    memset(table->Found, 0, sizeof table->Found);
+}
+
+static uint32_t TagOf(uint32_t hash) {
+    return hash & 0xFFFF0000u;
 }
 
 // The slot that holds the key, or the empty slot where it would go.
-static size_t Probe(const NameTable* table, const void* key, size_t length, uint32_t hash) {
-    size_t slot = hash & (TableSlots - 1);
+static size_t Probe(const NameTable* table, const KeyText& key, SameKey same, const void* context) {
+    uint32_t tag = TagOf(key.Hash);
+    size_t slot = key.Hash & (TableSlots - 1);
     for (;;) {
-        uint16_t entry = table->Slot[slot];
+        uint32_t entry = table->Slot[slot];
         if (entry == 0) {
             return slot;
         }
-        size_t i = entry - 1u;
-        if (table->Hash[i] == hash && size_t{table->Start[i + 1]} - table->Start[i] == length &&
-            memcmp(table->Bytes + table->Start[i], key, length) == 0) {
+        // Only a key whose tag agrees is worth asking the caller about.
+        if (TagOf(entry) == tag && same(context, table->Ref[(entry & 0xFFFF) - 1], key)) {
             return slot;
         }
-        slot = (slot + 1) & (TableSlots - 1); // never endless: the table is at most half full
+        slot = (slot + 1) & (TableSlots - 1); // never endless: the table is never full
     }
 }
 
-int TableAdd(NameTable* table, const void* key, size_t length) {
-    uint32_t hash = HashOf(key, length);
-    size_t slot = Probe(table, key, length, hash);
-    if (table->Slot[slot] != 0) {
-        return table->Slot[slot] - 1;
-    }
-    size_t used = table->Start[table->Count];
-    if (table->Count >= MostKeys() || length > TableKeyBytes - used) {
-        return -1;
-    }
-    size_t i = table->Count++;
-    memcpy(table->Bytes + used, key, length);
-    table->Start[i + 1] = static_cast<uint16_t>(used + length);
-    table->Hash[i] = hash;
-    table->Found[i] = false;
-    table->Slot[slot] = static_cast<uint16_t>(i + 1);
-    return static_cast<int>(i);
-}
-
-int TableFind(const NameTable* table, const void* key, size_t length) {
+int TableFind(const NameTable* table, const KeyText& key, SameKey same, const void* context) {
     if (table->Count == 0) {
         return -1;
     }
-    size_t slot = Probe(table, key, length, HashOf(key, length));
-    return table->Slot[slot] - 1;
+    return static_cast<int>(table->Slot[Probe(table, key, same, context)] & 0xFFFF) - 1;
 }
 
-size_t NameKey(const char16_t* name, size_t units, char* key) {
-    // Most names are ASCII, which needs no encoder.
-    size_t i = 0;
-    for (; i < units && name[i] < 0x80; ++i) {
-        key[i] = static_cast<char>(name[i]);
+int TableAdd(NameTable* table, const KeyText& key, uint32_t ref, SameKey same,
+             const void* context) {
+    size_t slot = Probe(table, key, same, context);
+    if (table->Slot[slot] != 0) {
+        return static_cast<int>(table->Slot[slot] & 0xFFFF) - 1;
     }
-    if (i == units) {
-        return i;
+    if (table->Count >= MostKeys()) {
+        return -1;
     }
-    size_t inCount = (units - i) * sizeof(char16_t), room = LineBytes - i;
-    Utf16ToUtf8(name + i, inCount, key + i, room);
-    return LineBytes - room;
+    size_t i = table->Count++;
+    table->Ref[i] = ref;
+    table->Slot[slot] = TagOf(key.Hash) | static_cast<uint32_t>(i + 1);
+    return static_cast<int>(i);
 }

@@ -1,40 +1,52 @@
-// A set of byte strings in fixed room, so that each playlist line is tested against a whole batch
-// of names with one look-up instead of one comparison per name. A list that does not fit is
-// taken in several batches; the table says when it is full.
+// A set of keys in fixed room, so that each playlist line is tested against a whole batch of
+// names with one look-up instead of one comparison per name. The table holds no text: a key is
+// its hash and a reference the caller gives (where the name lies in the host's list), and the
+// caller tells two keys of one hash apart, since only it knows where their text is. So a key
+// costs a few bytes whatever its length, and a list that does not fit is taken in several
+// batches; the table says when it is full.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 enum {
-    TableKeys = 2048,      // keys one batch holds at most
-    TableKeyBytes = 32768, // their bytes together at most; any one line's key fits an empty table
-    TableSlots = 4096      // open addressing, kept at most half full
+    TableKeys = 5632, // keys one batch holds at most: 22 KiB of references
+    TableSlots = 8192 // open addressing, kept at most 11/16 full: 32 KiB
 };
+
+// A key's reference is the caller's and stays below TableRefLimit; the two bits above it are
+// the caller's marks (a folder's key, a key found in the playlist). The table only keeps them.
+constexpr uint32_t TableRefLimit = 0x40000000u;
 
 struct NameTable {
     size_t Count;
-    uint32_t Hash[TableKeys];
-    uint16_t Start[TableKeys + 1]; // key i is Bytes[Start[i], Start[i + 1])
-    uint16_t Slot[TableSlots];     // key index + 1, or 0 for an empty slot
-    bool Found[TableKeys];         // for the caller: the key was met in the playlist
-    unsigned char Bytes[TableKeyBytes];
+    uint32_t Ref[TableKeys];   // the caller's reference of key i, and its marks
+    uint32_t Slot[TableSlots]; // the key's tag (high half of its hash) and its index + 1; 0: empty
 };
 
-void ClearTable(NameTable* table);
-// Index of the key, added when it is new; -1 when it is new and does not fit any more.
-int TableAdd(NameTable* table, const void* key, size_t length);
-// Index of the key, or -1.
-int TableFind(const NameTable* table, const void* key, size_t length);
+// The text of a key to look for: its units and their hash (KeyHash).
+struct KeyText {
+    const char16_t* Units;
+    size_t Length;
+    uint32_t Hash;
+};
 
-// A listed name as a key, into `key` (LineBytes): its UTF-8, which tells names apart exactly as
-// their units do; the key's length. A listed name holds fewer than 1024 units, three bytes each
-// at most, so it always fits.
-size_t NameKey(const char16_t* name, size_t units, char* key);
+// The caller's test: whether the key it gave as `ref` is the text `key`.
+using SameKey = bool (*)(const void* context, uint32_t ref, const KeyText& key);
+
+// A hash of UTF-16 units; keys of different kinds (`kind`, any small number) hash apart.
+uint32_t KeyHash(const char16_t* units, size_t length, unsigned kind);
+KeyText MakeKey(const char16_t* units, size_t length, unsigned kind);
+
+void ClearTable(NameTable* table);
+// Index of the key that `same` finds to be the text, or -1.
+int TableFind(const NameTable* table, const KeyText& key, SameKey same, const void* context);
+// Index of the key, added with `ref` when it is new; -1 when it is new and does not fit any more.
+int TableAdd(NameTable* table, const KeyText& key, uint32_t ref, SameKey same, const void* context);
 
 #if defined(M3U_FAULT_INJECTION)
 // Tests only: hash every key of a length alike, so that look-ups must tell keys apart by their
-// bytes; and hold at most `keys` keys per batch (0: the full table), so that small lists span
+// text; and hold at most `keys` keys per batch (0: the full table), so that small lists span
 // several batches.
 void WeakTableHashForTests(bool weak);
 void LimitTableForTests(size_t keys);

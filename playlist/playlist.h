@@ -12,7 +12,6 @@ enum {
     PathUnits = 1024,  // every host path and converted narrow string, terminator included
     LineBytes = 4096,  // every playlist line and UTF-8 path, terminator included
     PieceBytes = 4095, // the most one read of a line yields (4094 in UTF-16: whole units)
-    CopyBytes = 65536, // one block of a file copy: fewer calls into the system than 8192
     StreamBufferBytes = 16384
 };
 
@@ -66,9 +65,9 @@ void WriteRemainder(LineWriter* writer, LineReader* reader);
 // Writes out what is buffered; false when any write failed.
 bool FinishWriter(LineWriter* writer);
 
-// Copies source over destination in CopyBytes blocks: 0, E_EOPEN (source), E_ECREATE
-// (destination), E_EREAD or E_EWRITE. The source is opened first, so a missing source never
-// creates or empties a destination; a destination that is the source itself stays intact.
+// Copies source over destination by the platform's own means (FileCopyAll): 0, E_EOPEN (source),
+// E_ECREATE (destination), E_EREAD or E_EWRITE. The source is opened first, so a missing source
+// never creates or empties a destination; a destination that is the source itself stays intact.
 int CopyFileData(const char16_t* destination, const char16_t* source, bool keepWriteTime);
 // A fresh temporary name in `directory` (empty, or ending in a separator): "s", the process id in
 // base 32, ".", a counter. False once the counter is exhausted or the name does not fit `units`.
@@ -115,6 +114,10 @@ void StartNames(NameList* list, const char16_t* wide, const char* narrow);
 const char16_t* NextName(NameList* list);
 // True when every narrow name converts whole; the list is rewound either way.
 bool NamesConvert(NameList* list);
+// The name that starts at `offset` of the list (an Offset that NextName left), in place when
+// the list is wide or converted into `scratch` (PathUnits) when narrow; its length in *units.
+// Null when a narrow name does not convert.
+const char16_t* NameAt(const NameList* list, size_t offset, char16_t* scratch, size_t* units);
 
 int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* names);
 int DeleteEntries(const char16_t* packedFile, NameList* names);

@@ -5,10 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "playlist/nametable.h"
 #include "plugin/exports.h"
 #include "tests/support.h"
 
@@ -251,6 +253,43 @@ TEST_F(AddTable, NarrowListsOfAnyLengthButWholeNames) {
         EXPECT_EQ(PackFiles(path.data(), nullptr, src.data(), names.data(), 0), row.result);
         EXPECT_EQ(ReadFile(list), row.after);
         EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
+    }
+}
+
+// Lists of one name less than a full table, a full table and one name more, and a name given
+// again at the end, wide and narrow: a name the playlist holds stays out whichever batch takes
+// it, and the name given twice goes in twice.
+TEST_F(AddTable, ListsAtTheBatchBoundary) {
+    std::string before;
+    std::set<std::string> held;
+    for (int i = 0; i < 100; ++i) {
+        held.insert("n" + std::to_string(i * 97) + ".mp3");
+        before += "n" + std::to_string(i * 97) + ".mp3\r\n";
+    }
+    std::string path = NarrowPath(list), src = narrowDir + "D\\";
+    for (int count : {int{TableKeys} - 1, int{TableKeys}, int{TableKeys} + 1}) {
+        std::vector<std::string> names;
+        std::string after = before;
+        for (int i = 0; i <= count; ++i) {
+            names.push_back("n" + std::to_string(i < count ? i : 1) + ".mp3");
+            if (!held.count(names.back())) {
+                after += names.back() + "\r\n";
+            }
+        }
+        std::vector<std::u16string> wideNames;
+        for (const auto& name : names) {
+            wideNames.push_back(std::u16string(name.begin(), name.end())); // ASCII
+        }
+        std::string narrowList = NarrowList(names);
+        for (bool wide : {true, false}) {
+            SCOPED_TRACE(std::to_string(count) + (wide ? " wide" : " narrow"));
+            WriteFile(list, before);
+            EXPECT_EQ(wide ? Add(u"%D\\", wideNames)
+                           : PackFiles(path.data(), nullptr, src.data(), narrowList.data(), 0),
+                      E_SUCCESS);
+            EXPECT_EQ(ReadFile(list), after);
+            EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
+        }
     }
 }
 

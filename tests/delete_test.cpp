@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "playlist/nametable.h"
 #include "plugin/exports.h"
 #include "tests/support.h"
@@ -213,11 +214,12 @@ TEST(DeleteNarrow, ListsOfAnyLengthButWholeNames) {
 }
 
 // Lists of one name less than a full table, a full table and one name more, against the table
-// as built: every named line goes, whichever batch names it.
+// as built, given wide and narrow: every named line goes, whichever batch names it, and a
+// narrow list (converted one name at a time) deletes what the same wide list deletes.
 TEST(DeleteTable, ListsAtTheBatchBoundary) {
     std::string dir = TestFolder(), list = dir + "/list.m3u";
+    std::string path = NarrowPath(list);
     for (int count : {int{TableKeys} - 1, int{TableKeys}, int{TableKeys} + 1}) {
-        SCOPED_TRACE(count);
         std::string before, after;
         std::vector<std::u16string> names;
         for (int i = 0; i < count + 2; ++i) {
@@ -240,10 +242,47 @@ TEST(DeleteTable, ListsAtTheBatchBoundary) {
                 after += "#EXTINF:" + std::to_string(i) + ",T\r\n" + line + "\r\n";
             }
         }
-        WriteFile(list, before);
-        EXPECT_EQ(Delete(list, names), E_SUCCESS);
-        EXPECT_EQ(ReadFile(list), after);
-        EXPECT_EQ(FolderListing(dir), "list.m3u");
+        std::vector<std::string> narrow;
+        for (const auto& name : Shown(names)) {
+            narrow.push_back(std::string(name.begin(), name.end())); // ASCII
+        }
+        std::string narrowList = NarrowList(narrow);
+        for (bool wide : {true, false}) {
+            SCOPED_TRACE(std::to_string(count) + (wide ? " wide" : " narrow"));
+            WriteFile(list, before);
+            EXPECT_EQ(wide ? Delete(list, names) : DeleteFiles(path.data(), narrowList.data()),
+                      E_SUCCESS);
+            EXPECT_EQ(ReadFile(list), after);
+            EXPECT_EQ(FolderListing(dir), "list.m3u");
+        }
+    }
+}
+
+// The same names wide and narrow delete the same lines, in every mode of the table: folders,
+// names given twice, names that are not ASCII, names of no line.
+TEST(DeleteNarrow, SameAsWide) {
+    const std::string before = "#EXTINF:1,A\r\nRock\\a.mp3\r\nRock/b.mp3\r\nRocks\\x.mp3\r\n"
+                               "Rock\r\ncaf\xC3\xA9.mp3\r\n#EXTINF:2,B\r\nb.mp3\r\nc.mp3\r\n";
+    const std::string after = "Rocks\\x.mp3\r\nRock\r\nc.mp3\r\n";
+    const std::vector<std::u16string> names = {u"b.mp3", u"Rock\\*.*",     u"zz.mp3",
+                                               u"b.mp3", u"caf\u00E9.mp3", u"Rock\\*.*"};
+    std::string narrowList;
+    for (const auto& name : Shown(names)) {
+        char ansi[64];
+        WideToAnsi(name.c_str(), ansi, sizeof ansi);
+        narrowList += std::string(ansi) + '\0';
+    }
+    narrowList += '\0';
+    std::string dir = TestFolder(), list = dir + "/list.m3u", path = NarrowPath(list);
+    for (const TableMode& mode : TableModes) {
+        InTableMode in(mode);
+        for (bool wide : {true, false}) {
+            SCOPED_TRACE(std::string(mode.Name) + (wide ? ", wide" : ", narrow"));
+            WriteFile(list, before);
+            EXPECT_EQ(wide ? Delete(list, names) : DeleteFiles(path.data(), &narrowList[0]),
+                      E_SUCCESS);
+            EXPECT_EQ(ReadFile(list), after);
+        }
     }
 }
 

@@ -145,7 +145,7 @@ TEST(Faults, BatchesFailCleanlyAtEveryStep) {
 }
 
 TEST(Faults, ExtractFailsWithAnErrorAtEveryStep) {
-    std::string song(2 * size_t{CopyBytes} + 5, 'x');
+    std::string song(2 * size_t{FileCopyBlock} + 5, 'x');
     for (int n = 1;; ++n) {
         SCOPED_TRACE("failing operation " + std::to_string(n));
         std::string dir = TestFolder();

@@ -34,9 +34,11 @@ std::string Base32(uint32_t v) {
 
 TEST(FilesCopy, BytesArriveUnchangedAndCutLongerDestination) {
     std::string dir = TestFolder();
-    const size_t block = CopyBytes;
-    for (size_t size : {size_t{0}, size_t{1}, size_t{8191}, size_t{8192}, size_t{8193},
-                        3 * size_t{8192}, block - 1, block, block + 1, 3 * block}) {
+    // The buffer's block, and the kernel's.
+    const size_t block = 65536, chunk = FileCopyBlock;
+    for (size_t size :
+         {size_t{0}, size_t{1}, size_t{8191}, size_t{8192}, size_t{8193}, 3 * size_t{8192},
+          block - 1, block, block + 1, 3 * block, chunk - 1, chunk, chunk + 1, 2 * chunk + 5}) {
         std::string bytes;
         for (size_t i = 0; i < size; ++i) {
             bytes += static_cast<char>((i * 131 + 7) % 256); // CR, LF, 0x1A and zero among them

@@ -182,6 +182,16 @@ std::size_t WideLength(const char16_t* text) {
 }
 
 bool ToUtf8(const char16_t* text, char* out, std::size_t room) {
-    std::size_t inCount = (WideLength(text) + 1) * 2;
-    return Utf16ToUtf8(text, inCount, out, room) == 0;
+    // ASCII, which most names are, one byte a unit; the encoder takes on from the first unit
+    // that is not (no character spans an ASCII unit).
+    std::size_t i = 0;
+    for (; i < room && text[i] != 0 && text[i] < 0x80; ++i) {
+        out[i] = static_cast<char>(text[i]);
+    }
+    if (i < room && text[i] == 0) {
+        out[i] = 0;
+        return true;
+    }
+    std::size_t inCount = (WideLength(text + i) + 1) * 2, left = room - i;
+    return Utf16ToUtf8(text + i, inCount, out + i, left) == 0;
 }

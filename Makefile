@@ -5,10 +5,14 @@ SHELL := /bin/bash
 JOBS ?= 2
 WINE_RUN := $(CURDIR)/cmake/wine-run
 TOOLS := cmake x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang clang-format xvfb-run \
-         /usr/lib/wine/wine64 /usr/lib/wine/wine qemu-i386 doublecmd xdotool xclip convert
+         /usr/lib/wine/wine64 /usr/lib/wine/wine qemu-i386 doublecmd xdotool xclip convert \
+         /usr/bin/python3 unzip faketime
+# `make dist BUILD_TARGETS=m3u_plugin` builds the plug-ins alone, without the test programs.
+BUILD_TARGETS ?=
 
-.PHONY: all setup native linux linux-asan win64 win32 dist test test-native test-linux test-fuzz \
-        test-win64 test-win32 dc-check demo bench fuzz format format-check clean
+.PHONY: all setup native linux linux-asan win64 win32 dist release test test-native test-linux \
+        test-fuzz test-win64 test-win32 test-release dc-check demo bench fuzz format format-check \
+        clean
 
 all: dist
 
@@ -20,7 +24,7 @@ build/%/CMakeCache.txt: | setup
 	cmake --preset $* >/dev/null
 
 native linux linux-asan win64 win32: %: setup build/%/CMakeCache.txt
-	cmake --build build/$* -j$(JOBS)
+	cmake --build build/$* -j$(JOBS) $(if $(BUILD_TARGETS),--target $(BUILD_TARGETS))
 
 dist: win64 win32 dist/linux-x86_64/M3U.wcx
 	mkdir -p dist
@@ -30,7 +34,12 @@ dist/linux-x86_64/M3U.wcx: linux
 	mkdir -p dist/linux-x86_64
 	cp build/linux/M3U.wcx $@
 
-test: format-check dist native test-native test-linux dc-check test-fuzz test-win64 test-win32
+# The zips users download, each printed with its SHA-256.
+release: dist
+	tools/release
+
+test: format-check dist native test-native test-linux dc-check test-fuzz test-win64 test-win32 \
+      test-release
 
 test-native: native
 	ctest --preset native -j$(JOBS)
@@ -54,6 +63,10 @@ test-win64: win64
 test-win32: win32
 	-WINEPREFIX=$(CURDIR)/build/wineprefix32 /usr/lib/wine/wineserver -k 2>/dev/null
 	xvfb-run -a ctest --preset win32
+
+# Builds the release again in another folder on another day and compares, then checks the zips.
+test-release: release
+	tests/release-check
 
 # A few seconds per fuzz target keep CI short; `make fuzz` runs each for a minute.
 test-fuzz: setup

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "build_date.h"
 #include "plugin/exports.h"
 #include "plugin/records.h"
 #include "plugin/version.h"
@@ -116,7 +117,7 @@ int WCX_CALL ConfigurePacker(void* parent, void*) {
     char text[1024] = {};
     char caption[1024] = {};
     snprintf(text, sizeof text, "%s\nVersion %s (%s)\n\n%s", M3U_PRODUCT_NAME, M3U_VERSION_TEXT,
-             __DATE__, M3U_COPYRIGHT);
+             M3U_BUILD_DATE, M3U_COPYRIGHT);
     snprintf(caption, sizeof caption, "%s", M3U_PRODUCT_NAME);
     return ShowInformationBox(parent, text, caption);
 }

@@ -2,11 +2,14 @@
 #include <windows.h>
 
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "build_date.h"
 #include "plugin/exports.h"
+#include "plugin/version.h"
 
 namespace {
 
@@ -64,9 +67,17 @@ TEST(About, ShowsOneInformationBoxWithProductVersionAndDate) {
     for (size_t at; (at = text.find('\r')) != std::string::npos;) {
         text.erase(at, 1);
     }
-    std::string expected = std::string("Tarvelin\nVersion 1.0.0 (") + __DATE__ + ")\n\n" +
-                           "Copyright (C) 2026 the Tarvelin developers";
+    std::string expected = std::string("Tarvelin\nVersion ") + M3U_VERSION_TEXT + " (" +
+                           M3U_BUILD_DATE + ")\n\n" + "Copyright (C) 2026 the Tarvelin developers";
     EXPECT_EQ(text, expected);
+    // The date is the commit's (tests/release-check compares it with git), in the form of the
+    // compiler's __DATE__: three-letter month, the day padded with a space, the year.
+    EXPECT_TRUE(std::regex_match(
+        text,
+        std::regex("Tarvelin\nVersion [0-9]+\\.[0-9]+\\.[0-9]+ "
+                   "\\((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) ( [1-9]|[12][0-9]|3[01]) "
+                   "20[0-9]{2}\\)\n\n.*")))
+        << text;
     EXPECT_TRUE(Seen.InformationIcon);
     EXPECT_TRUE(Seen.OkOnly);
 }

@@ -257,19 +257,19 @@ size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding enc
     return TreeName(text, name);
 }
 
-static bool IsSlash(char16_t c) {
-    return c == u'\\' || c == u'/';
+bool IsFolderName(const char16_t* name, size_t units) {
+    return units > 4 && name[units - 3] == u'*' && name[units - 2] == u'.' &&
+           name[units - 1] == u'*' && IsNameSeparator(name[units - 4]);
 }
 
 bool NameMatches(const char16_t* listed, size_t units, const char16_t* wanted, size_t wantedUnits) {
     if (units == wantedUnits && memcmp(listed, wanted, units * sizeof(char16_t)) == 0) {
         return true;
     }
-    if (wantedUnits > 4 && wanted[wantedUnits - 3] == u'*' && wanted[wantedUnits - 2] == u'.' &&
-        wanted[wantedUnits - 1] == u'*' && IsSlash(wanted[wantedUnits - 4])) {
+    if (IsFolderName(wanted, wantedUnits)) {
         size_t folder = wantedUnits - 4;
         return units > folder && memcmp(listed, wanted, folder * sizeof(char16_t)) == 0 &&
-               IsSlash(listed[folder]);
+               IsNameSeparator(listed[folder]);
     }
     return false;
 }

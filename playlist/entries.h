@@ -38,6 +38,14 @@ constexpr size_t NotListed = ~size_t{0};
 size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
                   char16_t* name, char16_t* path = nullptr, size_t* pathUnits = nullptr);
 
+// Both slashes separate the names a host passes, whatever the build's own separator.
+inline bool IsNameSeparator(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
+
+// Whether a name the host passes stands for a whole folder: the folder, a separator and "*.*".
+bool IsFolderName(const char16_t* name, size_t units);
+
 // Whether a listed name is one the host asks for: the very same units, or a name below a folder
 // that the host passes as the folder, a separator and "*.*".
 bool NameMatches(const char16_t* listed, size_t units, const char16_t* wanted, size_t wantedUnits);

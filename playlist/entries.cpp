@@ -8,18 +8,6 @@
 #include "playlist/playlist.h"
 #include "text/text.h"
 
-static unsigned UnitAt(const char* bytes, size_t i, TextEncoding encoding) {
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes);
-    switch (encoding) {
-    case TextUtf16Le:
-        return b[2 * i] | b[2 * i + 1] << 8;
-    case TextUtf16Be:
-        return b[2 * i] << 8 | b[2 * i + 1];
-    default:
-        return b[i];
-    }
-}
-
 LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
     if (encoding == Text8Bit) {
         if (length > 0 && bytes[0] == '#') {
@@ -32,17 +20,18 @@ LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
         }
         return LineBlank;
     }
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes);
     size_t units = length / 2;
-    if (units > 0 && UnitAt(bytes, 0, encoding) == '#') {
+    if (units > 0 && UnitAt(b, encoding) == '#') {
         static const char info[] = "#EXTINF:";
         size_t i = 0;
-        while (i < 8 && i < units && UnitAt(bytes, i, encoding) == unsigned(info[i])) {
+        while (i < 8 && i < units && UnitAt(b + 2 * i, encoding) == unsigned(info[i])) {
             ++i;
         }
         return i == 8 ? LineInfo : LineDirective;
     }
     for (size_t i = 0; i < units; ++i) {
-        unsigned c = UnitAt(bytes, i, encoding);
+        unsigned c = UnitAt(b + 2 * i, encoding);
         if (c != ' ' && c != '\t') {
             return LinePath;
         }
@@ -198,7 +187,8 @@ static size_t EntryPath(const char* bytes, size_t length, bool whole, TextEncodi
         }
         char scheme[7];
         for (size_t i = 0; i < units; ++i) {
-            name[i] = static_cast<char16_t>(UnitAt(bytes, i, encoding));
+            name[i] = static_cast<char16_t>(
+                UnitAt(reinterpret_cast<const unsigned char*>(bytes) + 2 * i, encoding));
             if (i < 7) {
                 scheme[i] = name[i] < 0x80 ? static_cast<char>(name[i]) : 0;
             }

@@ -10,6 +10,11 @@
 // UTF-16 in the byte order of the file's mark.
 enum TextEncoding { Text8Bit, TextUtf16Le, TextUtf16Be };
 
+// The UTF-16 unit at `at`, in the byte order of a UTF-16 encoding.
+inline unsigned UnitAt(const unsigned char* at, TextEncoding encoding) {
+    return encoding == TextUtf16Le ? at[0] | at[1] << 8 : at[0] << 8 | at[1];
+}
+
 // The separator that joins a playlist's folder and an entry, and that the slashes of a file://
 // entry become: the host's.
 constexpr char16_t EntrySeparator = static_cast<char16_t>(HostPaths.Separator);

@@ -143,10 +143,6 @@ static bool Piece8(LineReader* r, char* line, size_t* length, bool* lineEnds) {
     return true;
 }
 
-static unsigned UnitAt(const unsigned char* at, TextEncoding encoding) {
-    return encoding == TextUtf16Le ? at[0] | at[1] << 8 : at[0] << 8 | at[1];
-}
-
 static bool Piece16(LineReader* r, char* line, size_t* length, bool* lineEnds) {
     if (!Have(r, 1)) {
         return false;

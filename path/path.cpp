@@ -296,19 +296,15 @@ static void AppendRootMarker(char* out, size_t size, size_t* pos, const char* pa
 size_t TreePath(const char* path, char* out, size_t size) {
     // Entry lines may come from Windows, so its roots count; a path that begins with '/' is a
     // POSIX one, where more slashes are empty segments rather than a share.
-    size_t root = path[0] == '/' ? 1 : PathRootLength(path, WindowsPaths);
+    const PathStyle& roots = path[0] == '/' ? PosixPaths : WindowsPaths;
+    size_t root = PathRootLength(path, roots);
     bool rooted = root > 0 && IsSeparator(path[root - 1]);
     size_t pos = 0;
     if (root > 0) {
         AppendRootMarker(out, size, &pos, path, root);
     }
     PathCursor c;
-    c.Style = &WindowsPaths;
-    c.PathStart = path;
-    c.BodyStart = path + root;
-    c.SegStart = c.SegEnd = c.BodyStart;
-    c.SegLength = 0;
-    if (SegmentFrom(&c, c.BodyStart) && SkipToEffective(&c, rooted)) {
+    if (OpenCursor(&c, path, roots) && SkipToEffective(&c, rooted)) {
         do {
             if (pos > 0) {
                 Append(out, size, &pos, "/", 1);

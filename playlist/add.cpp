@@ -215,9 +215,7 @@ static bool InspectEnd(const char16_t* path, TextEnd* end) {
         end->InsideLine = n > 0 && tail[n - 1] != '\n' && tail[n - 1] != '\r' && !onlyMark;
     } else {
         end->HalfUnit = status.Size % 2 != 0;
-        unsigned last = n < 2                          ? 0
-                        : end->Encoding == TextUtf16Le ? tail[n - 2] | tail[n - 1] << 8
-                                                       : tail[n - 2] << 8 | tail[n - 1];
+        unsigned last = n < 2 ? 0 : UnitAt(tail + n - 2, end->Encoding);
         end->InsideLine = !onlyMark && (end->HalfUnit || (last != '\n' && last != '\r'));
     }
     return ok;

@@ -5,10 +5,6 @@
 #include "playlist/playlist.h"
 #include "text/text.h"
 
-static bool IsSlash(char16_t c) {
-    return c == u'\\' || c == u'/';
-}
-
 // Keys of the name table: each name of the list as an entry key, and a folder of the listing
 // followed by a separator and "*.*" (the host's way of naming a whole folder) also as a folder
 // key, which is the name without those four units. The two kinds hash apart and never match
@@ -38,11 +34,6 @@ static bool SameName(const void* context, uint32_t ref, const KeyText& key) {
         units -= 4;
     }
     return name && units == key.Length && memcmp(name, key.Units, units * sizeof(char16_t)) == 0;
-}
-
-static bool IsFolderName(const char16_t* name, size_t units) {
-    return units > 4 && name[units - 3] == u'*' && name[units - 2] == u'.' &&
-           name[units - 1] == u'*' && IsSlash(name[units - 4]);
 }
 
 // Fills the table with the next names of the list, as many as fit; `batch` learns where they
@@ -93,7 +84,7 @@ static bool Named(const NameTable* table, BatchNames* batch, bool folders, const
     }
     batch->Kind = FolderKey;
     for (size_t p = 1; folders && p < units; ++p) {
-        if (IsSlash(name[p]) &&
+        if (IsNameSeparator(name[p]) &&
             TableFind(table, MakeKey(name, p, FolderKey), SameName, batch) >= 0) {
             return true;
         }

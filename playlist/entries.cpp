@@ -8,18 +8,6 @@
 #include "playlist/playlist.h"
 #include "text/text.h"
 
-static unsigned UnitAt(const char* bytes, size_t i, TextEncoding encoding) {
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes);
-    switch (encoding) {
-    case TextUtf16Le:
-        return b[2 * i] | b[2 * i + 1] << 8;
-    case TextUtf16Be:
-        return b[2 * i] << 8 | b[2 * i + 1];
-    default:
-        return b[i];
-    }
-}
-
 LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
     if (encoding == Text8Bit) {
         if (length > 0 && bytes[0] == '#') {
@@ -32,17 +20,18 @@ LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
         }
         return LineBlank;
     }
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes);
     size_t units = length / 2;
-    if (units > 0 && UnitAt(bytes, 0, encoding) == '#') {
+    if (units > 0 && UnitAt(b, encoding) == '#') {
         static const char info[] = "#EXTINF:";
         size_t i = 0;
-        while (i < 8 && i < units && UnitAt(bytes, i, encoding) == unsigned(info[i])) {
+        while (i < 8 && i < units && UnitAt(b + 2 * i, encoding) == unsigned(info[i])) {
             ++i;
         }
         return i == 8 ? LineInfo : LineDirective;
     }
     for (size_t i = 0; i < units; ++i) {
-        unsigned c = UnitAt(bytes, i, encoding);
+        unsigned c = UnitAt(b + 2 * i, encoding);
         if (c != ' ' && c != '\t') {
             return LinePath;
         }
@@ -198,7 +187,8 @@ static size_t EntryPath(const char* bytes, size_t length, bool whole, TextEncodi
         }
         char scheme[7];
         for (size_t i = 0; i < units; ++i) {
-            name[i] = static_cast<char16_t>(UnitAt(bytes, i, encoding));
+            name[i] = static_cast<char16_t>(
+                UnitAt(reinterpret_cast<const unsigned char*>(bytes) + 2 * i, encoding));
             if (i < 7) {
                 scheme[i] = name[i] < 0x80 ? static_cast<char>(name[i]) : 0;
             }
@@ -257,19 +247,19 @@ size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding enc
     return TreeName(text, name);
 }
 
-static bool IsSlash(char16_t c) {
-    return c == u'\\' || c == u'/';
+bool IsFolderName(const char16_t* name, size_t units) {
+    return units > 4 && name[units - 3] == u'*' && name[units - 2] == u'.' &&
+           name[units - 1] == u'*' && IsNameSeparator(name[units - 4]);
 }
 
 bool NameMatches(const char16_t* listed, size_t units, const char16_t* wanted, size_t wantedUnits) {
     if (units == wantedUnits && memcmp(listed, wanted, units * sizeof(char16_t)) == 0) {
         return true;
     }
-    if (wantedUnits > 4 && wanted[wantedUnits - 3] == u'*' && wanted[wantedUnits - 2] == u'.' &&
-        wanted[wantedUnits - 1] == u'*' && IsSlash(wanted[wantedUnits - 4])) {
+    if (IsFolderName(wanted, wantedUnits)) {
         size_t folder = wantedUnits - 4;
         return units > folder && memcmp(listed, wanted, folder * sizeof(char16_t)) == 0 &&
-               IsSlash(listed[folder]);
+               IsNameSeparator(listed[folder]);
     }
     return false;
 }

@@ -10,6 +10,11 @@
 // UTF-16 in the byte order of the file's mark.
 enum TextEncoding { Text8Bit, TextUtf16Le, TextUtf16Be };
 
+// The UTF-16 unit at `at`, in the byte order of a UTF-16 encoding.
+inline unsigned UnitAt(const unsigned char* at, TextEncoding encoding) {
+    return encoding == TextUtf16Le ? at[0] | at[1] << 8 : at[0] << 8 | at[1];
+}
+
 // The separator that joins a playlist's folder and an entry, and that the slashes of a file://
 // entry become: the host's.
 constexpr char16_t EntrySeparator = static_cast<char16_t>(HostPaths.Separator);
@@ -37,6 +42,14 @@ constexpr size_t NotListed = ~size_t{0};
 // goes to `path` (PathUnits) with its units in `pathUnits`. Elsewhere the two are the same.
 size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
                   char16_t* name, char16_t* path = nullptr, size_t* pathUnits = nullptr);
+
+// Both slashes separate the names a host passes, whatever the build's own separator.
+inline bool IsNameSeparator(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
+
+// Whether a name the host passes stands for a whole folder: the folder, a separator and "*.*".
+bool IsFolderName(const char16_t* name, size_t units);
 
 // Whether a listed name is one the host asks for: the very same units, or a name below a folder
 // that the host passes as the folder, a separator and "*.*".

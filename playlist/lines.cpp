@@ -37,21 +37,27 @@ void StartReader(LineReader* reader, PlatformFile* file) {
     reader->Mark = "";
 }
 
+// The byte-order mark that `bytes` begin with, and the encoding it stands for; "" when none.
+static const char* MarkAt(const unsigned char* b, size_t n, TextEncoding* encoding) {
+    *encoding = Text8Bit;
+    if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+        return "\xEF\xBB\xBF";
+    }
+    if (n >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+        *encoding = TextUtf16Le;
+        return "\xFF\xFE";
+    }
+    if (n >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
+        *encoding = TextUtf16Be;
+        return "\xFE\xFF";
+    }
+    return "";
+}
+
 static void Start(LineReader* r) {
     r->Started = true;
-    r->Encoding = Text8Bit;
     Have(r, 3);
-    const unsigned char* b = r->Buffer;
-    size_t n = r->Len;
-    if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
-        r->Mark = "\xEF\xBB\xBF";
-    } else if (n >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
-        r->Mark = "\xFF\xFE";
-        r->Encoding = TextUtf16Le;
-    } else if (n >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
-        r->Mark = "\xFE\xFF";
-        r->Encoding = TextUtf16Be;
-    }
+    r->Mark = MarkAt(r->Buffer, r->Len, &r->Encoding);
     r->Pos = strlen(r->Mark);
 }
 
@@ -143,10 +149,6 @@ static bool Piece8(LineReader* r, char* line, size_t* length, bool* lineEnds) {
     return true;
 }
 
-static unsigned UnitAt(const unsigned char* at, TextEncoding encoding) {
-    return encoding == TextUtf16Le ? at[0] | at[1] << 8 : at[0] << 8 | at[1];
-}
-
 static bool Piece16(LineReader* r, char* line, size_t* length, bool* lineEnds) {
     if (!Have(r, 1)) {
         return false;
@@ -218,11 +220,6 @@ static void Drain(LineWriter* w) {
     w->Len = 0;
 }
 
-static bool BeginsWithMark(const unsigned char* p, size_t bytes) {
-    return (bytes >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) ||
-           (bytes >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF);
-}
-
 void WriteBytes(LineWriter* w, const void* data, size_t bytes) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
     // Nearly always: a line that fits the buffer, with nothing to guard.
@@ -236,7 +233,8 @@ void WriteBytes(LineWriter* w, const void* data, size_t bytes) {
         // A line that comes first only once the lines before it are gone must not turn into a
         // byte-order mark, which would change how the whole file reads.
         w->GuardMark = false;
-        if (BeginsWithMark(p, bytes)) {
+        TextEncoding encoding;
+        if (MarkAt(p, bytes, &encoding)[0]) {
             WriteLineEnd(w);
             w->Guarded = true;
         }

@@ -53,18 +53,10 @@ Strings ReadAll(LineReader* reader) {
 
 // UTF-16 text of ASCII: little-endian, or big-endian.
 std::string Le(const std::string& ascii) {
-    std::string bytes;
-    for (char c : ascii) {
-        bytes += std::string(1, c) + '\0';
-    }
-    return bytes;
+    return Utf16Le(std::u16string(ascii.begin(), ascii.end()));
 }
 std::string Be(const std::string& ascii) {
-    std::string bytes;
-    for (char c : ascii) {
-        bytes += std::string(1, '\0') + c;
-    }
-    return bytes;
+    return Utf16Be(std::u16string(ascii.begin(), ascii.end()));
 }
 
 struct ReaderCase {

@@ -60,6 +60,13 @@ static void Report(const char* what, double plugin, double baseline, const char*
     fflush(stdout);
 }
 
+// The playlist opened for listing, as the host opens it.
+static void* OpenPlaylist(std::u16string& playlist) {
+    tOpenArchiveDataW open = {};
+    open.ArcName = &playlist[0];
+    return OpenArchiveW(&open);
+}
+
 static void WriteLines(const fs::path& path, int lines, int files) {
     std::ofstream out(path, std::ios::binary);
     char line[128];
@@ -86,9 +93,7 @@ static void BenchList(const fs::path& dir) {
     int listed = 0, statted = 0;
     for (int run = 0; run < 3; ++run) {
         Clock::time_point start = Clock::now();
-        tOpenArchiveDataW open = {};
-        open.ArcName = &playlist[0];
-        void* handle = OpenArchiveW(&open);
+        void* handle = OpenPlaylist(playlist);
         static tHeaderDataExW header;
         listed = 0;
         while (ReadHeaderExW(handle, &header) == 0) {
@@ -151,9 +156,7 @@ static void BenchExtract(const fs::path& dir) {
 #endif
     for (int run = 0; run < 3; ++run) {
         Clock::time_point start = Clock::now();
-        tOpenArchiveDataW open = {};
-        open.ArcName = &playlist[0];
-        void* handle = OpenArchiveW(&open);
+        void* handle = OpenPlaylist(playlist);
         static tHeaderDataExW header;
         ReadHeaderExW(handle, &header);
         result |= ProcessFileW(handle, PK_EXTRACT, nullptr, &target[0]);
@@ -321,9 +324,7 @@ static void BenchStack(const fs::path& dir) {
     std::u16string names = List(Names("media\\f%04d.mp3", 50, 1, 100));
     std::u16string folder = List({u"media\\*.*"});
     size_t list = PeakStack([&] {
-        tOpenArchiveDataW open = {};
-        open.ArcName = &playlist[0];
-        void* handle = OpenArchiveW(&open);
+        void* handle = OpenPlaylist(playlist);
         static tHeaderDataExW header;
         ReadHeaderExW(handle, &header);
         ReadHeaderExW(handle, &header);

@@ -11,8 +11,8 @@ TOOLS := cmake x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang cla
 BUILD_TARGETS ?=
 
 .PHONY: all setup native linux linux-asan win64 win32 dist release test test-native test-linux \
-        test-fuzz test-win64 test-win32 test-release dc-check demo bench fuzz format format-check \
-        clean
+        test-fuzz test-win64 test-win32 test-release dc-check dc-install demo bench fuzz format \
+        format-check clean
 
 all: dist
 
@@ -39,7 +39,7 @@ release: dist
 	tools/release
 
 test: format-check dist native test-native test-linux dc-check test-fuzz test-win64 test-win32 \
-      test-release
+      test-release dc-install
 
 test-native: native
 	ctest --preset native -j$(JOBS)
@@ -53,6 +53,11 @@ test-linux: linux linux-asan
 # The Linux plug-in in the real Double Commander under Xvfb; its screenshot lands in build/dc-check.
 dc-check: dist/linux-x86_64/M3U.wcx
 	tests/dc-check dist/linux-x86_64/M3U.wcx
+
+# The Linux release zip installed in Double Commander by its own means, then used; see
+# build/dc-install. The release holds one zip per system, of the current version.
+dc-install: release
+	tests/dc-install dist/M3U-*-linux-x86_64.zip
 
 # Wine's server must see the display from its start, or message boxes keep failing.
 test-win64: win64

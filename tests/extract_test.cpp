@@ -256,6 +256,7 @@ TEST(ExtractKinds, OnlyRegularFilesAreCopiedOrRead) {
         // Unix devices under Wine; the devices every Windows has, by name and as device paths.
         {"Z:\\dev\\zero", "Z:\\dev\\zero", false},
         {"NUL", "NUL", false},
+        {"a file by its device path", "\\\\?\\" + dir + "\\song.mp3", true},
         {"NUL in a folder", "sub\\NUL", false},
         {"\\\\.\\NUL", "\\\\.\\NUL", false},
 #else

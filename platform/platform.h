@@ -65,6 +65,13 @@ bool RemoveFilePath(const char16_t* path);
 // True when both paths name one existing file, whatever their spelling.
 bool SameFile(const char16_t* a, const char16_t* b);
 
+// Entries name regular files only. Opens one for reading, without waiting on whatever else the
+// path may name (a pipe without a writer, a device); null for a folder, device, pipe or socket,
+// and for a file that cannot be opened.
+PlatformFile* FileOpenRegular(const char16_t* path);
+// The status of a regular file; false when the path is missing or names anything else.
+bool GetRegularFileStatus(const char16_t* path, FileStatus* status);
+
 struct CalendarTime {
     int Year, Month, Day, Hour, Minute, Second;
 };

@@ -177,6 +177,41 @@ bool GetFileStatus(const char16_t* path, FileStatus* status) {
     return true;
 }
 
+PlatformFile* FileOpenRegular(const char16_t* path) {
+    char native[NativePathBytes];
+    struct stat st;
+    // A device is not even opened: opening some of them acts on them.
+    if (!NativePath(path, native, sizeof native) || stat(native, &st) != 0 ||
+        !S_ISREG(st.st_mode) || FaultHere()) {
+        return nullptr;
+    }
+    // Without O_NONBLOCK, a pipe put in the file's place meanwhile would block the open until a
+    // writer came; what was opened is checked again, then read as any file is.
+    int fd = open(native, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    FILE* stream = nullptr;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags != -1 &&
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+        stream = fdopen(fd, "rb");
+    }
+    if (!stream) {
+        close(fd);
+    }
+    return Adopt(stream);
+}
+
+bool GetRegularFileStatus(const char16_t* path, FileStatus* status) {
+    FileStatus found;
+    if (!GetFileStatus(path, &found) || !S_ISREG(found.Mode)) {
+        return false;
+    }
+    *status = found;
+    return true;
+}
+
 bool PathExists(const char16_t* path) {
     char native[NativePathBytes];
     struct stat st;

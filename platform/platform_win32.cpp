@@ -7,6 +7,8 @@
 #include <share.h>
 #include <stdio.h>
 #include <io.h>
+#include <string.h>
+#include <fcntl.h>
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 strings are wchar_t on Windows");
 
@@ -134,6 +136,115 @@ bool GetFileStatus(const char16_t* path, FileStatus* status) {
     status->WriteTime = UnixSeconds(data.ftLastWriteTime);
     status->Mode = 0;
     return true;
+}
+
+// A disk file, not a folder: devices (NUL, COM1, \\.\..., and Unix devices under Wine) are of
+// another type, whatever their name looks like.
+static bool RegularHandle(HANDLE h, BY_HANDLE_FILE_INFORMATION* info) {
+    return GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, info) &&
+           !(info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+PlatformFile* FileOpenRegular(const char16_t* path) {
+    if (FaultHere()) {
+        return nullptr;
+    }
+    HANDLE h = CreateFileW(Wide(path), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    int fd = RegularHandle(h, &info)
+                 ? _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY)
+                 : -1;
+    if (fd == -1) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(fd, "rb");
+    if (!stream) {
+        _close(fd); // closes the handle too
+    }
+    return Adopt(stream);
+}
+
+// Paths that Windows may take for a device although their attributes read as a file's: the
+// device namespaces, and a last segment whose name before any extension is a reserved one (NUL,
+// COM1, ...; older systems take "NUL.mp3" so too). Only these pay for opening a handle.
+static bool MayNameDevice(const char16_t* path) {
+    if (path[0] == u'\\' && path[1] == u'\\' && (path[2] == u'.' || path[2] == u'?') &&
+        path[3] == u'\\') {
+        return true;
+    }
+    const char16_t* name = path;
+    for (const char16_t* p = path; *p; ++p) {
+        if (*p == u'\\' || *p == u'/' || *p == u':') {
+            name = p + 1;
+        }
+    }
+    size_t length = 0;
+    while (name[length] && name[length] != u'.') {
+        ++length;
+    }
+    while (length > 0 && name[length - 1] == u' ') {
+        --length;
+    }
+    char upper[8] = {};
+    if (length < 3 || length > 7) {
+        return false;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        char16_t c = name[i];
+        // The superscript digits count as digits after COM and LPT.
+        upper[i] = c >= u'a' && c <= u'z'                ? static_cast<char>(c - 32)
+                   : c == 0xB9 || c == 0xB2 || c == 0xB3 ? '1'
+                   : c < 0x80                            ? static_cast<char>(c)
+                                                         : '?';
+    }
+    static const char* const Reserved[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* r : Reserved) {
+        if (strcmp(upper, r) == 0) {
+            return true;
+        }
+    }
+    return length == 4 && (strncmp(upper, "COM", 3) == 0 || strncmp(upper, "LPT", 3) == 0) &&
+           upper[3] >= '0' && upper[3] <= '9';
+}
+
+static void StatusOf(DWORD sizeHigh, DWORD sizeLow, const FILETIME& written, FileStatus* status) {
+    status->Size = (static_cast<uint64_t>(sizeHigh) << 32) | sizeLow;
+    status->WriteTime = UnixSeconds(written);
+    status->Mode = 0;
+}
+
+bool GetRegularFileStatus(const char16_t* path, FileStatus* status) {
+    // The attributes alone tell for nearly every path, and cost a listing little; a device or
+    // a pipe has none to give (Wine's Unix devices included), a folder says it is one.
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
+        return false;
+    }
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !MayNameDevice(path)) {
+        StatusOf(data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime, status);
+        return true;
+    }
+    // The handle's type decides, and a link is followed to what it names. No access asked: the
+    // status is read even of a file that another program holds locked.
+    HANDLE h = CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    bool regular = RegularHandle(h, &info);
+    CloseHandle(h);
+    if (regular) {
+        StatusOf(info.nFileSizeHigh, info.nFileSizeLow, info.ftLastWriteTime, status);
+    }
+    return regular;
 }
 
 bool PathExists(const char16_t* path) {

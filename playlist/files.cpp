@@ -5,7 +5,8 @@
 #include "text/text.h"
 
 int CopyFileData(const char16_t* destination, const char16_t* source, bool keepWriteTime) {
-    PlatformFile* in = FileOpen(source, FileForReading);
+    // A device or pipe would never end, or never begin.
+    PlatformFile* in = FileOpenRegular(source);
     if (!in) {
         return E_EOPEN;
     }
@@ -30,6 +31,21 @@ int CopyFileData(const char16_t* destination, const char16_t* source, bool keepW
     if (!FileClose(out) && result == E_SUCCESS) {
         result = E_EWRITE;
     }
+    FileClose(in);
+    return result;
+}
+
+int VerifyFileData(const char16_t* source) {
+    PlatformFile* in = FileOpenRegular(source);
+    if (!in) {
+        return E_EOPEN;
+    }
+    unsigned char block[65536]; // as the copy through a buffer reads
+    size_t n;
+    do {
+        n = FileRead(in, block, sizeof block);
+    } while (n > 0);
+    int result = FileFailed(in) ? E_EREAD : E_SUCCESS;
     FileClose(in);
     return result;
 }

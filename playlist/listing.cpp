@@ -1,4 +1,5 @@
-// Listing: one entry line per call, with the referenced file's size, time and mode.
+// Listing: one entry line per call, with the referenced file's size, time and mode. A path that
+// names anything but a regular file lists as one that names nothing.
 #include <cstring>
 
 #include "playlist/playlist.h"
@@ -27,7 +28,7 @@ int ReadNextEntry(LineReader* playlist, const char16_t* playlistDir, char16_t* e
         }
         entry->NameUnits = units;
         entry->Found = JoinEntryPath(playlistDir, path, pathUnits, entryPath) &&
-                       GetFileStatus(entryPath, &entry->Status);
+                       GetRegularFileStatus(entryPath, &entry->Status);
         return E_SUCCESS;
     }
 }

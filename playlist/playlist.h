@@ -65,10 +65,13 @@ void WriteRemainder(LineWriter* writer, LineReader* reader);
 // Writes out what is buffered; false when any write failed.
 bool FinishWriter(LineWriter* writer);
 
-// Copies source over destination by the platform's own means (FileCopyAll): 0, E_EOPEN (source),
-// E_ECREATE (destination), E_EREAD or E_EWRITE. The source is opened first, so a missing source
-// never creates or empties a destination; a destination that is the source itself stays intact.
+// Copies source over destination by the platform's own means (FileCopyAll): 0, E_EOPEN (source
+// missing or no regular file), E_ECREATE (destination), E_EREAD or E_EWRITE. The source is opened
+// first, so a missing source never creates or empties a destination; a destination that is the
+// source itself stays intact.
 int CopyFileData(const char16_t* destination, const char16_t* source, bool keepWriteTime);
+// Reads the source to its end as CopyFileData opens it, writing nothing: 0, E_EOPEN or E_EREAD.
+int VerifyFileData(const char16_t* source);
 // A fresh temporary name in `directory` (empty, or ending in a separator): "s", the process id in
 // base 32, ".", a counter. False once the counter is exhausted or the name does not fit `units`.
 bool MakeTempName(const char16_t* directory, char16_t* name, size_t units);
@@ -98,8 +101,11 @@ struct ListedEntry {
 int ReadNextEntry(LineReader* playlist, const char16_t* playlistDir, char16_t* entryPath,
                   ListedEntry* entry);
 
-// Copies the file at entryPath to destPath (may be null) immediately followed by destName.
+// Copies the file at entryPath to destPath (may be null) immediately followed by destName. A copy
+// that fails once the destination was opened leaves no destination behind.
 int ExtractEntry(const char16_t* entryPath, const char16_t* destPath, const char16_t* destName);
+// Reads the file at entryPath whole, as extracting would: 0, E_EOPEN or E_EREAD.
+int TestEntry(const char16_t* entryPath);
 
 // The host's list of names, each ending in a zero, the list in an empty name. A narrow list is
 // converted one name at a time, so the list may be of any length while each name fits PathUnits.

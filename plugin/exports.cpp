@@ -86,6 +86,9 @@ int WCX_CALL ProcessFileW(void* handle, int operation, char16_t* destPath, char1
     if (!archive) {
         return E_NOT_SUPPORTED;
     }
+    if (operation == PK_TEST) {
+        return TestEntry(archive->EntryPath); // the destination strings are not read
+    }
     if (operation != PK_EXTRACT) {
         return E_SUCCESS;
     }

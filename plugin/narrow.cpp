@@ -37,6 +37,9 @@ int WCX_CALL ProcessFile(void* handle, int operation, char* destPath, char* dest
     if (!handle) {
         return E_NOT_SUPPORTED;
     }
+    if (operation == PK_TEST) {
+        return ProcessFileW(handle, operation, nullptr, nullptr);
+    }
     if (operation != PK_EXTRACT) {
         return E_SUCCESS;
     }

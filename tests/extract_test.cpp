@@ -6,6 +6,14 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "playlist/playlist.h"
 #include "plugin/exports.h"
@@ -165,6 +173,7 @@ TEST_F(ExtractFile, DestinationLimits) {
     ExpectCopy(dir + "/" + std::string(name.begin(), name.end()));
 #ifndef _WIN32
     EXPECT_EQ(Process(PK_EXTRACT, nullptr, WidePath("/dev/full").c_str()), E_EWRITE);
+    EXPECT_TRUE(FileExists("/dev/full")) << "a failed copy removes files, never devices";
 #endif
 }
 
@@ -199,6 +208,127 @@ TEST_F(ExtractFile, OntoItsOwnSourceStaysIntact) {
     EXPECT_EQ(Process(PK_EXTRACT, nullptr, (base + Host(u"\\song.mp3")).c_str()), E_SUCCESS);
     EXPECT_EQ(ReadFile(dir + "/song.mp3"), song);
     EXPECT_EQ(FolderListing(dir), "list.m3u|song.mp3");
+}
+
+#ifndef _WIN32
+// Makes a copy that never ends or never begins fail the run instead of filling the disk or hanging
+// it: files stop growing at 64 MiB (the write then fails), and the process ends after a minute.
+struct Watchdog {
+    rlimit before = {};
+    Watchdog() {
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit capped = before;
+        capped.rlim_cur = std::min<rlim_t>(before.rlim_max, rlim_t{64} << 20);
+        signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &capped);
+        alarm(60);
+    }
+    ~Watchdog() {
+        alarm(0);
+        setrlimit(RLIMIT_FSIZE, &before);
+        signal(SIGXFSZ, SIG_DFL);
+    }
+};
+#else
+struct Watchdog {}; // no alarm or file-size limit to set here
+#endif
+
+// Whatever a line names, listing, copying and testing answer at once: a regular file lists with
+// its size and time, copies and reads whole; anything else lists as a missing file does, and
+// copying or testing it fails with E_EOPEN, creating nothing and leaving a destination as it was.
+TEST(ExtractKinds, OnlyRegularFilesAreCopiedOrRead) {
+    std::string dir = TestFolder();
+    const std::string song(70000, 's');
+    WriteFile(dir + "/song.mp3", song);
+    fs::create_directories(fs::u8path(dir + "/sub"));
+    WriteFile(dir + "/sub/inside.mp3", "in");
+    fs::create_directories(fs::u8path(dir + "/out"));
+    const struct {
+        const char* what;
+        std::string line;
+        bool regular;
+    } kinds[] = {
+        {"regular file", "song.mp3", true},
+        {"folder", "sub", false},
+        {"missing file", "gone.mp3", false},
+        {"stream URL", "http://localhost/stream.mp3", false},
+#ifdef _WIN32
+        // Unix devices under Wine; the devices every Windows has, by name and as device paths.
+        {"Z:\\dev\\zero", "Z:\\dev\\zero", false},
+        {"NUL", "NUL", false},
+        {"a file by its device path", "\\\\?\\" + dir + "\\song.mp3", true},
+        {"NUL in a folder", "sub\\NUL", false},
+        {"\\\\.\\NUL", "\\\\.\\NUL", false},
+#else
+        {"named pipe", "pipe", false},
+        {"/dev/zero", Host("\\dev\\zero"), false},
+        {"/dev/null", Host("\\dev\\null"), false},
+#endif
+    };
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo((dir + "/pipe").c_str(), 0644), 0);
+#endif
+    std::string playlist;
+    for (const auto& k : kinds) {
+        playlist += k.line + "\r\n";
+    }
+    WriteFile(dir + "/list.m3u", playlist);
+    std::u16string name = WidePath(dir + "/list.m3u");
+    tOpenArchiveDataW data = {};
+    data.ArcName = name.data();
+    void* handle = OpenArchiveW(&data);
+    ASSERT_NE(handle, nullptr);
+    [[maybe_unused]] Watchdog watchdog;
+    int i = 0;
+    for (const auto& k : kinds) {
+        SCOPED_TRACE(k.what);
+        auto header = std::make_unique<tHeaderDataExW>();
+        ASSERT_EQ(ReadHeaderExW(handle, header.get()), E_SUCCESS);
+        EXPECT_EQ(header->UnpSize, k.regular ? song.size() : 0u);
+        EXPECT_EQ(header->UnpSizeHigh, 0u);
+        EXPECT_EQ(header->FileTime != 0, k.regular);
+        if (ThisHost.ModeInAttr) {
+            // Never a folder or a device in the host's eyes; permissions only for a file.
+            EXPECT_EQ(header->FileAttr & ~07777, 0100000);
+            EXPECT_EQ((header->FileAttr & 07777) != 0, k.regular);
+        } else {
+            EXPECT_EQ(header->FileAttr, 0);
+        }
+        const int expected = k.regular ? E_SUCCESS : E_EOPEN;
+        std::string kept = dir + "/out/kept" + std::to_string(i);
+        std::string fresh = dir + "/out/fresh" + std::to_string(i++);
+        WriteFile(kept, "old");
+        std::u16string keptWide = WidePath(kept), freshWide = WidePath(fresh);
+        EXPECT_EQ(ProcessFileW(handle, PK_TEST, nullptr, nullptr), expected);
+        EXPECT_EQ(ProcessFile(handle, PK_TEST, nullptr, nullptr), expected);
+        EXPECT_FALSE(FileExists(fresh));
+        EXPECT_EQ(ProcessFileW(handle, PK_EXTRACT, nullptr, keptWide.data()), expected);
+        EXPECT_EQ(ProcessFileW(handle, PK_EXTRACT, nullptr, freshWide.data()), expected);
+        EXPECT_EQ(ReadFile(kept), k.regular ? song : "old");
+        EXPECT_EQ(FileExists(fresh), k.regular);
+        EXPECT_EQ(ProcessFileW(handle, PK_SKIP, nullptr, nullptr), E_SUCCESS);
+    }
+    auto header = std::make_unique<tHeaderDataExW>();
+    EXPECT_EQ(ReadHeaderExW(handle, header.get()), E_END_ARCHIVE);
+    CloseArchive(handle);
+    EXPECT_EQ(ReadFile(dir + "/sub/inside.mp3"), "in");
+}
+
+// Test reads to the end, past the copy's blocks, and tells a file that could not be read.
+TEST(ExtractKinds, TestReadsTheWholeFile) {
+    std::string dir = TestFolder();
+    for (size_t size : {size_t{0}, size_t{1}, size_t{65536}, size_t{FileCopyBlock} * 2 + 1}) {
+        WriteFile(dir + "/f", std::string(size, 'f'));
+        EXPECT_EQ(TestEntry(WidePath(dir + "/f").c_str()), E_SUCCESS) << size;
+    }
+    EXPECT_EQ(TestEntry(u""), E_EOPEN); // nothing listed yet
+    EXPECT_EQ(FolderListing(dir), "f");
+#ifndef _WIN32
+    // A regular file whose first read fails: this process's memory at address 0.
+    if (FileExists("/proc/self/mem")) {
+        EXPECT_EQ(TestEntry(WidePath("/proc/self/mem").c_str()), E_EREAD);
+    }
+#endif
 }
 
 } // namespace

@@ -1,6 +1,7 @@
-// Every file open, read and write of extracting, adding and deleting is made to fail in turn.
-// After each failure the result must be an error, the playlist must be as before or as intended
-// (or else the intended playlist survives in the kept temporary file), and nothing stays open.
+// Every file open, read and write of extracting, testing, adding and deleting is made to fail in
+// turn. After each failure the result must be an error, the playlist must be as before or as
+// intended (or else the intended playlist survives in the kept temporary file), and nothing stays
+// open.
 #include <functional>
 #include <string>
 
@@ -144,36 +145,47 @@ TEST(Faults, BatchesFailCleanlyAtEveryStep) {
                 }});
 }
 
-TEST(Faults, ExtractFailsWithAnErrorAtEveryStep) {
+// Copying out and testing: every failure is an error, and a copy that failed, part way through
+// included, leaves nothing at the destination; a test writes nothing at all.
+TEST(Faults, ExtractAndTestFailWithAnErrorAtEveryStep) {
     std::string song(2 * size_t{FileCopyBlock} + 5, 'x');
-    for (int n = 1;; ++n) {
-        SCOPED_TRACE("failing operation " + std::to_string(n));
-        std::string dir = TestFolder();
-        WriteFile(dir + "/song.mp3", song);
-        WriteFile(dir + "/list.m3u", "#EXTM3U\r\nsong.mp3\r\n");
-        std::u16string playlist = WidePath(dir + "/list.m3u");
-        std::u16string dest = WidePath(dir + "/out.mp3");
-        tOpenArchiveDataW open = {};
-        open.ArcName = &playlist[0];
-        FailNthFileOperation(n);
-        void* handle = OpenArchiveW(&open);
-        static tHeaderDataExW header;
-        int result = handle ? ReadHeaderExW(handle, &header) : -1;
-        if (result == 0) {
-            result = ProcessFileW(handle, PK_EXTRACT, nullptr, &dest[0]);
+    for (int op : {int{PK_EXTRACT}, int{PK_TEST}}) {
+        int partWay = 0; // failures after the destination was opened
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE("operation " + std::to_string(op) + ", failing file operation " +
+                         std::to_string(n));
+            std::string dir = TestFolder();
+            WriteFile(dir + "/song.mp3", song);
+            WriteFile(dir + "/list.m3u", "#EXTM3U\r\nsong.mp3\r\n");
+            std::u16string playlist = WidePath(dir + "/list.m3u");
+            std::u16string dest = WidePath(dir + "/out.mp3");
+            tOpenArchiveDataW open = {};
+            open.ArcName = &playlist[0];
+            FailNthFileOperation(n);
+            void* handle = OpenArchiveW(&open);
+            static tHeaderDataExW header;
+            int result = handle ? ReadHeaderExW(handle, &header) : -1;
+            if (result == 0) {
+                result = ProcessFileW(handle, op, nullptr, &dest[0]);
+                partWay += result == E_EREAD || result == E_EWRITE;
+            }
+            bool hit = FaultWasHit();
+            FailNthFileOperation(0);
+            CloseArchive(handle);
+            EXPECT_EQ(OpenStreams(), 0);
+            EXPECT_EQ(ReadFile(dir + "/song.mp3"), song);
+            if (result == 0 && op == PK_EXTRACT) {
+                EXPECT_EQ(ReadFile(dir + "/out.mp3"), song);
+            } else {
+                EXPECT_EQ(FolderListing(dir), "list.m3u|song.mp3") << result;
+            }
+            if (!hit) {
+                // Both a read and (when copying) a write failed after the start.
+                EXPECT_GE(partWay, op == PK_EXTRACT ? 2 : 1);
+                break;
+            }
+            ASSERT_LT(n, 200);
         }
-        bool hit = FaultWasHit();
-        FailNthFileOperation(0);
-        CloseArchive(handle);
-        EXPECT_EQ(OpenStreams(), 0);
-        EXPECT_EQ(ReadFile(dir + "/song.mp3"), song);
-        if (result == 0) {
-            EXPECT_EQ(ReadFile(dir + "/out.mp3"), song);
-        }
-        if (!hit) {
-            return;
-        }
-        ASSERT_LT(n, 200);
     }
 }
 

@@ -3,6 +3,7 @@
 //
 //   wcxhost PLUGIN caps | about
 //   wcxhost PLUGIN list PLAYLIST
+//   wcxhost PLUGIN test PLAYLIST
 //   wcxhost PLUGIN extract [--split | --tree] PLAYLIST DESTDIR [NAME...]
 //   wcxhost PLUGIN pack PLAYLIST SRCDIR NAME...
 //   wcxhost PLUGIN delete PLAYLIST NAME...
@@ -249,6 +250,44 @@ static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, La
     return failures;
 }
 
+// Tests every entry as a file manager's test command does: each result with the entry's name,
+// and the number of entries that failed (or 1 when the playlist cannot be read).
+static int TestAll(const Plugin& p, char16_t* playlist) {
+    tOpenArchiveDataW open;
+    memset(&open, 0, sizeof open);
+    open.ArcName = playlist;
+    open.OpenMode = 1;
+    void* handle = p.OpenArchiveW(&open);
+    if (!handle) {
+        Print("cannot open the playlist\n");
+        return 1;
+    }
+    SetCallbacks(p, handle);
+    int failures = 0;
+    static HostHeader header;
+    for (;;) {
+        memset(&header, 0xA5, sizeof header);
+        int read = p.ReadHeaderExW(handle, header.Bytes);
+        if (!GuardIntact(header)) {
+            Print("written past the header record\n");
+            ++failures;
+        }
+        if (read != 0) {
+            failures += read != 10;
+            break;
+        }
+        int result = p.ProcessFileW(handle, 1, nullptr, nullptr); // PK_TEST
+        char code[32];
+        snprintf(code, sizeof code, "%d  ", result);
+        Print(code);
+        PrintWide(reinterpret_cast<const char16_t*>(header.Bytes + NameAt));
+        Print("\n");
+        failures += result != 0;
+    }
+    p.CloseArchive(handle);
+    return failures;
+}
+
 // Names each followed by a zero, the list by an empty name.
 static bool NameList(char16_t* list, char16_t** names, int count) {
     size_t used = 0;
@@ -265,7 +304,7 @@ static bool NameList(char16_t* list, char16_t** names, int count) {
 }
 
 static int Usage() {
-    fprintf(stderr, "usage: wcxhost PLUGIN caps | about | list PLAYLIST |\n"
+    fprintf(stderr, "usage: wcxhost PLUGIN caps | about | list PLAYLIST | test PLAYLIST |\n"
                     "       extract [--split | --tree] PLAYLIST DESTDIR [NAME...] |\n"
                     "       pack PLAYLIST SRCDIR NAME... | delete PLAYLIST NAME...\n");
     return 2;
@@ -311,6 +350,8 @@ static int Run(int argc, char16_t** argv) {
         Print(text);
     } else if (SameName(command, u"list") && argc == 4) {
         status = Walk(p, argv[3], nullptr, Flat, nullptr, 0) ? 1 : 0;
+    } else if (SameName(command, u"test") && argc == 4) {
+        status = TestAll(p, argv[3]) ? 1 : 0;
     } else if (SameName(command, u"extract") && argc >= 5) {
         Layout layout = SameName(argv[3], u"--split")  ? Split
                         : SameName(argv[3], u"--tree") ? Tree

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/conventions.h"
 #include "platform/platform.h"
 #include "playlist/nametable.h"
 #include "plugin/exports.h"
@@ -380,6 +381,43 @@ TEST(DeleteNarrow, SameAsWide) {
                       E_SUCCESS);
             EXPECT_EQ(ReadFile(list), after);
         }
+    }
+}
+
+// How rewritten and appended lines end, in each build: the Windows builds always write CR LF;
+// the Linux build writes CR LF only into a playlist whose first line ends so, and LF otherwise.
+TEST(DeleteTable, LineEndsOfRewritesAndNewLines) {
+    const std::string L = "\xFF\xFE";
+    auto le = Utf16Le;
+    const struct {
+        std::string before;
+        const char* deleted;     // null: "a.mp3" is packed instead
+        std::string windows, lf; // lf: the Linux build's
+    } rows[] = {
+        {"x.mp3\r\nb.mp3\nc.mp3\n", "b.mp3", "x.mp3\r\nc.mp3\r\n", "x.mp3\r\nc.mp3\r\n"},
+        {"x.mp3\nb.mp3\r\nc.mp3\r\n", "b.mp3", "x.mp3\r\nc.mp3\r\n", "x.mp3\nc.mp3\n"},
+        {"x.mp3\rb.mp3\rc.mp3", "b.mp3", "x.mp3\r\nc.mp3\r\n", "x.mp3\nc.mp3\n"},
+        {"x.mp3", "b.mp3", "x.mp3\r\n", "x.mp3\n"},
+        {"x.mp3\x1A\r\n", "b.mp3", "x.mp3\r\n\x1A\r\n", "x.mp3\n\x1A\r\n"},
+        {L + le(u"x\nb\r\n"), "b", L + le(u"x\r\n"), L + le(u"x\n")},
+        {"x.mp3\r\n", nullptr, "x.mp3\r\na.mp3\r\n", "x.mp3\r\na.mp3\r\n"},
+        {"x.mp3\ny.mp3\r\n", nullptr, "x.mp3\ny.mp3\r\na.mp3\r\n", "x.mp3\ny.mp3\r\na.mp3\n"},
+        {"x.mp3\ry.mp3", nullptr, "x.mp3\ry.mp3\r\na.mp3\r\n", "x.mp3\ry.mp3\na.mp3\n"},
+        {"x.mp3", nullptr, "x.mp3\r\na.mp3\r\n", "x.mp3\na.mp3\n"},
+        {"", nullptr, "a.mp3\r\n", "a.mp3\n"},
+        {L + le(u"x\n"), nullptr, L + le(u"x\na.mp3\r\n"), L + le(u"x\na.mp3\n")},
+    };
+    std::string dir = TestFolder(), list = dir + "/list.m3u";
+    std::u16string path = WidePath(list), src = WidePath(dir) + HostSeparator();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.before);
+        WriteFile(list, row.before);
+        std::string name = row.deleted ? row.deleted : "a.mp3";
+        std::u16string names = WideList({std::u16string(name.begin(), name.end())});
+        EXPECT_EQ(row.deleted ? DeleteFilesW(path.data(), names.data())
+                              : PackFilesW(path.data(), nullptr, src.data(), names.data(), 0),
+                  E_SUCCESS);
+        EXPECT_EQ(ReadFile(list), HostPaths.LfUnlessCrLf ? row.lf : row.windows);
     }
 }
 

@@ -305,22 +305,14 @@ void WriteLineEnd(LineWriter* writer) {
         writer->Buffer[writer->Len++] = '\n';
         return;
     }
-    size_t cr = writer->CrLf ? 0 : 1; // LF alone: the end's last part
-    switch (writer->Encoding) {
-    case Text8Bit:
-        WriteBytes(writer, "\r\n" + cr, 2 - cr);
-        break;
-    case TextUtf16Le:
-        if (!writer->HalfUnit) {
-            WriteBytes(writer, "\r\0\n\0" + 2 * cr, 4 - 2 * cr);
-        }
-        break;
-    case TextUtf16Be:
-        if (!writer->HalfUnit) {
-            WriteBytes(writer, "\0\r\0\n" + 2 * cr, 4 - 2 * cr);
-        }
-        break;
+    if (writer->Encoding != Text8Bit && writer->HalfUnit) {
+        return;
     }
+    // CR LF in each encoding (in the order of TextEncoding), or its LF alone.
+    static const char* const ends[] = {"\r\n", "\r\0\n\0", "\0\r\0\n"};
+    size_t unit = writer->Encoding == Text8Bit ? 1 : 2;
+    size_t skip = writer->CrLf ? 0 : unit;
+    WriteBytes(writer, ends[writer->Encoding] + skip, 2 * unit - skip);
 }
 
 void WriteRemainder(LineWriter* writer, LineReader* reader) {

@@ -115,7 +115,7 @@ TEST_F(AddTable, AppendsByteForByte) {
         {bom + "x", u"%D\\", {u"a.mp3"}, bom + "x\r\na.mp3\r\n"},
         // An entry that lists under the new line's name is a duplicate, whatever its bytes.
         {"caf\xE9.mp3\r\n", u"%D\\", {u"caf\u00E9.mp3"}, "caf\xE9.mp3\r\n", Both, true},
-        {"caf\xE9.mp3\r\n", u"%D\\", {u"caf\u00C9.mp3"}, "caf\xE9.mp3\r\ncaf\xC3\x89.mp3\r\n"},
+        {"caf\xE9.mp3\r\n", u"%D\\", {u"caf\u0106.mp3"}, "caf\xE9.mp3\r\ncaf\xC4\x86.mp3\r\n"},
         {"FILE://localhost/Q:/music/x.mp3\r\n",
          nullptr,
          {u"Q:\\music\\x.mp3"},

@@ -169,7 +169,7 @@ static bool Hold(Held* held, LineKind kind, const char* bytes, size_t n) {
         held->Info = held->Used;
     }
     held->Used += RecordHead + n;
-    if (kind != LineOption && kind != LineBlank) {
+    if (!RunsIntoEntry(kind)) {
         held->RunStart = held->Used;
     }
     return true;
@@ -267,15 +267,18 @@ struct Pass {
             WriteLine(&reader, &writer, piece, n, lineEnds);
             continue;
         }
-        if (kind == LineInfo) {
+        Belonging belonging = BelongsToNextEntry(kind, held.Info != NoInfo);
+        if (belonging == BelongsAsInfo) {
             NewInfo(&writer, &held);
-        } else if ((kind == LineDirective && held.Info == NoInfo) ||
-                   (kind == LineBlank && held.Used == 0)) {
-            // Options not directly above an entry, what heads a section, and a blank line
-            // between entries are no entry's.
+        } else if (belonging == BelongsNot || held.Used == 0) {
+            // What heads a section, with the options above it, is no entry's; a line that may
+            // belong to the next entry waits only behind others that do (a blank line between
+            // entries goes out at once).
             Release(&writer, &held, AllHeld);
-            WriteLine(&reader, &writer, piece, n, lineEnds);
-            continue;
+            if (belonging == BelongsNot || kind == LineBlank) {
+                WriteLine(&reader, &writer, piece, n, lineEnds);
+                continue;
+            }
         }
         if (!Hold(&held, kind, piece, n)) {
             Spill(&writer, &held);

@@ -49,6 +49,13 @@ LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
                : LineDirective;
 }
 
+Belonging BelongsToNextEntry(LineKind kind, bool belowInfo) {
+    if (kind == LineInfo) {
+        return BelongsAsInfo;
+    }
+    return belowInfo || RunsIntoEntry(kind) ? BelongsMaybe : BelongsNot;
+}
+
 // How many leading bytes are ASCII other than zero, copied into `name` as units: eight at a time
 // while a word holds neither a high bit nor a zero byte.
 static size_t PlainAscii(const char* bytes, size_t length, char16_t* name) {

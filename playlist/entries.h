@@ -35,6 +35,19 @@ LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding);
 // two, and directly above those (or above the path line, without an info line) a run of options.
 // Blank lines among them are no one's: they stay where they stand. Any other directive above the
 // info line (a header, a section's comment) belongs to no entry.
+// Read from the top, a line that is no path line may belong to the entry below it: an info line
+// starts its lines; below one, every line may; above one, only options (and blank lines among
+// them), while any other directive there belongs to no entry and ends such a run.
+enum Belonging {
+    BelongsNot, // no entry's, nor are the options and blank lines directly above it
+    BelongsMaybe,
+    BelongsAsInfo // the entry's info line; an info line above it describes nothing
+};
+Belonging BelongsToNextEntry(LineKind kind, bool belowInfo);
+// Whether a line is of the run that an info line takes into its entry from above it.
+inline bool RunsIntoEntry(LineKind kind) {
+    return kind == LineOption || kind == LineBlank;
+}
 
 constexpr size_t NotListed = ~size_t{0};
 

@@ -367,6 +367,7 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     LineWriter writer;
     StartWriter(&writer, out, end.Encoding, end.HalfUnit);
     writer.CrLf = end.CrLf;
+    // Only a platform that writes the code page at all converts the empty text.
     char probe[1];
     AnsiVerdict verdict = {copied == E_SUCCESS && end.Encoding == Text8Bit && !end.Marked &&
                                !NamedUtf8(packedFile) && WideToAnsiExactly(u"", probe, 1),

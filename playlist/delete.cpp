@@ -169,22 +169,33 @@ static bool Hold(Held* held, LineKind kind, const char* bytes, size_t n) {
         held->Info = held->Used;
     }
     held->Used += RecordHead + n;
-    if (!RunsIntoEntry(kind)) {
+    // An info line stays in the run: should another follow, it describes nothing and goes,
+    // and the options on both sides of it stand directly above the later one.
+    if (!RunsIntoEntry(kind) && kind != LineInfo) {
         held->RunStart = held->Used;
     }
     return true;
 }
 
 // A new info line: the one held before it describes no path line and goes; what was held
-// above the options directly before the new one belongs to no entry and is written.
+// above the run of options directly before the new one (passing over the old info line)
+// belongs to no entry and is written.
 static void NewInfo(LineWriter* writer, Held* held) {
     if (held->Info == NoInfo && !held->Spilled) {
         return; // only options and blank lines are held: they run on into this entry
     }
     WriteHeld(writer, held, 0, held->RunStart, AllButInfo);
-    size_t run = held->Used - held->RunStart;
-    memmove(held->Lines, held->Lines + held->RunStart, run);
-    held->Used = run;
+    // The run stays held, without the info line.
+    size_t kept = 0;
+    for (size_t at = held->RunStart; at < held->Used;) {
+        size_t length = RecordHead + RecordLength(held, at);
+        if (at != held->Info) {
+            memmove(held->Lines + kept, held->Lines + at, length);
+            kept += length;
+        }
+        at += length;
+    }
+    held->Used = kept;
     held->Info = NoInfo;
     held->RunStart = 0;
     held->Spilled = false;

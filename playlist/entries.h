@@ -37,7 +37,8 @@ LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding);
 // info line (a header, a section's comment) belongs to no entry.
 // Read from the top, a line that is no path line may belong to the entry below it: an info line
 // starts its lines; below one, every line may; above one, only options (and blank lines among
-// them), while any other directive there belongs to no entry and ends such a run.
+// them), while any other directive there belongs to no entry and ends such a run. An info line
+// that describes nothing (another follows before a path line) goes, and ends no run.
 enum Belonging {
     BelongsNot, // no entry's, nor are the options and blank lines directly above it
     BelongsMaybe,

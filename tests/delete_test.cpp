@@ -195,6 +195,16 @@ TEST(DeleteTable, EntriesGoWithTheirOwnLines) {
         {"#EXTINF:1,A\r\n#EXTGRP:g\r\n#EXTVLCOPT:x\r\n#EXTINF:2,B\r\nb.mp3\r\nc\r\n",
          {u"b.mp3"},
          "#EXTGRP:g\r\nc\r\n"},
+        {"#EXTVLCOPT:x\r\n#EXTINF:1,A\r\n#EXTVLCOPT:y\r\n#EXTINF:2,B\r\nb.mp3\r\nc\r\n",
+         {},
+         "#EXTVLCOPT:x\r\n#EXTVLCOPT:y\r\n#EXTINF:2,B\r\nb.mp3\r\nc\r\n"},
+        {"#EXTVLCOPT:x\r\n#EXTINF:1,A\r\n#EXTVLCOPT:y\r\n#EXTINF:2,B\r\nb.mp3\r\nc\r\n",
+         {u"b.mp3"},
+         "c\r\n"},
+        // The same when a first batch of names dropped that info line.
+        {"#EXTVLCOPT:x\r\n#EXTINF:1,A\r\n#EXTVLCOPT:y\r\n#EXTINF:2,B\r\nb.mp3\r\nc\r\n",
+         {u"q1", u"q2", u"q3", u"b.mp3"},
+         "c\r\n"},
         // Blank lines among an entry's lines stay where they are.
         {"#EXTINF:1,A\r\n\r\n#EXTVLCOPT:x\r\n \r\na.mp3\r\nb.mp3\r\n",
          {u"a.mp3"},
@@ -229,11 +239,14 @@ TEST(DeleteTable, EntriesGoWithTheirOwnLines) {
          "#" + x5000 + "\r\n#EXTINF:1,A\r\na.mp3\r\n"},
     };
     std::string dir = TestFolder();
-    for (size_t i = 0; i < rows.size(); ++i) {
-        SCOPED_TRACE("row " + std::to_string(i));
-        WriteFile(dir + "/list.m3u", rows[i].before);
-        EXPECT_EQ(Delete(dir + "/list.m3u", rows[i].names), E_SUCCESS);
-        EXPECT_EQ(ReadFile(dir + "/list.m3u"), AsWritten(rows[i].before, rows[i].after));
+    for (const TableMode& mode : TableModes) {
+        InTableMode in(mode);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            SCOPED_TRACE(std::string(mode.Name) + ", row " + std::to_string(i));
+            WriteFile(dir + "/list.m3u", rows[i].before);
+            EXPECT_EQ(Delete(dir + "/list.m3u", rows[i].names), E_SUCCESS);
+            EXPECT_EQ(ReadFile(dir + "/list.m3u"), AsWritten(rows[i].before, rows[i].after));
+        }
     }
 }
 

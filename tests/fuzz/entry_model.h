@@ -2,7 +2,7 @@
 // each deleted path line rather than with the delete's forward hold: an entry is its path line,
 // the last info line above it with the lines between, and the run of options directly above
 // those (or above the path line, without an info line); blank lines are no one's; an info line
-// that describes no path line goes.
+// that describes no path line goes, and ends no run of options.
 #pragma once
 
 #include <string>
@@ -82,7 +82,9 @@ std::vector<bool> KeptLines(const std::vector<ModelLine>& lines, Named named, bo
         } else {
             k = p;
         }
-        while (k > 0 && is(k - 1, LineOption, LineBlank, LineBlank)) {
+        // Info lines that describe nothing go anyway, and do not end the run of options.
+        while (k > 0 && (is(k - 1, LineOption, LineBlank, LineBlank) ||
+                         (lines[k - 1].Kind == LineInfo && !kept[k - 1]))) {
             entry.push_back(--k);
         }
         for (size_t m : entry) {

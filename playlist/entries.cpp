@@ -27,6 +27,11 @@ static bool HasPrefix(const char* bytes, size_t at, size_t units, TextEncoding e
 }
 
 LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
+    // Nearly every line: 8-bit text that starts with what a name starts with.
+    if (encoding == Text8Bit && length > 0 && bytes[0] != '#' && bytes[0] != ' ' &&
+        bytes[0] != '\t') {
+        return LinePath;
+    }
     size_t units = encoding == Text8Bit ? length : length / 2;
     size_t i = 0;
     while (i < units &&

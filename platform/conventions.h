@@ -1,4 +1,5 @@
-// What differs between the hosts' ways with paths and names, as data chosen once per build.
+// What differs between the hosts' ways with paths, names and line ends, as data chosen once per
+// build.
 // The Windows file managers and the native test build use WindowsPaths; the Linux plug-in
 // (built with M3U_LINUX_HOST) uses PosixPaths. Code asks HostPaths and never the compiler.
 #pragma once
@@ -17,10 +18,14 @@ struct PathStyle {
     // Packing leaves out the folders the host names along with the files in them: a line that
     // names a folder is no entry a player can use.
     bool PacksFilesOnly;
+    // Lines written end in CR LF only when the playlist's first line does, and in LF otherwise
+    // (a new playlist, an open only line, lone CRs): players there split lines at LF alone, so
+    // a playlist keeps its own ends. Otherwise every line written ends in CR LF.
+    bool LfUnlessCrLf;
 };
 
-inline constexpr PathStyle WindowsPaths = {'\\', true, true, false, false};
-inline constexpr PathStyle PosixPaths = {'/', false, false, true, true};
+inline constexpr PathStyle WindowsPaths = {'\\', true, true, false, false, false};
+inline constexpr PathStyle PosixPaths = {'/', false, false, true, true, true};
 
 #if M3U_LINUX_HOST
 inline constexpr const PathStyle& HostPaths = PosixPaths;

@@ -24,6 +24,13 @@ void WideToAnsi(const char16_t* src, char* dst, size_t bytes);
 bool LegacyTextToWide(const char* bytes, size_t count, char16_t* out, size_t units,
                       size_t* written);
 
+// A new playlist line in the ANSI code page, for playlists written in it: the whole
+// zero-terminated `src` with its terminator into `dst` (`bytes`). Only exactly: false when a
+// character is not in the code page (no best fit, no default character) or the text does not
+// fit, and for every text, the empty one included, where new lines are always UTF-8 (every
+// system but Windows: there file names are UTF-8 bytes).
+bool WideToAnsiExactly(const char16_t* src, char* dst, size_t bytes);
+
 // Binary file streams, always opened with full sharing so that a stream of our own may stay
 // open on a file that another of our streams rewrites.
 struct PlatformFile;

@@ -66,6 +66,13 @@ bool LegacyTextToWide(const char* bytes, size_t count, char16_t* out, size_t uni
     return true;
 }
 
+bool WideToAnsiExactly(const char16_t*, char* dst, size_t bytes) {
+    if (bytes > 0) {
+        dst[0] = 0;
+    }
+    return false;
+}
+
 // UTF-16 path to a UTF-8 file-system path; false when it does not fit. Under Windows conventions
 // their separator is read as a slash, so Windows-style paths behave as they do on Windows; under
 // POSIX ones a backslash is an ordinary character of a name.

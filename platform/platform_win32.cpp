@@ -80,6 +80,22 @@ void WideToAnsi(const char16_t* src, char* dst, size_t bytes) {
     dst[0] = 0;
 }
 
+bool WideToAnsiExactly(const char16_t* src, char* dst, size_t bytes) {
+    if (bytes == 0) {
+        return false;
+    }
+    BOOL usedDefault = FALSE;
+    int n = bytes > 0x7FFFFFFF
+                ? 0
+                : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Wide(src), -1, dst,
+                                      static_cast<int>(bytes), nullptr, &usedDefault);
+    if (n <= 0 || usedDefault) {
+        dst[0] = 0;
+        return false;
+    }
+    return true;
+}
+
 PlatformFile* FileOpen(const char16_t* path, FileMode mode) {
     const wchar_t* how = mode == FileForReading ? L"rb" : mode == FileForWriting ? L"wb" : L"ab";
     return Adopt(FaultHere() ? nullptr : _wfsopen(Wide(path), how, _SH_DENYNO));

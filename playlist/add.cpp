@@ -28,6 +28,14 @@ static void EntryLine(const char* base, const char* source, char* line) {
     size_t length = RelativePath(base, source, line, LineBytes);
     if (length == 0 || length >= LineBytes) {
         strcpy(line, source); // both LineBytes; source is terminated inside its buffer
+        length = strlen(line);
+    }
+    // A line that reads as a directive ("#1 hit.mp3") would never list: the current folder goes
+    // first, as in ".\#1 hit.mp3".
+    if (KindOfLine(line, length, Text8Bit) != LinePath && length + 2 < LineBytes) {
+        memmove(line + 2, line, length + 1);
+        line[0] = '.';
+        line[1] = HostPaths.Separator;
     }
 }
 
@@ -71,10 +79,35 @@ static bool SameNewLine(const void* context, uint32_t ref, const KeyText& key) {
            units == key.Length && memcmp(listed, key.Units, units * sizeof(char16_t)) == 0;
 }
 
+// Whether new lines go in the ANSI code page (Windows' players of 8-bit playlists decide a
+// file's encoding once): the playlist is 8-bit text without a mark and not named ".m3u8", which
+// promises UTF-8, and it holds a line that is not UTF-8 and none that is UTF-8 beyond ASCII.
+// Lines longer than a read are not judged, since a piece may end inside a character.
+struct AnsiVerdict {
+    bool Open;   // still to be read for
+    bool Legacy; // a line that is not UTF-8 was seen
+    bool Ansi;   // the verdict, once the reading is done
+};
+
+static void JudgeLine(AnsiVerdict* verdict, const char* line, size_t length) {
+    if (!IsUtf8Text(line, length)) {
+        verdict->Legacy = true;
+        return;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        if (static_cast<unsigned char>(line[i]) >= 0x80) {
+            verdict->Open = false; // UTF-8 beyond ASCII: new lines stay UTF-8
+            verdict->Legacy = false;
+            return;
+        }
+    }
+}
+
 // Marks every key of the table under which an entry line of the playlist lists, in one reading
-// of it; false when the playlist could not be read as far as needed.
+// of it, which also settles an open `verdict`; false when the playlist could not be read as far
+// as needed.
 [[gnu::noinline]] static bool MarkHeld(const char16_t* playlist, NameTable* table,
-                                       const NewLines* lines) {
+                                       const NewLines* lines, AnsiVerdict* verdict) {
     PlatformFile* file = FileOpen(playlist, FileForReading);
     if (!file) {
         return false;
@@ -88,8 +121,12 @@ static bool SameNewLine(const void* context, uint32_t ref, const KeyText& key) {
     bool lineEnds = false;
     bool lineStart = true; // the piece after one that did not end its line is no line of its own
     size_t left = table->Count;
-    while (left > 0 && ReadPiece(&reader, line, &length, &lineEnds)) {
-        size_t units = lineStart ? ListedName(line, length, lineEnds, encoding, listed) : NotListed;
+    while ((left > 0 || verdict->Open) && ReadPiece(&reader, line, &length, &lineEnds)) {
+        if (verdict->Open && lineStart && lineEnds) {
+            JudgeLine(verdict, line, length);
+        }
+        size_t units = lineStart && left > 0 ? ListedName(line, length, lineEnds, encoding, listed)
+                                             : NotListed;
         int i = units != NotListed ? TableFind(table, MakeKey(listed, units, 0), SameNewLine, lines)
                                    : -1;
         if (i >= 0 && !(table->Ref[i] & FoundRef)) {
@@ -99,7 +136,36 @@ static bool SameNewLine(const void* context, uint32_t ref, const KeyText& key) {
         lineStart = lineEnds;
     }
     FileClose(file);
+    if (verdict->Open) {
+        verdict->Open = false;
+        verdict->Ansi = verdict->Legacy && !reader.Failed;
+    }
     return left == 0 || !reader.Failed;
+}
+
+// Writes a new line (UTF-8) in the code page when the verdict says so and it holds every
+// character, else as UTF-8 in the writer's encoding. Code-page bytes that would read as UTF-8
+// beyond ASCII would list as other characters: such a line stays UTF-8.
+static void WriteNewLine(LineWriter* writer, const char* entry, bool ansi) {
+    size_t length = strlen(entry);
+    if (ansi) {
+        char16_t wide[PathUnits + 1] = {};
+        char bytes[LineBytes];
+        size_t inCount = length + 1, room = sizeof wide - sizeof(char16_t);
+        if (Utf8ToUtf16(entry, inCount, wide, room) == 0 &&
+            WideToAnsiExactly(wide, bytes, sizeof bytes)) {
+            size_t n = strlen(bytes);
+            bool ascii = true;
+            for (size_t i = 0; i < n && ascii; ++i) {
+                ascii = static_cast<unsigned char>(bytes[i]) < 0x80;
+            }
+            if (!ascii && !IsUtf8Text(bytes, n)) {
+                WriteBytes(writer, bytes, n);
+                return;
+            }
+        }
+    }
+    WriteText(writer, entry, length);
 }
 
 // Whether the joined source (UTF-8) names a folder.
@@ -116,7 +182,7 @@ static bool IsFolderSource(const char* source) {
 // the buffers are gone before the copy back.
 [[gnu::noinline]] static int AppendNames(const char16_t* packedFile, bool test, const char* base,
                                          const char16_t* srcPath, NameList* names,
-                                         LineWriter* writer, bool needBreak) {
+                                         LineWriter* writer, bool needBreak, AnsiVerdict* verdict) {
     static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 96 * 1024, "fits a host's stack");
     NameTable table;
     NewLines lines = {names, 0, srcPath, base, NoRef};
@@ -148,7 +214,8 @@ static bool IsFolderSource(const char* source) {
             }
             ++count;
         }
-        if (test && table.Count > 0 && !MarkHeld(packedFile, &table, &lines)) {
+        if (test && (table.Count > 0 || verdict->Open) &&
+            !MarkHeld(packedFile, &table, &lines, verdict)) {
             result = E_EREAD; // a duplicate test that cannot read must not guess
             break;
         }
@@ -173,7 +240,7 @@ static bool IsFolderSource(const char* source) {
                 BreakLine(writer);
                 needBreak = false;
             }
-            WriteText(writer, entry, strlen(entry));
+            WriteNewLine(writer, entry, verdict->Ansi);
             WriteLineEnd(writer);
         }
     }
@@ -186,6 +253,8 @@ static bool IsFolderSource(const char* source) {
 struct TextEnd {
     TextEncoding Encoding;
     bool InsideLine, HalfUnit;
+    bool Marked; // it begins with a byte-order mark
+    bool CrLf;   // new lines end in CR LF (else LF)
 };
 
 static bool InspectEnd(const char16_t* path, TextEnd* end) {
@@ -198,6 +267,16 @@ static bool InspectEnd(const char16_t* path, TextEnd* end) {
     StartReader(&reader, file);
     end->Encoding = ReaderEncoding(&reader);
     size_t mark = strlen(ByteOrderMark(&reader));
+    end->Marked = mark > 0;
+    if (HostPaths.LfUnlessCrLf) {
+        // New lines end as the first line does.
+        char line[LineBytes];
+        size_t length = 0;
+        bool lineEnds = false;
+        while (!lineEnds && ReadPiece(&reader, line, &length, &lineEnds)) {
+        }
+    }
+    end->CrLf = EndsInCrLf(&reader);
     bool ok = !reader.Failed;
     FileStatus status = {};
     ok = ok && GetFileStatus(path, &status);
@@ -219,6 +298,22 @@ static bool InspectEnd(const char16_t* path, TextEnd* end) {
         end->InsideLine = !onlyMark && (end->HalfUnit || (last != '\n' && last != '\r'));
     }
     return ok;
+}
+
+// A name ending in ".m3u8", in any case.
+static bool NamedUtf8(const char16_t* playlist) {
+    static const char16_t suffix[] = u".m3u8";
+    size_t n = WideLength(playlist), k = 5;
+    if (n < k) {
+        return false;
+    }
+    for (size_t i = 0; i < k; ++i) {
+        char16_t c = playlist[n - k + i];
+        if ((c >= u'A' && c <= u'Z' ? c + 32 : c) != suffix[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* names) {
@@ -257,7 +352,8 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
         RemoveFile(temp);
         return copied == E_ECREATE ? E_NOT_SUPPORTED : copied;
     }
-    TextEnd end = {Text8Bit, false, false};
+    // A new playlist's lines end as the build writes them.
+    TextEnd end = {Text8Bit, false, false, false, !HostPaths.LfUnlessCrLf};
     if (copied == E_SUCCESS && !InspectEnd(temp, &end)) {
         RemoveFile(temp);
         return E_EREAD;
@@ -270,8 +366,14 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     }
     LineWriter writer;
     StartWriter(&writer, out, end.Encoding, end.HalfUnit);
-    int result =
-        AppendNames(packedFile, copied == E_SUCCESS, base, srcPath, names, &writer, needBreak);
+    writer.CrLf = end.CrLf;
+    // Only a platform that writes the code page at all converts the empty text.
+    char probe[1];
+    AnsiVerdict verdict = {copied == E_SUCCESS && end.Encoding == Text8Bit && !end.Marked &&
+                               !NamedUtf8(packedFile) && WideToAnsiExactly(u"", probe, 1),
+                           false, false};
+    int result = AppendNames(packedFile, copied == E_SUCCESS, base, srcPath, names, &writer,
+                             needBreak, &verdict);
     bool written = FinishWriter(&writer);
     return FinishRewrite(packedFile, temp, out, written, result);
 }

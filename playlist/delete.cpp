@@ -1,4 +1,4 @@
-// Deleting: the playlist rewritten without the named entry lines and their info lines.
+// Deleting: the playlist rewritten without the named entries' lines.
 #include <cstring>
 
 #include "playlist/nametable.h"
@@ -92,45 +92,130 @@ static bool Named(const NameTable* table, BatchNames* batch, bool folders, const
     return false;
 }
 
-// An info line waits for its entry, and the blank lines after it wait with it: they stay where
-// they are whether the info line goes or not.
+// The lines that may belong to the entry below them, held until its path line decides whether
+// they go: each as its kind, its length in two bytes, and its bytes. A real entry has a few lines
+// of a few hundred bytes. When the held lines outgrow the hold (or one of them is longer than a
+// read), they are written out as the delete did before entries kept their options: every
+// held line but the info line goes out at once, and so do the directives after them, while the
+// info line waits for its path line alone (Spilled). Only such an outsized entry may then keep
+// its info line below its directives, or leave them behind when it goes.
+enum { HoldBytes = 8192, RecordHead = 3 };
+constexpr size_t NoInfo = ~size_t{0};
 struct Held {
-    bool Info;
-    size_t InfoLength, BlankLength;
-    char InfoLine[LineBytes];
-    char Blanks[LineBytes]; // blank lines, each followed by '\n', which no blank line holds
+    size_t Used;
+    size_t Info;     // where the held info line's record starts, NoInfo when none
+    size_t RunStart; // where the trailing run of options and blank lines starts
+    bool Spilled;
+    unsigned char Lines[HoldBytes];
 };
 
-// Writes the held blank lines; a held info line stays held.
-static void WriteBlanks(LineWriter* writer, Held* held) {
-    size_t start = 0;
-    for (size_t i = 0; i < held->BlankLength; ++i) {
-        if (held->Blanks[i] == '\n') {
-            WriteBytes(writer, held->Blanks + start, i - start);
+static void StartHold(Held* held) {
+    held->Used = 0;
+    held->Info = NoInfo;
+    held->RunStart = 0;
+    held->Spilled = false;
+}
+
+static size_t RecordLength(const Held* held, size_t at) {
+    return held->Lines[at + 1] | size_t{held->Lines[at + 2]} << 8;
+}
+
+enum HeldPart { AllHeld, AllButInfo, BlanksOnly };
+
+// Writes the held lines in [from, to) as they stood, those of `part`.
+static void WriteHeld(LineWriter* writer, const Held* held, size_t from, size_t to, HeldPart part) {
+    for (size_t at = from; at < to; at += RecordHead + RecordLength(held, at)) {
+        bool info = at == held->Info;
+        bool blank = static_cast<LineKind>(held->Lines[at]) == LineBlank;
+        if (part == AllHeld || (part == AllButInfo && !info) || (part == BlanksOnly && blank)) {
+            WriteBytes(writer, held->Lines + at + RecordHead, RecordLength(held, at));
             WriteLineEnd(writer);
-            start = i + 1;
         }
     }
-    held->BlankLength = 0;
 }
 
-// Writes what is held, the info line only when `withInfo`, and holds nothing more.
-static void Release(LineWriter* writer, Held* held, bool withInfo) {
-    if (held->Info && withInfo) {
-        WriteBytes(writer, held->InfoLine, held->InfoLength);
-        WriteLineEnd(writer);
+// Writes `part` of the held lines and holds nothing more.
+static void Release(LineWriter* writer, Held* held, HeldPart part) {
+    WriteHeld(writer, held, 0, held->Used, part);
+    StartHold(held);
+}
+
+// Everything held but the info line goes out now; the info line alone waits (see Held).
+static void Spill(LineWriter* writer, Held* held) {
+    WriteHeld(writer, held, 0, held->Used, AllButInfo);
+    if (held->Info != NoInfo) {
+        size_t length = RecordHead + RecordLength(held, held->Info);
+        memmove(held->Lines, held->Lines + held->Info, length);
+        held->Used = length;
+        held->Info = 0;
+    } else {
+        held->Used = 0;
     }
-    WriteBlanks(writer, held);
-    held->Info = false;
+    held->RunStart = held->Used;
+    held->Spilled = true;
 }
 
-// The pieces after a first one that did not end its line: written (writer) or passed over.
-static void RestOfLine(LineReader* reader, LineWriter* writer, char* piece, bool lineEnds) {
+// Holds a whole line; false when it does not fit.
+static bool Hold(Held* held, LineKind kind, const char* bytes, size_t n) {
+    if (held->Spilled || RecordHead + n > HoldBytes - held->Used) {
+        return false;
+    }
+    unsigned char* at = held->Lines + held->Used;
+    at[0] = static_cast<unsigned char>(kind);
+    at[1] = static_cast<unsigned char>(n & 0xFF);
+    at[2] = static_cast<unsigned char>(n >> 8);
+    memcpy(at + RecordHead, bytes, n);
+    if (kind == LineInfo) {
+        held->Info = held->Used;
+    }
+    held->Used += RecordHead + n;
+    // An info line stays in the run: should another follow, it describes nothing and goes,
+    // and the options on both sides of it stand directly above the later one.
+    if (!RunsIntoEntry(kind) && kind != LineInfo) {
+        held->RunStart = held->Used;
+    }
+    return true;
+}
+
+// A new info line: the one held before it describes no path line and goes; what was held
+// above the run of options directly before the new one (passing over the old info line)
+// belongs to no entry and is written.
+static void NewInfo(LineWriter* writer, Held* held) {
+    if (held->Info == NoInfo && !held->Spilled) {
+        return; // only options and blank lines are held: they run on into this entry
+    }
+    WriteHeld(writer, held, 0, held->RunStart, AllButInfo);
+    // The run stays held, without the info line.
+    size_t kept = 0;
+    for (size_t at = held->RunStart; at < held->Used;) {
+        size_t length = RecordHead + RecordLength(held, at);
+        if (at != held->Info) {
+            memmove(held->Lines + kept, held->Lines + at, length);
+            kept += length;
+        }
+        at += length;
+    }
+    held->Used = kept;
+    held->Info = NoInfo;
+    held->RunStart = 0;
+    held->Spilled = false;
+}
+
+// Writes a line that goes out at once, the pieces after its first included.
+static void WriteLine(LineReader* reader, LineWriter* writer, char* piece, size_t n,
+                      bool lineEnds) {
+    WriteBytes(writer, piece, n);
+    while (!lineEnds && ReadPiece(reader, piece, &n, &lineEnds)) {
+        WriteBytes(writer, piece, n);
+    }
+    FollowLineEnds(writer, reader);
+    WriteLineEnd(writer);
+}
+
+// The pieces after a first one that did not end its line, passed over.
+static void SkipRestOfLine(LineReader* reader, char* piece, bool lineEnds) {
     size_t n = 0;
     while (!lineEnds && ReadPiece(reader, piece, &n, &lineEnds)) {
-        if (writer) {
-            WriteBytes(writer, piece, n);
-        }
     }
 }
 
@@ -157,8 +242,7 @@ struct Pass {
     LineReader reader;
     LineWriter writer;
     Held held;
-    held.Info = false;
-    held.BlankLength = 0;
+    StartHold(&held);
     StartReader(&reader, in);
     TextEncoding encoding = ReaderEncoding(&reader);
     StartWriter(&writer, out, encoding);
@@ -173,45 +257,52 @@ struct Pass {
         ReadPiece(&reader, piece, &n, &lineEnds);
     }
     while (ReadPiece(&reader, piece, &n, &lineEnds)) {
+        // A held line is written after the first line was read through, so its end is known.
+        FollowLineEnds(&writer, &reader);
         LineKind kind = KindOfLine(piece, n, encoding);
-        if (kind == LineInfo && lineEnds) {
-            // Of two info lines in a row only the later describes the entry.
-            Release(&writer, &held, false);
-            memcpy(held.InfoLine, piece, n);
-            held.InfoLength = n;
-            held.Info = true;
+        if (kind == LinePath) {
+            size_t units = ListedName(piece, n, lineEnds, encoding, name);
+            if (units != NotListed && Named(&table, &batch, folders, name, units)) {
+                Release(&writer, &held, BlanksOnly);
+                SkipRestOfLine(&reader, piece, lineEnds);
+            } else {
+                // A path line keeps its lines, whether it lists or not.
+                Release(&writer, &held, AllHeld);
+                WriteLine(&reader, &writer, piece, n, lineEnds);
+            }
             continue;
         }
-        if (kind == LineBlank && held.Info && lineEnds &&
-            held.BlankLength + n + 1 <= sizeof held.Blanks) {
-            memcpy(held.Blanks + held.BlankLength, piece, n);
-            held.BlankLength += n;
-            held.Blanks[held.BlankLength++] = '\n';
+        if (!lineEnds) {
+            // A line longer than a read is never held.
+            Spill(&writer, &held);
+            WriteLine(&reader, &writer, piece, n, lineEnds);
             continue;
         }
-        if (kind != LinePath) {
-            // Directives go out at once, ahead of a held info line, as do blank lines that
-            // cannot wait and an info line too long to hold.
-            WriteBlanks(&writer, &held);
-            WriteBytes(&writer, piece, n);
-            RestOfLine(&reader, &writer, piece, lineEnds);
-            WriteLineEnd(&writer);
-            continue;
+        Belonging belonging = BelongsToNextEntry(kind, held.Info != NoInfo);
+        if (belonging == BelongsAsInfo) {
+            NewInfo(&writer, &held);
+        } else if (belonging == BelongsNot || held.Used == 0) {
+            // What heads a section, with the options above it, is no entry's; a line that may
+            // belong to the next entry waits only behind others that do (a blank line between
+            // entries goes out at once).
+            Release(&writer, &held, AllHeld);
+            if (belonging == BelongsNot || kind == LineBlank) {
+                WriteLine(&reader, &writer, piece, n, lineEnds);
+                continue;
+            }
         }
-        size_t units = ListedName(piece, n, lineEnds, encoding, name);
-        if (units != NotListed && Named(&table, &batch, folders, name, units)) {
-            Release(&writer, &held, false);
-            RestOfLine(&reader, nullptr, piece, lineEnds);
-        } else {
-            // A path line keeps its info line, whether it lists or not.
-            Release(&writer, &held, true);
-            WriteBytes(&writer, piece, n);
-            RestOfLine(&reader, &writer, piece, lineEnds);
-            WriteLineEnd(&writer);
+        if (!Hold(&held, kind, piece, n)) {
+            Spill(&writer, &held);
+            if (kind == LineInfo) {
+                NewInfo(&writer, &held); // the hold is empty now: the info line always fits
+                Hold(&held, kind, piece, n);
+            } else {
+                WriteLine(&reader, &writer, piece, n, lineEnds);
+            }
         }
     }
-    // An info line with no entry after it describes nothing.
-    Release(&writer, &held, false);
+    // An info line with no entry after it describes nothing; the rest belongs to no entry.
+    Release(&writer, &held, AllButInfo);
     WriteRemainder(&writer, &reader);
     pass->Written = FinishWriter(&writer);
     pass->Guarded = writer.Guarded;

@@ -109,6 +109,12 @@ static size_t OrdinaryRun(const unsigned char* p, size_t n) {
     return i;
 }
 
+static inline void NoteFirstEnd(LineReader* r, bool crLf) {
+    if (r->FirstEnd == FirstEndUnread) {
+        r->FirstEnd = crLf ? FirstEndCrLf : FirstEndOther;
+    }
+}
+
 static bool Piece8(LineReader* r, char* line, size_t* length, bool* lineEnds) {
     if (r->AtEndMark || !Have(r, 1) || r->Buffer[r->Pos] == 0x1A) {
         // The end mark stays in the buffer for WriteRemainder.
@@ -119,6 +125,7 @@ static bool Piece8(LineReader* r, char* line, size_t* length, bool* lineEnds) {
     for (;;) {
         if (!Have(r, 1)) {
             *lineEnds = true;
+            NoteFirstEnd(r, false);
             break;
         }
         // The run of ordinary bytes in view, at once, as far as a piece holds.
@@ -135,12 +142,13 @@ static bool Piece8(LineReader* r, char* line, size_t* length, bool* lineEnds) {
         if (next == 0x1A) {
             r->AtEndMark = true;
             *lineEnds = true;
+            NoteFirstEnd(r, false);
         } else if (IsLineEnd(next)) {
             ++r->Pos;
-            if (next == '\r' && Have(r, 1) && r->Buffer[r->Pos] == '\n') {
-                ++r->Pos;
-            }
+            bool crLf = next == '\r' && Have(r, 1) && r->Buffer[r->Pos] == '\n';
+            r->Pos += crLf;
             *lineEnds = true;
+            NoteFirstEnd(r, crLf);
         }
         break; // at the line's end, or the piece is full and the line goes on in the next
     }
@@ -161,15 +169,17 @@ static bool Piece16(LineReader* r, char* line, size_t* length, bool* lineEnds) {
                 line[n++] = static_cast<char>(r->Buffer[r->Pos++]);
             }
             *lineEnds = true;
+            NoteFirstEnd(r, false);
             break;
         }
         unsigned unit = UnitAt(r->Buffer + r->Pos, r->Encoding);
         if (IsLineEnd(unit)) {
             r->Pos += 2;
-            if (unit == '\r' && Have(r, 2) && UnitAt(r->Buffer + r->Pos, r->Encoding) == '\n') {
-                r->Pos += 2;
-            }
+            bool crLf =
+                unit == '\r' && Have(r, 2) && UnitAt(r->Buffer + r->Pos, r->Encoding) == '\n';
+            r->Pos += crLf ? 2 : 0;
             *lineEnds = true;
+            NoteFirstEnd(r, crLf);
             break;
         }
         if (n + 2 > PieceBytes) {
@@ -191,8 +201,20 @@ bool ReadPiece(LineReader* r, char* line, size_t* length, bool* lineEnds) {
     *lineEnds = false;
     *length = 0;
     line[0] = 0;
-    return r->Encoding == Text8Bit ? Piece8(r, line, length, lineEnds)
-                                   : Piece16(r, line, length, lineEnds);
+    bool read = r->Encoding == Text8Bit ? Piece8(r, line, length, lineEnds)
+                                        : Piece16(r, line, length, lineEnds);
+    if (!read) {
+        NoteFirstEnd(r, false); // no line at all
+    }
+    return read;
+}
+
+bool EndsInCrLf(const LineReader* reader) {
+    return !HostPaths.LfUnlessCrLf || reader->FirstEnd == FirstEndCrLf;
+}
+
+void FollowLineEnds(LineWriter* writer, const LineReader* reader) {
+    writer->CrLf = EndsInCrLf(reader);
 }
 
 void StartWriter(LineWriter* writer, PlatformFile* file, TextEncoding encoding,
@@ -203,6 +225,7 @@ void StartWriter(LineWriter* writer, PlatformFile* file, TextEncoding encoding,
     writer->HalfUnit = halfUnitBefore && encoding != Text8Bit;
     writer->GuardMark = false;
     writer->Guarded = false;
+    writer->CrLf = true;
     writer->Encoding = encoding;
 }
 
@@ -276,25 +299,20 @@ void WriteText(LineWriter* writer, const char* utf8, size_t bytes) {
 void WriteLineEnd(LineWriter* writer) {
     if (writer->Encoding == Text8Bit && !writer->GuardMark &&
         sizeof writer->Buffer - writer->Len >= 2) {
-        writer->Buffer[writer->Len++] = '\r';
+        if (writer->CrLf) {
+            writer->Buffer[writer->Len++] = '\r';
+        }
         writer->Buffer[writer->Len++] = '\n';
         return;
     }
-    switch (writer->Encoding) {
-    case Text8Bit:
-        WriteBytes(writer, "\r\n", 2);
-        break;
-    case TextUtf16Le:
-        if (!writer->HalfUnit) {
-            WriteBytes(writer, "\r\0\n\0", 4);
-        }
-        break;
-    case TextUtf16Be:
-        if (!writer->HalfUnit) {
-            WriteBytes(writer, "\0\r\0\n", 4);
-        }
-        break;
+    if (writer->Encoding != Text8Bit && writer->HalfUnit) {
+        return;
     }
+    // CR LF in each encoding (in the order of TextEncoding), or its LF alone.
+    static const char* const ends[] = {"\r\n", "\r\0\n\0", "\0\r\0\n"};
+    size_t unit = writer->Encoding == Text8Bit ? 1 : 2;
+    size_t skip = writer->CrLf ? 0 : unit;
+    WriteBytes(writer, ends[writer->Encoding] + skip, 2 * unit - skip);
 }
 
 void WriteRemainder(LineWriter* writer, LineReader* reader) {

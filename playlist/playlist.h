@@ -19,10 +19,12 @@ enum {
 // FE FF is UTF-16 in that byte order throughout; any other is 8-bit text, where a UTF-8
 // byte-order mark is no part of the first line and a byte 0x1A ends the text. CR LF, LF and a
 // lone CR each end a line (as units in UTF-16). A line longer than PieceBytes arrives in pieces.
+enum FirstLineEnd : unsigned char { FirstEndUnread, FirstEndCrLf, FirstEndOther };
 struct LineReader {
     PlatformFile* File;
     size_t Pos, Len;
     bool Started, Ended, AtEndMark, Failed;
+    FirstLineEnd FirstEnd; // how the first line ended, once it was read through
     TextEncoding Encoding;
     const char* Mark; // the byte-order mark, "" when none
     unsigned char Buffer[StreamBufferBytes];
@@ -35,6 +37,9 @@ const char* ByteOrderMark(LineReader* reader);
 // `line` (LineBytes); false when the text is exhausted. `lineEnds` tells whether the line ends
 // with this piece (at a line end or the end of the text) or goes on in the next.
 bool ReadPiece(LineReader* reader, char* line, size_t* length, bool* lineEnds);
+// Whether lines written into the reader's text end in CR LF: always, unless the build follows the
+// text's own ends (LfUnlessCrLf), and then when its first line, read through, ends so.
+bool EndsInCrLf(const LineReader* reader);
 
 // Buffered writer of lines in a playlist's encoding; remembers any failed write.
 struct LineWriter {
@@ -45,9 +50,11 @@ struct LineWriter {
     bool GuardMark; // 8-bit text without a mark: a first line that would read as one is kept
                     // apart from the start by a blank line
     bool Guarded;   // that blank line was written
+    bool CrLf;      // lines end in CR LF, or else in LF (as units in UTF-16)
     TextEncoding Encoding;
     unsigned char Buffer[StreamBufferBytes];
 };
+// The writer ends lines in CR LF until told otherwise.
 // `halfUnitBefore`: the file appended to ends in half a UTF-16 unit.
 void StartWriter(LineWriter* writer, PlatformFile* file, TextEncoding encoding = Text8Bit,
                  bool halfUnitBefore = false);
@@ -58,8 +65,10 @@ void BreakLine(LineWriter* writer);
 void WriteBytes(LineWriter* writer, const void* data, size_t bytes);
 // UTF-8 text of a new line, in the writer's encoding.
 void WriteText(LineWriter* writer, const char* utf8, size_t bytes);
-// CR LF, as units in UTF-16; nothing after half a unit, which ends the text.
+// CR LF or LF, as units in UTF-16; nothing after half a unit, which ends the text.
 void WriteLineEnd(LineWriter* writer);
+// Lines end as EndsInCrLf says for the text being rewritten.
+void FollowLineEnds(LineWriter* writer, const LineReader* reader);
 // The 0x1A byte that ended a reader's text and everything after it, unchanged.
 void WriteRemainder(LineWriter* writer, LineReader* reader);
 // Writes out what is buffered; false when any write failed.

@@ -115,7 +115,7 @@ TEST_F(AddTable, AppendsByteForByte) {
         {bom + "x", u"%D\\", {u"a.mp3"}, bom + "x\r\na.mp3\r\n"},
         // An entry that lists under the new line's name is a duplicate, whatever its bytes.
         {"caf\xE9.mp3\r\n", u"%D\\", {u"caf\u00E9.mp3"}, "caf\xE9.mp3\r\n", Both, true},
-        {"caf\xE9.mp3\r\n", u"%D\\", {u"caf\u00C9.mp3"}, "caf\xE9.mp3\r\ncaf\xC3\x89.mp3\r\n"},
+        {"caf\xE9.mp3\r\n", u"%D\\", {u"caf\u0106.mp3"}, "caf\xE9.mp3\r\ncaf\xC4\x86.mp3\r\n"},
         {"FILE://localhost/Q:/music/x.mp3\r\n",
          nullptr,
          {u"Q:\\music\\x.mp3"},
@@ -145,6 +145,13 @@ TEST_F(AddTable, AppendsByteForByte) {
          u"%D\\",
          {u"a.mp3"},
          L + le(u"x") + "y" + std::string(1, '\0') + le(u"\r\na.mp3\r\n")},
+        // A new line never reads as a directive: the current folder goes first, and packing
+        // the file again adds nothing.
+        {{}, u"%D\\", {u"#1 hit.mp3", u"sub\\#2.mp3"}, ".\\#1 hit.mp3\r\nsub\\#2.mp3\r\n"},
+        {"#1 hit.mp3\r\n", u"%D\\", {u"#1 hit.mp3"}, "#1 hit.mp3\r\n.\\#1 hit.mp3\r\n"},
+        {".\\#1 hit.mp3\r\n", u"%D\\", {u"#1 hit.mp3"}, ".\\#1 hit.mp3\r\n", WindowsOnly},
+        {"./#1 hit.mp3\r\n", u"%D/", {u"#1 hit.mp3"}, "./#1 hit.mp3\r\n", PosixOnly},
+        {{}, u"%D\\", {u" \t#EXTINF:1,x"}, ".\\ \t#EXTINF:1,x\r\n"},
         // Names given twice, also in different batches; duplicates only against the playlist.
         {"b.mp3\r\n",
          u"%D\\",
@@ -174,21 +181,66 @@ TEST_F(AddTable, AppendsByteForByte) {
             }
             std::u16string src = row.src ? Host(row.src) : u"";
             EXPECT_EQ(Add(row.src ? src.c_str() : nullptr, names), E_SUCCESS);
-            std::string after = row.after;
+            std::string after = row.after, before = row.before.value_or("");
             if (row.rules == Both) {
-                after =
-                    row.before.value_or("") + Host(after.substr(row.before.value_or("").size()));
+                after = before + Host(after.substr(before.size()));
             }
-            EXPECT_EQ(ReadFile(list), Expand(after, narrowDir));
+            before = Expand(before, narrowDir);
+            EXPECT_EQ(ReadFile(list), AsWritten(before, Expand(after, narrowDir), before.size()));
             EXPECT_EQ(FolderListing(dir + "/D"), "list.m3u|sub");
         }
     }
 }
 
+#ifdef _WIN32
+// New lines of an 8-bit playlist that Windows players read in the ANSI code page (Windows-1252
+// here) are written in it when every character has its own byte there; any other new line is
+// UTF-8, as is every new line of a UTF-8 or ASCII playlist.
+TEST_F(AddTable, NewLinesInTheCodePageOfAnAnsiPlaylist) {
+    if (!Legacy1252()) {
+        GTEST_SKIP() << "needs the ANSI code page 1252";
+    }
+    const std::string ansi = "caf\xE9.mp3\r\n", bom = "\xEF\xBB\xBF";
+    const struct {
+        std::string before; // empty: no playlist yet
+        std::u16string name;
+        std::string added;
+        const char* file = "list.m3u";
+    } rows[] = {
+        {ansi, u"d\u00E9j\u00E0 \u20AC.mp3", "d\xE9j\xE0 \x80.mp3"},
+        {"#EXTINF:1,Caf\xE9\r\na.mp3\r\n", u"\u00E9.mp3", "\xE9.mp3"},
+        {ansi, u"\u00E9\u041A.mp3", "\xC3\xA9\xD0\x9A.mp3"},
+        // No best fit: U+0100 would become 'A'.
+        {ansi, u"\u0100.mp3", "\xC4\x80.mp3"},
+        // Bytes of the code page that read as UTF-8 would list as other characters.
+        {ansi, u"\u00C3\u00A9.mp3", "\xC3\x83\xC2\xA9.mp3"},
+        {ansi + "\xC3\xA9.mp3\r\n", u"\u00E9x.mp3", "\xC3\xA9x.mp3"},
+        {"a.mp3\r\n", u"\u00E9.mp3", "\xC3\xA9.mp3"},
+        {"", u"\u00E9.mp3", "\xC3\xA9.mp3"},
+        {bom + ansi, u"\u00E9.mp3", "\xC3\xA9.mp3"},
+        {ansi, u"\u00E9.mp3", "\xC3\xA9.mp3", "list.M3U8"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.before + " + " + std::string(row.added));
+        list = dir + "/D/" + row.file;
+        fs::remove(fs::u8path(list));
+        if (!row.before.empty()) {
+            WriteFile(list, row.before);
+        }
+        EXPECT_EQ(Add(u"%D\\", {row.name}), E_SUCCESS);
+        EXPECT_EQ(ReadFile(list), row.before + row.added + "\r\n");
+        // It lists under its name, and packing it again adds nothing.
+        EXPECT_EQ(Add(u"%D\\", {row.name}), E_SUCCESS);
+        EXPECT_EQ(ReadFile(list), row.before + row.added + "\r\n");
+        fs::remove(fs::u8path(list));
+    }
+}
+#endif
+
 TEST_F(AddTable, SubPathAndFlagsChangeNothing) {
     WriteFile(dir + "/D/a.mp3", "a");
     EXPECT_EQ(Add(u"%D\\", {u"a.mp3"}, 7), E_SUCCESS); // moving, paths, encryption: all ignored
-    EXPECT_EQ(ReadFile(list), "a.mp3\r\n");
+    EXPECT_EQ(ReadFile(list), AsWritten("", "a.mp3\r\n"));
     EXPECT_EQ(ReadFile(dir + "/D/a.mp3"), "a");
 }
 

@@ -85,7 +85,8 @@ TEST_F(CodePage, LegacyLinesReadInTheCodePage) {
          Kino1251 + ".mp3",
          "b.mp3\r\n"},
         {legacy, {kino}, "pack", Kino1251 + ".mp3", legacy},
-        {legacy, {kino}, "pack", Pesnya1251 + ".mp3", legacy + pesnya},
+        // New lines of a playlist in the code page are written in it.
+        {legacy, {kino}, "pack", Pesnya1251 + ".mp3", legacy + Pesnya1251 + ".mp3\r\n"},
         {"file:///C:/%CA%E8%ED%EE.mp3\r\n",
          {u"C:\\" + kino},
          "delete",
@@ -121,6 +122,32 @@ TEST_F(CodePage, LegacyLinesReadInTheCodePage) {
                          : DeleteFiles(&playlist[0], &names[0]);
         EXPECT_EQ(result, 0);
         EXPECT_EQ(ReadFile(dir + "/list.m3u"), row.after);
+    }
+}
+
+// Packing into ANSI, UTF-8 and ASCII playlists: a new line goes in the code page only into an
+// ANSI playlist, and only when the code page holds every character of it ("é" it does not).
+TEST_F(CodePage, NewLinesOfAnAnsiPlaylistInTheCodePage) {
+    const std::string legacy = Kino1251 + ".mp3\r\n", utf8 = KinoUtf8 + ".mp3\r\n";
+    const struct {
+        std::string before;
+        std::u16string name;
+        std::string added;
+    } rows[] = {
+        {legacy, u"\u041F\u0435\u0441\u043D\u044F.mp3", Pesnya1251 + ".mp3"},
+        {legacy, u"caf\u00E9.mp3", "caf\xC3\xA9.mp3"},
+        {"#EXTINF:1," + Kino1251 + "\r\na.mp3\r\n", u"\u041A.mp3", "\xCA.mp3"},
+        {utf8, u"\u041F\u0435\u0441\u043D\u044F.mp3", PesnyaUtf8 + ".mp3"},
+        {legacy + utf8, u"\u041A.mp3", "\xD0\x9A.mp3"},
+        {"a.mp3\r\n", u"\u041A.mp3", "\xD0\x9A.mp3"},
+    };
+    std::u16string playlist = WidePath(dir + "/list.m3u"), source = WidePath(dir) + u"\\";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.added);
+        WriteFile(dir + "/list.m3u", row.before);
+        std::u16string names = WideList({row.name});
+        EXPECT_EQ(PackFilesW(&playlist[0], nullptr, &source[0], &names[0], 0), 0);
+        EXPECT_EQ(ReadFile(dir + "/list.m3u"), row.before + row.added + "\r\n");
     }
 }
 

@@ -109,6 +109,11 @@ const std::vector<Expected> ExpectedNames = {
       u"..\\Dummy.mp3", u"..\\Directory2\\Dummy2.mp3", u"..\\Directory1\\Directory3\\Dummy3.mp3",
       u".\\..\\Directory2\\Dummy2.mp3"},
      false},
+    // An indented info line is a directive, not an entry.
+    {"totem-pl-parser/O_G_Money_Snoop_Dogg.m3u",
+     {u"http://media.ArtistServer.com/tracks/23985/21898/1/1/5e302b19727b666f5825/0/"
+      u"O_G_Money_-_Girl_Gotta_girlfriend_Feat_O_G_Money,_Snoop_Dogg.mp3"},
+     false},
     {"m3u/mixed.m3u",
      {u"Alternative\\Band - Song.mp3", u"Classical\\Other Band - New Song.mp3", u"Stuff.mp3",
       u"D:\\More Music\\Foo.mp3", u"..\\Other Music\\Bar.mp3", u"http://emp.cx:8000/Listen.pls",
@@ -189,9 +194,76 @@ TEST(Corpus, DeleteAndPackKeepToListedNames) {
             }
         }
     }
-    EXPECT_EQ(files, 52u);
+    EXPECT_EQ(files, 53u);
     EXPECT_GT(deleted, 300u);
     EXPECT_GT(packed, 30u);
+}
+
+// The lines of a text, whatever ends them.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    return lines;
+}
+
+// Whether `part` is `whole` with some of its lines left out, the others in their order.
+bool LeavesOut(const std::vector<std::string>& whole, const std::vector<std::string>& part) {
+    size_t k = 0;
+    for (size_t i = 0; i < whole.size() && k < part.size(); ++i) {
+        k += whole[i] == part[k];
+    }
+    return k == part.size();
+}
+
+// Files whose entries carry options, properties, groups or indented info lines: a delete of
+// nothing gives back every line, and deleting an entry removes exactly its own lines (counted
+// off the files' bytes, in listing order), never a blank line, and keeps the rest in order.
+TEST(Corpus, DeletingAnEntryRemovesExactlyItsLines) {
+    const struct {
+        const char* file;
+        std::vector<size_t> removed; // lines each entry takes with it
+    } rows[] = {
+        {"totem-pl-parser/radios-freebox.m3u", {5}},
+        {"iptv-playlist-parser/kodi.m3u", {4}},
+        {"iptv-playlist-parser/base.m3u", {5, 2, 1, 2, 2, 2, 2}},
+        {"totem-pl-parser/O_G_Money_Snoop_Dogg.m3u", {2}},
+        // An option above an info line goes with that entry; other directives there stay.
+        {"PlaylistsNET/PlaylistExt.m3u", {2, 3, 2}},
+        {"ipytv/iptv-org-excerpt.m3u", {2, 3, 3, 3, 2, 2, 3, 3, 2, 3, 3, 3, 3, 3, 3, 2, 2, 3, 2}},
+    };
+    std::map<std::string, std::string> corpus = Corpus();
+    std::string dir = TestFolder(), list = dir + "/list.m3u";
+    std::u16string playlist = WidePath(list);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        const std::string& bytes = corpus[row.file];
+        std::vector<std::string> lines = Lines(bytes);
+        WriteFile(list, bytes);
+        Names names = List(list);
+        ASSERT_EQ(names.size(), row.removed.size());
+        std::u16string none(1, u'\0');
+        EXPECT_EQ(DeleteFilesW(&playlist[0], &none[0]), 0);
+        EXPECT_EQ(Lines(ReadFile(list)), lines);
+        for (size_t i = 0; i < names.size(); ++i) {
+            size_t removed = 0;
+            for (size_t k = 0; k < names.size(); ++k) {
+                removed += names[k] == names[i] ? row.removed[k] : 0;
+            }
+            WriteFile(list, bytes);
+            std::u16string name = WideList({names[i]});
+            EXPECT_EQ(DeleteFilesW(&playlist[0], &name[0]), 0);
+            std::vector<std::string> after = Lines(ReadFile(list));
+            EXPECT_EQ(after.size() + removed, lines.size()) << "entry " << i;
+            EXPECT_TRUE(LeavesOut(lines, after)) << "entry " << i;
+            EXPECT_EQ(std::count(after.begin(), after.end(), ""),
+                      std::count(lines.begin(), lines.end(), ""));
+        }
+    }
 }
 
 } // namespace

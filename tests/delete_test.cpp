@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/conventions.h"
 #include "platform/platform.h"
 #include "playlist/nametable.h"
 #include "plugin/exports.h"
@@ -38,9 +39,9 @@ TEST(DeleteTable, RewritesByteForByte) {
          "#EXTINF:2,B\r\nb.mp3\r\n"},
         {"a.mp3\r\nb.mp3\r\nc.mp3\r\n", {u"c.mp3", u"zz.mp3", u"a.mp3"}, "b.mp3\r\n"},
         {"D\xC3\xA9j\xC3\xA0.mp3\r\nb.mp3\r\n", {u"D\u00e9j\u00e0.mp3"}, "b.mp3\r\n"},
-        // The info line waits for its entry; directives in between go out at once.
-        {"#EXTINF:1,A\r\n#EXTGRP:g\r\na.mp3\r\n", {}, "#EXTGRP:g\r\n#EXTINF:1,A\r\na.mp3\r\n"},
-        {"#EXTINF:1,A\r\n#EXTGRP:g\r\na.mp3\r\n", {u"a.mp3"}, "#EXTGRP:g\r\n"},
+        // Directives between the info line and the path line are the entry's, in their order.
+        {"#EXTINF:1,A\r\n#EXTGRP:g\r\na.mp3\r\n", {}, "#EXTINF:1,A\r\n#EXTGRP:g\r\na.mp3\r\n"},
+        {"#EXTINF:1,A\r\n#EXTGRP:g\r\na.mp3\r\n", {u"a.mp3"}, ""},
         {"#EXTINF:1,A\r\n#EXTINF:2,B\r\na.mp3\r\n", {}, "#EXTINF:2,B\r\na.mp3\r\n"},
         {"a.mp3\r\n#EXTINF:1,A\r\n", {}, "a.mp3\r\n"},
         // Blank lines are no entries: they stay where they are, and the info line before them
@@ -48,9 +49,10 @@ TEST(DeleteTable, RewritesByteForByte) {
         {"#EXTINF:1,A\r\n\r\na.mp3\r\n", {u"a.mp3"}, "\r\n"},
         {"#EXTINF:1,A\n \n\t\na.mp3\n", {}, "#EXTINF:1,A\r\n \r\n\t\r\na.mp3\r\n"},
         {"#EXTINF:1,A\n\n#EXTINF:2,B\n\nb.mp3\n", {u"b.mp3"}, "\r\n\r\n"},
-        {"#EXTINF:1,A\n\n#X\na.mp3\n", {}, "\r\n#X\r\n#EXTINF:1,A\r\na.mp3\r\n"},
+        {"#EXTINF:1,A\n\n#X\na.mp3\n", {}, "#EXTINF:1,A\r\n\r\n#X\r\na.mp3\r\n"},
+        {"#EXTINF:1,A\n\n#X\na.mp3\n", {u"a.mp3"}, "\r\n"},
         {"a.mp3\r\n\r\n#EXTINF:1,A\r\n\r\n", {}, "a.mp3\r\n\r\n\r\n"},
-        {"#EXTINF:1,A\r\n#extinf:2,B\r\na.mp3\r\n", {}, "#extinf:2,B\r\n#EXTINF:1,A\r\na.mp3\r\n"},
+        {"#EXTINF:1,A\r\n#extinf:2,B\r\na.mp3\r\n", {}, "#EXTINF:1,A\r\n#extinf:2,B\r\na.mp3\r\n"},
         {"#extinf:2,B\r\na.mp3\r\n", {u"a.mp3"}, "#extinf:2,B\r\n"},
         {"#EXTM3U\n#EXTINF:1,A\na.mp3\nb.mp3", {}, "#EXTM3U\r\n#EXTINF:1,A\r\na.mp3\r\nb.mp3\r\n"},
         // A folder of the listing: every entry below it, by either separator.
@@ -133,8 +135,117 @@ TEST(DeleteTable, RewritesByteForByte) {
             }
             WriteFile(dir + "/list.m3u", rows[i].before);
             EXPECT_EQ(Delete(dir + "/list.m3u", rows[i].names), E_SUCCESS);
-            EXPECT_EQ(ReadFile(dir + "/list.m3u"), rows[i].after);
+            EXPECT_EQ(ReadFile(dir + "/list.m3u"), AsWritten(rows[i].before, rows[i].after));
             EXPECT_EQ(FolderListing(dir), "list.m3u");
+        }
+    }
+}
+
+// An entry's lines go with it and stay in their order: options and properties that players
+// apply to the next entry only, with or without an info line, and directives between the info
+// line and the path line; headers and section comments above stay, and so do blank lines.
+TEST(DeleteTable, EntriesGoWithTheirOwnLines) {
+    const std::string vlc = "#EXTM3U\r\n#EXTINF:100,One\r\n#EXTVLCOPT:start-time=30\r\n"
+                            "#EXTVLCOPT:no-video\r\none.mp3\r\n#EXTINF:200,Two\r\ntwo.mp3\r\n";
+    const std::string kodi = "#EXTM3U\n\n# TV\n\n#EXTINF:-1,RTP 1\n#KODIPROP:inputstream=a\n"
+                             "#KODIPROP:manifest_type=hls\nhttp://t/1\n\n#KODIPROP:b\n"
+                             "#EXTINF:-1,RTP 2\nhttp://t/2\n";
+    const std::string iptv =
+        "#EXTM3U\r\n# News\r\n#EXTINF:-1 group-title=\"N\",One\r\n"
+        "#EXTGRP:N\r\n#EXTVLCOPT:http-user-agent=Mozilla/5.0 (X11)\r\n"
+        "http://i/1\r\n# Music\r\n#EXTGRP:M\r\n#EXTINF:-1,Two\r\nhttp://i/2\r\n";
+    const std::string big(3000, 'o'), x5000(5000, 'x');
+    const std::string L = "\xFF\xFE";
+    auto le = Utf16Le;
+    auto crlf = [](std::string lf) {
+        for (size_t at = lf.find('\n'); at != std::string::npos; at = lf.find('\n', at + 2)) {
+            lf.insert(at, 1, '\r');
+        }
+        return lf;
+    };
+    const std::vector<Row> rows = {
+        // VLC: options between the info line and the path, or alone above the path.
+        {vlc, {}, vlc},
+        {vlc, {u"one.mp3"}, "#EXTM3U\r\n#EXTINF:200,Two\r\ntwo.mp3\r\n"},
+        {vlc, {u"two.mp3"}, vlc.substr(0, vlc.find("#EXTINF:200"))},
+        {"#EXTVLCOPT:start-time=30\r\none.mp3\r\ntwo.mp3\r\n", {u"one.mp3"}, "two.mp3\r\n"},
+        {"#EXTVLCOPT:a\r\n#EXTINF:1,One\r\none.mp3\r\ntwo.mp3\r\n", {u"one.mp3"}, "two.mp3\r\n"},
+        // Kodi: properties after the info line, and before it.
+        {kodi, {}, crlf(kodi)},
+        {kodi,
+         {u"http://t/1"},
+         crlf("#EXTM3U\n\n# TV\n\n\n#KODIPROP:b\n#EXTINF:-1,RTP 2\nhttp://t/2\n")},
+        {kodi, {u"http://t/2"}, crlf(kodi.substr(0, kodi.find("#KODIPROP:b")))},
+        // IPTV: a group and a user agent go with the entry; section comments and a group above
+        // the info line stay.
+        {iptv, {}, iptv},
+        {iptv,
+         {u"http://i/1"},
+         "#EXTM3U\r\n# News\r\n# Music\r\n#EXTGRP:M\r\n#EXTINF:-1,Two\r\nhttp://i/2\r\n"},
+        {iptv, {u"http://i/2"}, iptv.substr(0, iptv.find("#EXTINF:-1,Two"))},
+        // Options cut off from the path line by another directive, or after the last entry,
+        // are no entry's.
+        {"#EXTVLCOPT:a\r\n#X\r\none.mp3\r\n", {u"one.mp3"}, "#EXTVLCOPT:a\r\n#X\r\n"},
+        {"a.mp3\r\n#EXTVLCOPT:x\r\n#EXTINF:1,A\r\n", {u"a.mp3"}, "#EXTVLCOPT:x\r\n"},
+        // An info line that describes nothing goes; its directives stay, and the options directly
+        // above the next info line are that entry's.
+        {"#EXTINF:1,A\r\n#EXTGRP:g\r\n#EXTVLCOPT:x\r\n#EXTINF:2,B\r\nb.mp3\r\nc\r\n",
+         {},
+         "#EXTGRP:g\r\n#EXTVLCOPT:x\r\n#EXTINF:2,B\r\nb.mp3\r\nc\r\n"},
+        {"#EXTINF:1,A\r\n#EXTGRP:g\r\n#EXTVLCOPT:x\r\n#EXTINF:2,B\r\nb.mp3\r\nc\r\n",
+         {u"b.mp3"},
+         "#EXTGRP:g\r\nc\r\n"},
+        {"#EXTVLCOPT:x\r\n#EXTINF:1,A\r\n#EXTVLCOPT:y\r\n#EXTINF:2,B\r\nb.mp3\r\nc\r\n",
+         {},
+         "#EXTVLCOPT:x\r\n#EXTVLCOPT:y\r\n#EXTINF:2,B\r\nb.mp3\r\nc\r\n"},
+        {"#EXTVLCOPT:x\r\n#EXTINF:1,A\r\n#EXTVLCOPT:y\r\n#EXTINF:2,B\r\nb.mp3\r\nc\r\n",
+         {u"b.mp3"},
+         "c\r\n"},
+        // The same when a first batch of names dropped that info line.
+        {"#EXTVLCOPT:x\r\n#EXTINF:1,A\r\n#EXTVLCOPT:y\r\n#EXTINF:2,B\r\nb.mp3\r\nc\r\n",
+         {u"q1", u"q2", u"q3", u"b.mp3"},
+         "c\r\n"},
+        // Blank lines among an entry's lines stay where they are.
+        {"#EXTINF:1,A\r\n\r\n#EXTVLCOPT:x\r\n \r\na.mp3\r\nb.mp3\r\n",
+         {u"a.mp3"},
+         "\r\n \r\nb.mp3\r\n"},
+        // Indented directives are directives, written back as they stood.
+        {"#EXTM3U\r\n\t\t#EXTINF:-1,O G\r\nhttp://m/a.mp3\r\nb.mp3\r\n",
+         {},
+         "#EXTM3U\r\n\t\t#EXTINF:-1,O G\r\nhttp://m/a.mp3\r\nb.mp3\r\n"},
+        {"#EXTM3U\r\n\t\t#EXTINF:-1,O G\r\nhttp://m/a.mp3\r\nb.mp3\r\n",
+         {u"http://m/a.mp3"},
+         "#EXTM3U\r\nb.mp3\r\n"},
+        {" \t#EXTVLCOPT:x\n  #EXTINF:1,A\n  #EXTGRP:g\n  a.mp3\nb\n", {u"  a.mp3"}, "b\r\n"},
+        {" #comment\r\na.mp3\r\n", {u"a.mp3"}, " #comment\r\n"},
+        {L + le(u"#EXTINF:1,A\r\n\t#EXTVLCOPT:x\r\na.mp3\r\nb.mp3\r\n"),
+         {u"a.mp3"},
+         L + le(u"b.mp3\r\n")},
+        // Lines too many to hold, or longer than a read, go out as they come; the info line
+        // alone waits for its path line.
+        {"#EXTINF:1,A\r\n#EXTVLCOPT:" + big + "\r\n#EXTVLCOPT:" + big + "\r\n#EXTVLCOPT:" + big +
+             "\r\na.mp3\r\n",
+         {u"a.mp3"},
+         "#EXTVLCOPT:" + big + "\r\n#EXTVLCOPT:" + big + "\r\n#EXTVLCOPT:" + big + "\r\n"},
+        {"#EXTINF:1,A\r\n#" + x5000 + "\r\na.mp3\r\n",
+         {},
+         "#" + x5000 + "\r\n#EXTINF:1,A\r\na.mp3\r\n"},
+        {"#EXTINF:1,A\r\n#" + x5000 + "\r\n#EXTGRP:g\r\na.mp3\r\n",
+         {u"a.mp3"},
+         "#" + x5000 + "\r\n#EXTGRP:g\r\n"},
+        // The entry after an outsized one is held again.
+        {"#EXTINF:1,A\r\n#" + x5000 + "\r\na.mp3\r\n#EXTINF:2,B\r\n#EXTGRP:g\r\nb.mp3\r\n",
+         {u"b.mp3"},
+         "#" + x5000 + "\r\n#EXTINF:1,A\r\na.mp3\r\n"},
+    };
+    std::string dir = TestFolder();
+    for (const TableMode& mode : TableModes) {
+        InTableMode in(mode);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            SCOPED_TRACE(std::string(mode.Name) + ", row " + std::to_string(i));
+            WriteFile(dir + "/list.m3u", rows[i].before);
+            EXPECT_EQ(Delete(dir + "/list.m3u", rows[i].names), E_SUCCESS);
+            EXPECT_EQ(ReadFile(dir + "/list.m3u"), AsWritten(rows[i].before, rows[i].after));
         }
     }
 }
@@ -283,6 +394,43 @@ TEST(DeleteNarrow, SameAsWide) {
                       E_SUCCESS);
             EXPECT_EQ(ReadFile(list), after);
         }
+    }
+}
+
+// How rewritten and appended lines end, in each build: the Windows builds always write CR LF;
+// the Linux build writes CR LF only into a playlist whose first line ends so, and LF otherwise.
+TEST(DeleteTable, LineEndsOfRewritesAndNewLines) {
+    const std::string L = "\xFF\xFE";
+    auto le = Utf16Le;
+    const struct {
+        std::string before;
+        const char* deleted;     // null: "a.mp3" is packed instead
+        std::string windows, lf; // lf: the Linux build's
+    } rows[] = {
+        {"x.mp3\r\nb.mp3\nc.mp3\n", "b.mp3", "x.mp3\r\nc.mp3\r\n", "x.mp3\r\nc.mp3\r\n"},
+        {"x.mp3\nb.mp3\r\nc.mp3\r\n", "b.mp3", "x.mp3\r\nc.mp3\r\n", "x.mp3\nc.mp3\n"},
+        {"x.mp3\rb.mp3\rc.mp3", "b.mp3", "x.mp3\r\nc.mp3\r\n", "x.mp3\nc.mp3\n"},
+        {"x.mp3", "b.mp3", "x.mp3\r\n", "x.mp3\n"},
+        {"x.mp3\x1A\r\n", "b.mp3", "x.mp3\r\n\x1A\r\n", "x.mp3\n\x1A\r\n"},
+        {L + le(u"x\nb\r\n"), "b", L + le(u"x\r\n"), L + le(u"x\n")},
+        {"x.mp3\r\n", nullptr, "x.mp3\r\na.mp3\r\n", "x.mp3\r\na.mp3\r\n"},
+        {"x.mp3\ny.mp3\r\n", nullptr, "x.mp3\ny.mp3\r\na.mp3\r\n", "x.mp3\ny.mp3\r\na.mp3\n"},
+        {"x.mp3\ry.mp3", nullptr, "x.mp3\ry.mp3\r\na.mp3\r\n", "x.mp3\ry.mp3\na.mp3\n"},
+        {"x.mp3", nullptr, "x.mp3\r\na.mp3\r\n", "x.mp3\na.mp3\n"},
+        {"", nullptr, "a.mp3\r\n", "a.mp3\n"},
+        {L + le(u"x\n"), nullptr, L + le(u"x\na.mp3\r\n"), L + le(u"x\na.mp3\n")},
+    };
+    std::string dir = TestFolder(), list = dir + "/list.m3u";
+    std::u16string path = WidePath(list), src = WidePath(dir) + HostSeparator();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.before);
+        WriteFile(list, row.before);
+        std::string name = row.deleted ? row.deleted : "a.mp3";
+        std::u16string names = WideList({std::u16string(name.begin(), name.end())});
+        EXPECT_EQ(row.deleted ? DeleteFilesW(path.data(), names.data())
+                              : PackFilesW(path.data(), nullptr, src.data(), names.data(), 0),
+                  E_SUCCESS);
+        EXPECT_EQ(ReadFile(list), HostPaths.LfUnlessCrLf ? row.lf : row.windows);
     }
 }
 

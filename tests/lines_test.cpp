@@ -128,6 +128,39 @@ TEST(Lines, PiecesOfEachText) {
     }
 }
 
+// How the first line ended, known once it was read through; the Linux build ends the lines it
+// writes in CR LF only after FirstEndCrLf.
+TEST(Lines, FirstLineEnd) {
+    const std::string L = "\xFF\xFE", B = "\xFE\xFF";
+    const std::vector<std::pair<std::string, FirstLineEnd>> cases = {
+        {"a\r\nb\n", FirstEndCrLf},
+        {"\r\n", FirstEndCrLf},
+        {"a\nb\r\n", FirstEndOther},
+        {"a\rb\r\n", FirstEndOther},
+        {"a\r", FirstEndOther},
+        {"a", FirstEndOther},
+        {"", FirstEndOther},
+        {"a\x1A\r\n", FirstEndOther},
+        {Mark + "a\r\n", FirstEndCrLf},
+        {X(5000) + "\r\nb\n", FirstEndCrLf},
+        {X(StreamBufferBytes - 1) + "\r\n", FirstEndCrLf}, // CR and LF in different reads
+        {L + Le("a\r\n"), FirstEndCrLf},
+        {B + Be("a\n\r\n"), FirstEndOther},
+        {L + "a\r\n", FirstEndOther}, // bytes 0D 0A inside units
+    };
+    std::string folder = TestFolder();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first.substr(0, 20));
+        WriteFile(folder + "/in", c.first);
+        PlatformFile* file = Open(folder + "/in", FileForReading);
+        auto reader = std::make_unique<LineReader>();
+        StartReader(reader.get(), file);
+        ReadAll(reader.get());
+        EXPECT_EQ(reader->FirstEnd, c.second);
+        FileClose(file);
+    }
+}
+
 TEST(Lines, RemainderFromEndMarkOnIsCopiedUnchanged) {
     std::string tail = AllBytes(40000);
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -185,6 +218,7 @@ TEST(Lines, WriterWritesNewLinesInTheFilesEncoding) {
         TextEncoding encoding;
         bool halfBefore;
         std::string after;
+        bool crLf = true;
     } cases[] = {
         {Text8Bit, false, "\r\n" + text + "\r\nx\r\n"},
         {Text8Bit, true, "\r\n" + text + "\r\nx\r\n"},
@@ -192,6 +226,10 @@ TEST(Lines, WriterWritesNewLinesInTheFilesEncoding) {
         {TextUtf16Be, false, Be("\r\n") + be + Be("\r\n") + "x"},
         {TextUtf16Le, true, "\0"s + Le("\r\n") + le + Le("\r\n") + "x"},
         {TextUtf16Be, true, "\0"s + Be("\r\n") + be + Be("\r\n") + "x"},
+        // Lines that end in LF alone.
+        {Text8Bit, false, "\n" + text + "\nx\n", false},
+        {TextUtf16Le, false, Le("\n") + le + Le("\n") + "x", false},
+        {TextUtf16Be, true, "\0"s + Be("\n") + be + Be("\n") + "x", false},
     };
     std::string folder = TestFolder();
     for (const auto& c : cases) {
@@ -199,6 +237,7 @@ TEST(Lines, WriterWritesNewLinesInTheFilesEncoding) {
         PlatformFile* file = Open(folder + "/out", FileForWriting);
         auto writer = std::make_unique<LineWriter>();
         StartWriter(writer.get(), file, c.encoding, c.halfBefore);
+        writer->CrLf = c.crLf;
         BreakLine(writer.get());
         WriteText(writer.get(), text.data(), text.size());
         WriteLineEnd(writer.get());

@@ -104,7 +104,8 @@ TEST(Listing, WhichLinesBecomeEntries) {
         {"a.mp3\rb.mp3\rc.mp3", {u"a.mp3", u"b.mp3", u"c.mp3"}},
         {"a\n\nb\n \t\n\t\r\n", {u"a", u"b"}}, // blank lines are no entries
         {" a \n", {u" a "}},
-        {" #not a comment\n", {u" #not a comment"}},
+        // Players skip spaces and tabs before a directive.
+        {" #EXTINF:1,A\n\t#EXTVLCOPT:x\n \t#comment\n a.mp3\n", {u" a.mp3"}},
         {"\xC3\xA9.mp3", {u"\u00E9.mp3"}},
         {"\xF0\x9F\x8E\xB5.mp3", {u"\U0001F3B5.mp3"}},
         {"a\0b\n\0b\n"s, {u"a"}}, // a zero byte ends the name

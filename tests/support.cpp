@@ -213,3 +213,46 @@ InTableMode::~InTableMode() {
     WeakTableHashForTests(false);
     LimitTableForTests(0);
 }
+
+std::string AsWritten(const std::string& before, std::string written, size_t from) {
+    if (!HostPaths.LfUnlessCrLf) {
+        return written;
+    }
+    size_t unit = 1, start = 0;
+    bool big = false;
+    if (before.compare(0, 2, "\xFF\xFE") == 0 || before.compare(0, 2, "\xFE\xFF") == 0) {
+        unit = start = 2;
+        big = before[0] == '\xFE';
+    } else if (before.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        start = 3;
+    }
+    auto at = [&](const std::string& s, size_t i) -> unsigned {
+        unsigned a = static_cast<unsigned char>(s[i]);
+        if (unit == 1) {
+            return a;
+        }
+        unsigned b = static_cast<unsigned char>(s[i + 1]);
+        return big ? a << 8 | b : b << 8 | a;
+    };
+    for (size_t i = start; i + unit <= before.size(); i += unit) {
+        unsigned c = at(before, i);
+        if (c == '\r' && i + 2 * unit <= before.size() && at(before, i + unit) == '\n') {
+            return written;
+        }
+        if (c == '\r' || c == '\n' || (unit == 1 && c == 0x1A)) {
+            break;
+        }
+    }
+    std::string out = written.substr(0, from);
+    for (size_t i = from; i < written.size();) {
+        bool inStep = unit == 1 || (i - start) % 2 == 0;
+        if (inStep && i + 2 * unit <= written.size() && at(written, i) == '\r' &&
+            at(written, i + unit) == '\n') {
+            out += written.substr(i + unit, unit);
+            i += 2 * unit;
+        } else {
+            out += written[i++];
+        }
+    }
+    return out;
+}

@@ -30,6 +30,10 @@ void MakeReadOnly(const std::string& path, bool readOnly);
 // Whether text that is not UTF-8 reads as Windows-1252 here (natively, and in Wine's default
 // locale); expectations that assume it are skipped under other code pages.
 bool Legacy1252();
+// `written`, whose lines the tables end in CR LF from `from` on, as this build writes them into
+// a rewrite of `before`: with LF where the build follows a playlist's own ends and the first
+// line of `before` does not end in CR LF.
+std::string AsWritten(const std::string& before, std::string written, size_t from = 0);
 // UTF-16 text as file bytes, little-endian or big-endian, without a mark.
 std::string Utf16Le(const std::u16string& text);
 std::string Utf16Be(const std::u16string& text);

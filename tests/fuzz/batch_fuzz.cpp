@@ -1,8 +1,9 @@
-// Deleting and packing against a plain reference of the first algorithm, which compared every
-// line's listed name with every name of the list in turn: for any playlist bytes (8-bit, or
-// UTF-16 behind a mark the first input byte picks) and names taken from its listing (folders, a
-// name given twice, absent names among them), with the name table as built, with a hash under
-// which keys collide, and in batches of a few keys, the playlist must come out byte for byte
+// Deleting and packing against plain references, which compare every line's listed name with
+// every name of the list in turn (delete by the whole-file model of an entry's lines, pack as
+// the first algorithm did, with new lines that never read as directives): for any playlist bytes
+// (8-bit, or UTF-16 behind a mark the first input byte picks) and names taken from its listing
+// (folders, a name given twice, absent names among them), with the name table as built, with a hash
+// under which keys collide, and in batches of a few keys, the playlist must come out byte for byte
 // the same.
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "playlist/nametable.h"
 #include "playlist/playlist.h"
 #include "plugin/exports.h"
+#include "tests/fuzz/entry_model.h"
 #include "tests/fuzz/fuzz_files.h"
 #include "text/text.h"
 
@@ -72,9 +74,9 @@ static bool Wanted(const std::vector<std::u16string>& names, const char16_t* lis
     return false;
 }
 
-// The delete as it was: every listed name against every name; info lines and the blank lines
-// after them wait for their entry.
-static void ReferenceDelete(const std::string& from, const std::string& to,
+// The delete by the whole-file model of which lines an entry takes with it, every listed name
+// against every name; false when the model does not hold for the text (an outsized entry).
+static bool ReferenceDelete(const std::string& from, const std::string& to,
                             const std::vector<std::u16string>& names) {
     std::u16string source = Host(from), target = Host(to);
     PlatformFile* in = FileOpen(source.c_str(), FileForReading);
@@ -88,75 +90,29 @@ static void ReferenceDelete(const std::string& from, const std::string& to,
     const char* mark = ByteOrderMark(&reader);
     WriteBytes(&writer, mark, strlen(mark));
     writer.GuardMark = !mark[0];
-    static char piece[LineBytes], info[LineBytes], blanks[LineBytes];
+    std::vector<ModelLine> lines = ModelLines(&reader);
     char16_t name[PathUnits];
-    size_t n = 0, infoLength = 0, blankLength = 0;
-    bool lineEnds = false, holding = false;
-    auto writeBlanks = [&] {
-        size_t start = 0;
-        for (size_t i = 0; i < blankLength; ++i) {
-            if (blanks[i] == '\n') {
-                WriteBytes(&writer, blanks + start, i - start);
-                WriteLineEnd(&writer);
-                start = i + 1;
-            }
-        }
-        blankLength = 0;
-    };
-    auto release = [&](bool withInfo) {
-        if (holding && withInfo) {
-            WriteBytes(&writer, info, infoLength);
-            WriteLineEnd(&writer);
-        }
-        writeBlanks();
-        holding = false;
-    };
-    auto rest = [&](bool write) {
-        size_t m = 0;
-        while (!lineEnds && ReadPiece(&reader, piece, &m, &lineEnds)) {
-            if (write) {
-                WriteBytes(&writer, piece, m);
-            }
-        }
-    };
-    while (ReadPiece(&reader, piece, &n, &lineEnds)) {
-        LineKind kind = KindOfLine(piece, n, encoding);
-        if (kind == LineInfo && lineEnds) {
-            release(false);
-            memcpy(info, piece, n);
-            infoLength = n;
-            holding = true;
-            continue;
-        }
-        if (kind == LineBlank && holding && lineEnds && blankLength + n + 1 <= sizeof blanks) {
-            memcpy(blanks + blankLength, piece, n);
-            blankLength += n;
-            blanks[blankLength++] = '\n';
-            continue;
-        }
-        if (kind != LinePath) {
-            writeBlanks();
-            WriteBytes(&writer, piece, n);
-            rest(true);
-            WriteLineEnd(&writer);
-            continue;
-        }
-        size_t units = ListedName(piece, n, lineEnds, encoding, name);
-        if (units != NotListed && Wanted(names, name, units)) {
-            release(false);
-            rest(false);
-        } else {
-            release(true);
-            WriteBytes(&writer, piece, n);
-            rest(true);
+    bool fits = false;
+    std::vector<bool> kept = KeptLines(
+        lines,
+        [&](size_t i) {
+            const ModelLine& line = lines[i];
+            size_t units =
+                ListedName(line.Bytes.data(), line.Bytes.size(), line.Whole, encoding, name);
+            return units != NotListed && Wanted(names, name, units);
+        },
+        &fits);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (kept[i]) {
+            WriteBytes(&writer, lines[i].Bytes.data(), lines[i].Bytes.size());
             WriteLineEnd(&writer);
         }
     }
-    release(false);
     WriteRemainder(&writer, &reader);
     Check(FinishWriter(&writer), "reference write");
     FileClose(out);
     FileClose(in);
+    return fits;
 }
 
 // Whether the playlist holds an entry line that lists under the name, read from its start.
@@ -218,6 +174,12 @@ static void ReferencePack(const std::string& from, const std::string& to, const 
         size_t length = RelativePath(base.c_str(), source, entry, LineBytes);
         if (length == 0 || length >= LineBytes) {
             strcpy(entry, source);
+        }
+        // A line that would read as a directive or a blank line starts with the current folder.
+        std::string line = entry;
+        if (KindOfLine(line.data(), line.size(), Text8Bit) != LinePath &&
+            line.size() + 2 < LineBytes) {
+            strcpy(entry, (".\\" + line).c_str());
         }
         char16_t listed[PathUnits];
         size_t units = ListedName(entry, strlen(entry), true, Text8Bit, listed);
@@ -286,9 +248,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     list += u'\0';
 
-    ReferenceDelete(path, reference, names);
+    bool modelled = ReferenceDelete(path, reference, names);
     Check(DeleteFilesW(&playlist[0], &list[0]) == 0, "delete");
-    Same(Load(path), Load(reference), text, names, "delete as before");
+    if (modelled) {
+        Same(Load(path), Load(reference), text, names, "delete as the model");
+    }
 
     Store(path, text.data(), text.size());
     std::u16string source = Host(folder) + u"\\";

@@ -1,8 +1,12 @@
 // Deleting and adding over any playlist bytes (8-bit, or UTF-16 behind a mark the first input
-// byte picks): never a crash; a delete with an empty list keeps every entry that lists; deleting
-// a listed name removes exactly the entries of that name; packing a listed plain relative name
-// changes nothing; a packed new name lists afterwards.
+// byte picks): never a crash; a delete with an empty list keeps every entry that lists and gives
+// back every line (line ends aside) but the info lines that describe nothing; deleting a listed
+// name removes exactly the entries of that name with their own lines and leaves every other line
+// byte for byte, in order; packing a listed plain relative name changes nothing; a packed new
+// name lists afterwards.
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -10,9 +14,14 @@
 
 #include "playlist/playlist.h"
 #include "plugin/exports.h"
+#include "tests/fuzz/entry_model.h"
 #include "tests/fuzz/fuzz_files.h"
 
-static void Check(bool ok) {
+#define Check(ok) CheckAt(ok, __LINE__)
+static void CheckAt(bool ok, int line) {
+    if (!ok) {
+        fprintf(stderr, "failed at line %d\n", line);
+    }
     if (!ok) {
         abort();
     }
@@ -74,6 +83,50 @@ static bool PlainRelative(const std::u16string& name) {
     return true;
 }
 
+// The lines of a playlist, and their kinds; its encoding, and whether it has a mark.
+static std::vector<ModelLine> Model(const std::u16string& playlist,
+                                    TextEncoding* encoding = nullptr, bool* marked = nullptr) {
+    PlatformFile* file = FileOpen(playlist.c_str(), FileForReading);
+    Check(file != nullptr);
+    static LineReader reader;
+    StartReader(&reader, file);
+    std::vector<ModelLine> lines = ModelLines(&reader);
+    if (encoding) {
+        *encoding = ReaderEncoding(&reader);
+        *marked = ByteOrderMark(&reader)[0] != 0;
+    }
+    FileClose(file);
+    return lines;
+}
+
+static std::vector<std::string> Bytes(const std::vector<ModelLine>& lines) {
+    std::vector<std::string> bytes;
+    for (const auto& line : lines) {
+        bytes.push_back(line.Bytes);
+    }
+    return bytes;
+}
+
+// The lines the model keeps. A kept line that comes first and would read as a byte-order mark
+// gets a blank line before it in 8-bit text.
+static std::vector<std::string> Kept(const std::vector<ModelLine>& lines,
+                                     const std::vector<bool>& kept, bool guard) {
+    std::vector<std::string> bytes;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (kept[i]) {
+            bytes.push_back(lines[i].Bytes);
+        }
+    }
+    static const char* const marks[] = {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
+    for (const char* mark : marks) {
+        if (guard && !bytes.empty() && bytes[0].compare(0, strlen(mark), mark) == 0) {
+            bytes.insert(bytes.begin(), "");
+            break;
+        }
+    }
+    return bytes;
+}
+
 static std::string Load(const std::string& path) {
     std::string bytes;
     FILE* f = fopen(path.c_str(), "rb");
@@ -102,9 +155,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Store(path, bytes.data(), bytes.size());
 
     std::vector<std::u16string> before = Listing(playlist);
+    TextEncoding encoding = Text8Bit;
+    bool marked = false;
+    std::vector<ModelLine> lines = Model(playlist, &encoding, &marked);
+    bool guard = encoding == Text8Bit && !marked;
+    bool fits = false;
+    std::vector<bool> keptAll = KeptLines(
+        lines, [](size_t) { return false; }, &fits);
     std::u16string none(1, u'\0');
     Check(DeleteFilesW(&playlist[0], &none[0]) == 0);
     Check(Listing(playlist) == before);
+    std::vector<std::string> all = Bytes(Model(playlist)), want = Kept(lines, keptAll, guard);
+    if (!fits) {
+        // An outsized entry may change its lines' order, never the lines.
+        std::sort(all.begin(), all.end());
+        std::sort(want.begin(), want.end());
+    }
+    Check(all == want);
 
     if (!before.empty()) {
         std::u16string name = before[data[1] % before.size()];
@@ -114,6 +181,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Store(path, bytes.data(), bytes.size());
         Check(DeleteFilesW(&playlist[0], &list[0]) == 0);
         Check(pattern || Listing(playlist) == Without(before, name));
+        char16_t listed[PathUnits];
+        std::vector<bool> kept = KeptLines(
+            lines,
+            [&](size_t i) {
+                const ModelLine& line = lines[i];
+                size_t units =
+                    ListedName(line.Bytes.data(), line.Bytes.size(), line.Whole, encoding, listed);
+                return units == name.size() && name.compare(0, units, listed, units) == 0;
+            },
+            &fits);
+        Check(pattern || !fits || Bytes(Model(playlist)) == Kept(lines, kept, guard));
         if (PlainRelative(name)) {
             std::u16string source = HostPath(folder) + u"\\";
             Store(path, bytes.data(), bytes.size());

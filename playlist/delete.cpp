@@ -313,7 +313,8 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
     if (!packedFile || !NamesConvert(names)) {
         return E_NOT_SUPPORTED;
     }
-    PlatformFile* playlist = FileOpen(packedFile, FileForReading);
+    // A pipe or device in the playlist's place would block, or fill the temporary file for ever.
+    PlatformFile* playlist = FileOpenRegular(packedFile);
     if (!playlist) {
         return E_NOT_SUPPORTED;
     }

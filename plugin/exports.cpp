@@ -34,7 +34,8 @@ void* WCX_CALL OpenArchiveW(tOpenArchiveDataW* archiveData) {
     if (!handle) {
         return nullptr;
     }
-    PlatformFile* file = FileOpen(name, FileForReading);
+    // A pipe or device in the playlist's place would block the host or never end.
+    PlatformFile* file = FileOpenRegular(name);
     if (!file) {
         ZeroFree(handle);
         return nullptr;

@@ -331,4 +331,39 @@ TEST(ExtractKinds, TestReadsTheWholeFile) {
 #endif
 }
 
+// A playlist path that names no regular file is refused at once by every operation: opening,
+// deleting from it and packing into it. Reading a pipe would block, reading /dev/zero would
+// fill the temporary file without end.
+TEST(ExtractKinds, APlaylistThatIsNoFileIsRefusedAtOnce) {
+    std::string dir = TestFolder();
+    fs::create_directories(fs::u8path(dir + "/folder.m3u"));
+    WriteFile(dir + "/song.mp3", "s");
+    std::vector<std::string> playlists = {dir + "/folder.m3u"};
+#ifdef _WIN32
+    playlists.push_back("Z:\\dev\\zero");
+#else
+    ASSERT_EQ(mkfifo((dir + "/pipe.m3u").c_str(), 0644), 0);
+    playlists.push_back(dir + "/pipe.m3u");
+    playlists.push_back("/dev/zero");
+#endif
+    [[maybe_unused]] Watchdog watchdog;
+    for (const std::string& playlist : playlists) {
+        SCOPED_TRACE(playlist);
+        std::u16string name = WidePath(playlist);
+        tOpenArchiveDataW data = {};
+        data.ArcName = name.data();
+        EXPECT_EQ(OpenArchiveW(&data), nullptr);
+        std::u16string list = std::u16string(u"song.mp3") + u'\0' + u'\0';
+        EXPECT_NE(DeleteFilesW(name.data(), list.data()), E_SUCCESS);
+        std::u16string source = WidePath(dir + "/");
+        EXPECT_NE(PackFilesW(name.data(), nullptr, source.data(), list.data(), 0), E_SUCCESS);
+    }
+    // Nothing was created beside the playlists, and the folder is still one.
+#ifdef _WIN32
+    EXPECT_EQ(FolderListing(dir), "folder.m3u|song.mp3");
+#else
+    EXPECT_EQ(FolderListing(dir), "folder.m3u|pipe.m3u|song.mp3");
+#endif
+}
+
 } // namespace

@@ -100,11 +100,16 @@ demo: dist
 bench: native win64
 	tools/bench
 
+# The sources: git's list in a clone, the files themselves in a source archive (no .git).
+SOURCES_CMD := if [ "$$(git rev-parse --show-toplevel 2>/dev/null)" = "$$(pwd -P)" ]; then \
+	git ls-files '*.cpp' '*.h'; else find . -path ./build -prune -o -path ./dist -prune -o \
+	-type f \( -name '*.cpp' -o -name '*.h' \) -printf '%P\n' | LC_ALL=C sort; fi
+
 format:
-	clang-format -i $$(git ls-files '*.cpp' '*.h')
+	clang-format -i $$($(SOURCES_CMD))
 
 format-check: setup
-	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
+	clang-format --dry-run -Werror $$($(SOURCES_CMD)) </dev/null
 
 clean:
 	rm -rf build dist

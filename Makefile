@@ -7,14 +7,14 @@ JOBS ?= 2
 WINE_RUN := $(CURDIR)/cmake/wine-run
 TOOLS := cmake x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang clang-format xvfb-run \
          /usr/lib/wine/wine64 /usr/lib/wine/wine qemu-i386 doublecmd xdotool xclip convert \
-         /usr/bin/python3 unzip faketime aarch64-linux-gnu-g++ arm-linux-gnueabihf-g++ qemu-aarch64 \
-         qemu-arm
+         /usr/bin/python3 unzip faketime aarch64-linux-gnu-g++ arm-linux-gnueabihf-g++ \
+         qemu-aarch64 qemu-arm
 # `make dist BUILD_TARGETS=m3u_plugin` builds the plug-ins alone, without the test programs.
 BUILD_TARGETS ?=
 
 .PHONY: all setup native linux linux-asan linux-aarch64 linux-armhf win64 win32 dist release test \
-        test-native test-linux test-arm test-linux-aarch64 test-linux-armhf test-fuzz test-win64 test-win32 test-release dc-check dc-install demo bench fuzz format \
-        format-check clean
+        test-native test-linux test-arm test-linux-aarch64 test-linux-armhf test-fuzz test-win64 \
+        test-win32 test-release dc-check dc-install demo bench fuzz format format-check clean
 
 all: dist
 
@@ -45,8 +45,8 @@ dist/linux-%/M3U.wcx: linux-%
 release: dist
 	tools/release
 
-test: format-check dist native test-native test-linux test-arm dc-check test-fuzz test-win64 test-win32 \
-      test-release dc-install
+test: format-check dist native test-native test-linux test-arm dc-check test-fuzz test-win64 \
+      test-win32 test-release dc-install
 
 test-native: native
 	ctest --preset native -j$(JOBS)

@@ -1,7 +1,7 @@
 # Front door. `make` builds the five plug-ins into dist/ (two for Windows, three for Linux: x86-64,
-# aarch64 and armhf),
-# `make test` runs every test, `make demo` drives the 64-bit plug-in through the command-line host
-# on a sample playlist, `make dc-check` drives the Linux one in the real Double Commander.
+# aarch64 and armhf), `make test` runs every test, `make demo` drives the 64-bit plug-in through
+# the command-line host on a sample playlist, `make dc-check` drives the x86-64 Linux one in the
+# real Double Commander.
 SHELL := /bin/bash
 JOBS ?= 2
 WINE_RUN := $(CURDIR)/cmake/wine-run

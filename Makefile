@@ -1,18 +1,20 @@
-# Front door. `make` builds the three plug-ins into dist/ (two for Windows, one for Linux),
-# `make test` runs every test, `make demo` drives the 64-bit plug-in through the command-line host
-# on a sample playlist, `make dc-check` drives the Linux one in the real Double Commander.
+# Front door. `make` builds the five plug-ins into dist/ (two for Windows, three for Linux: x86-64,
+# aarch64 and armhf), `make test` runs every test, `make demo` drives the 64-bit plug-in through
+# the command-line host on a sample playlist, `make dc-check` drives the x86-64 Linux one in the
+# real Double Commander.
 SHELL := /bin/bash
 JOBS ?= 2
 WINE_RUN := $(CURDIR)/cmake/wine-run
 TOOLS := cmake x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang clang-format xvfb-run \
          /usr/lib/wine/wine64 /usr/lib/wine/wine qemu-i386 doublecmd xdotool xclip convert \
-         /usr/bin/python3 unzip faketime
+         /usr/bin/python3 unzip faketime aarch64-linux-gnu-g++ arm-linux-gnueabihf-g++ \
+         qemu-aarch64 qemu-arm
 # `make dist BUILD_TARGETS=m3u_plugin` builds the plug-ins alone, without the test programs.
 BUILD_TARGETS ?=
 
-.PHONY: all setup native linux linux-asan win64 win32 dist release test test-native test-linux \
-        test-fuzz test-win64 test-win32 test-release dc-check dc-install demo bench fuzz format \
-        format-check clean
+.PHONY: all setup native linux linux-asan linux-aarch64 linux-armhf win64 win32 dist release test \
+        test-native test-linux test-arm test-linux-aarch64 test-linux-armhf test-fuzz test-win64 \
+        test-win32 test-release dc-check dc-install demo bench fuzz format format-check clean
 
 all: dist
 
@@ -23,10 +25,10 @@ setup:
 build/%/CMakeCache.txt: | setup
 	cmake --preset $* >/dev/null
 
-native linux linux-asan win64 win32: %: setup build/%/CMakeCache.txt
+native linux linux-asan linux-aarch64 linux-armhf win64 win32: %: setup build/%/CMakeCache.txt
 	cmake --build build/$* -j$(JOBS) $(if $(BUILD_TARGETS),--target $(BUILD_TARGETS))
 
-dist: win64 win32 dist/linux-x86_64/M3U.wcx
+dist: win64 win32 dist/linux-x86_64/M3U.wcx dist/linux-aarch64/M3U.wcx dist/linux-armhf/M3U.wcx
 	mkdir -p dist
 	cp build/win64/M3U.wcx64 build/win32/M3U.wcx dist/
 
@@ -34,12 +36,17 @@ dist/linux-x86_64/M3U.wcx: linux
 	mkdir -p dist/linux-x86_64
 	cp build/linux/M3U.wcx $@
 
+# The ARM builds, with Debian's cross compilers.
+dist/linux-%/M3U.wcx: linux-%
+	mkdir -p $(@D)
+	cp build/linux-$*/M3U.wcx $@
+
 # The zips users download, each printed with its SHA-256.
 release: dist
 	tools/release
 
-test: format-check dist native test-native test-linux dc-check test-fuzz test-win64 test-win32 \
-      test-release dc-install
+test: format-check dist native test-native test-linux test-arm dc-check test-fuzz test-win64 \
+      test-win32 test-release dc-install
 
 test-native: native
 	ctest --preset native -j$(JOBS)
@@ -49,6 +56,13 @@ test-native: native
 test-linux: linux linux-asan
 	ctest --preset linux
 	ctest --preset linux-asan -j$(JOBS)
+
+# The ARM builds under qemu-user, with the cross C libraries as the loader's root: the plug-in's
+# exports and machine, the session through the cross-built command-line host, the suites.
+test-arm: test-linux-aarch64 test-linux-armhf
+
+test-linux-aarch64 test-linux-armhf: test-%: %
+	ctest --preset $* -j$(JOBS)
 
 # The Linux plug-in in the real Double Commander under Xvfb; its screenshot lands in build/dc-check.
 dc-check: dist/linux-x86_64/M3U.wcx
@@ -86,11 +100,16 @@ demo: dist
 bench: native win64
 	tools/bench
 
+# The sources: git's list in a clone, the files themselves in a source archive (no .git).
+SOURCES_CMD := if [ "$$(git rev-parse --show-toplevel 2>/dev/null)" = "$$(pwd -P)" ]; then \
+	git ls-files '*.cpp' '*.h'; else find . -path ./build -prune -o -path ./dist -prune -o \
+	-type f \( -name '*.cpp' -o -name '*.h' \) -printf '%P\n' | LC_ALL=C sort; fi
+
 format:
-	clang-format -i $$(git ls-files '*.cpp' '*.h')
+	clang-format -i $$($(SOURCES_CMD))
 
 format-check: setup
-	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
+	clang-format --dry-run -Werror $$($(SOURCES_CMD)) </dev/null
 
 clean:
 	rm -rf build dist

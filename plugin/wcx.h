@@ -121,9 +121,13 @@ struct tHeaderDataExW {
     char Reserved[1024];
 };
 
+// The header records hold one pointer, the open records two: the sizes follow the pointer width
+// (8 bytes on x86-64 and aarch64, 4 on x86 and armhf). The Windows hosts align the pointer to its
+// width, the Linux host packs it at 4140.
 constexpr bool Wide64 = sizeof(void*) == 8;
-constexpr size_t WideHeaderBytes = M3U_LINUX_HOST ? 5184 : Wide64 ? 5192 : 5180;
+constexpr size_t WideHeaderBytes = M3U_LINUX_HOST ? (Wide64 ? 5184 : 5180) : Wide64 ? 5192 : 5180;
 constexpr size_t CmtBufOffset = M3U_LINUX_HOST || !Wide64 ? 4140 : 4144;
+static_assert(sizeof(void*) == 8 || sizeof(void*) == 4, "a pointer of 4 or 8 bytes");
 static_assert(sizeof(tHeaderDataExW) == WideHeaderBytes, "wide header size");
 static_assert(offsetof(tHeaderDataExW, FileName) == 2048, "wide FileName");
 static_assert(offsetof(tHeaderDataExW, Flags) == 4096, "wide Flags");
@@ -138,11 +142,15 @@ static_assert(offsetof(tHeaderDataExW, Reserved) == CmtBufOffset + sizeof(void*)
 static_assert(offsetof(tHeaderDataEx, FileName) == 1024, "narrow FileName");
 static_assert(offsetof(tHeaderDataEx, Flags) == 2048, "narrow Flags");
 static_assert(offsetof(tHeaderDataEx, FileTime) == 2076, "narrow FileTime");
+static_assert(offsetof(tHeaderDataEx, FileAttr) == 2088, "narrow FileAttr");
 static_assert(sizeof(tHeaderDataEx) - offsetof(tHeaderDataEx, Flags) ==
                   sizeof(tHeaderDataExW) - offsetof(tHeaderDataExW, Flags),
               "the numeric tails line up");
 static_assert(offsetof(tOpenArchiveDataW, OpenMode) == sizeof(void*), "open record");
-static_assert(!M3U_LINUX_HOST ||
-                  (sizeof(tHeaderDataEx) == 3136 && sizeof(tOpenArchiveDataW) == 36 &&
-                   sizeof(tOpenArchiveData) == 36),
+static_assert(offsetof(tOpenArchiveDataW, OpenResult) == sizeof(void*) + 4, "open result");
+// The Linux host's packed records, in both pointer widths.
+static_assert(!M3U_LINUX_HOST || (sizeof(tHeaderDataEx) == (Wide64 ? 3136 : 3132) &&
+                                  offsetof(tOpenArchiveDataW, CmtBuf) == (Wide64 ? 16 : 12) &&
+                                  sizeof(tOpenArchiveDataW) == (Wide64 ? 36 : 28) &&
+                                  sizeof(tOpenArchiveData) == (Wide64 ? 36 : 28)),
               "the Linux host's packed records");

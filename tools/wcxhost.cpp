@@ -29,7 +29,7 @@ enum {
     UnpSizeHighAt = 4112,
     FileTimeAt = 4124,
     FileAttrAt = 4136,
-    HeaderBytes = M3U_LINUX_HOST       ? 5184
+    HeaderBytes = M3U_LINUX_HOST       ? (sizeof(void*) == 8 ? 5184 : 5180)
                   : sizeof(void*) == 8 ? 5192
                                        : 5180,
     GuardBytes = 64

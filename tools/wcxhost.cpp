@@ -169,21 +169,31 @@ static bool GuardIntact(const HostHeader& h) {
     return true;
 }
 
+// Opens a playlist as the file manager does, for listing (mode 0) or for extracting and testing
+// (1), with the callbacks set; null, said on the output, when it does not open.
+static void* OpenPlaylist(const Plugin& p, char16_t* playlist, int mode) {
+    tOpenArchiveDataW open;
+    memset(&open, 0, sizeof open);
+    open.ArcName = playlist;
+    open.OpenMode = mode;
+    void* handle = p.OpenArchiveW(&open);
+    if (!handle) {
+        Print("cannot open the playlist\n");
+        return nullptr;
+    }
+    SetCallbacks(p, handle);
+    return handle;
+}
+
 enum Layout { Flat, Split, Tree };
 
 // Lists (destDir null) or extracts entries; the number of failures.
 static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, Layout layout,
                 char16_t** names, int nameCount) {
-    tOpenArchiveDataW open;
-    memset(&open, 0, sizeof open);
-    open.ArcName = playlist;
-    open.OpenMode = destDir ? 1 : 0;
-    void* handle = p.OpenArchiveW(&open);
+    void* handle = OpenPlaylist(p, playlist, destDir ? 1 : 0);
     if (!handle) {
-        Print("cannot open the playlist\n");
         return 1;
     }
-    SetCallbacks(p, handle);
     int failures = 0;
     static HostHeader header;
     static char16_t skip[] = u"";
@@ -253,16 +263,10 @@ static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, La
 // Tests every entry as a file manager's test command does: each result with the entry's name,
 // and the number of entries that failed (or 1 when the playlist cannot be read).
 static int TestAll(const Plugin& p, char16_t* playlist) {
-    tOpenArchiveDataW open;
-    memset(&open, 0, sizeof open);
-    open.ArcName = playlist;
-    open.OpenMode = 1;
-    void* handle = p.OpenArchiveW(&open);
+    void* handle = OpenPlaylist(p, playlist, 1);
     if (!handle) {
-        Print("cannot open the playlist\n");
         return 1;
     }
-    SetCallbacks(p, handle);
     int failures = 0;
     static HostHeader header;
     for (;;) {

@@ -185,6 +185,28 @@ static void* OpenPlaylist(const Plugin& p, char16_t* playlist, int mode) {
     return handle;
 }
 
+// Reads the next header into a record guarded past its end; false at the end of the listing or
+// at an error, which counts as a failure as a write past the record does.
+static bool NextHeader(const Plugin& p, void* handle, HostHeader* header, int* failures) {
+    memset(header, 0xA5, sizeof *header);
+    int read = p.ReadHeaderExW(handle, header->Bytes);
+    if (!GuardIntact(*header)) {
+        Print("written past the header record\n");
+        ++*failures;
+    }
+    *failures += read != 0 && read != 10; // anything but the end is an error
+    return read == 0;
+}
+
+// One entry's result code and name.
+static void PrintResult(int result, const char16_t* name) {
+    char code[32];
+    snprintf(code, sizeof code, "%d  ", result);
+    Print(code);
+    PrintWide(name);
+    Print("\n");
+}
+
 enum Layout { Flat, Split, Tree };
 
 // Lists (destDir null) or extracts entries; the number of failures.
@@ -198,17 +220,7 @@ static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, La
     static HostHeader header;
     static char16_t skip[] = u"";
     const char16_t separator[] = {static_cast<char16_t>(HostPaths.Separator), 0};
-    for (;;) {
-        memset(&header, 0xA5, sizeof header);
-        int read = p.ReadHeaderExW(handle, header.Bytes);
-        if (!GuardIntact(header)) {
-            Print("written past the header record\n");
-            ++failures;
-        }
-        if (read != 0) {
-            failures += read != 10; // anything but the end is an error
-            break;
-        }
+    while (NextHeader(p, handle, &header, &failures)) {
         const char16_t* fileName = reinterpret_cast<const char16_t*>(header.Bytes + NameAt);
         if (!destDir) {
             char line[160];
@@ -249,11 +261,7 @@ static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, La
             result = layout == Split ? p.ProcessFileW(handle, 2, folder, name)
                                      : p.ProcessFileW(handle, 2, nullptr, full);
         }
-        char code[32];
-        snprintf(code, sizeof code, "%d  ", result);
-        Print(code);
-        PrintWide(fileName);
-        Print("\n");
+        PrintResult(result, fileName);
         failures += result != 0;
     }
     p.CloseArchive(handle);
@@ -269,23 +277,9 @@ static int TestAll(const Plugin& p, char16_t* playlist) {
     }
     int failures = 0;
     static HostHeader header;
-    for (;;) {
-        memset(&header, 0xA5, sizeof header);
-        int read = p.ReadHeaderExW(handle, header.Bytes);
-        if (!GuardIntact(header)) {
-            Print("written past the header record\n");
-            ++failures;
-        }
-        if (read != 0) {
-            failures += read != 10;
-            break;
-        }
+    while (NextHeader(p, handle, &header, &failures)) {
         int result = p.ProcessFileW(handle, 1, nullptr, nullptr); // PK_TEST
-        char code[32];
-        snprintf(code, sizeof code, "%d  ", result);
-        Print(code);
-        PrintWide(reinterpret_cast<const char16_t*>(header.Bytes + NameAt));
-        Print("\n");
+        PrintResult(result, reinterpret_cast<const char16_t*>(header.Bytes + NameAt));
         failures += result != 0;
     }
     p.CloseArchive(handle);

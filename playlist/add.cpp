@@ -154,12 +154,9 @@ static void WriteNewLine(LineWriter* writer, const char* entry, bool ansi) {
         size_t inCount = length + 1, room = sizeof wide - sizeof(char16_t);
         if (Utf8ToUtf16(entry, inCount, wide, room) == 0 &&
             WideToAnsiExactly(wide, bytes, sizeof bytes)) {
+            // ASCII reads as UTF-8 too, and WriteText gives it the same bytes.
             size_t n = strlen(bytes);
-            bool ascii = true;
-            for (size_t i = 0; i < n && ascii; ++i) {
-                ascii = static_cast<unsigned char>(bytes[i]) < 0x80;
-            }
-            if (!ascii && !IsUtf8Text(bytes, n)) {
+            if (!IsUtf8Text(bytes, n)) {
                 WriteBytes(writer, bytes, n);
                 return;
             }

@@ -35,9 +35,10 @@ bool WideToAnsiExactly(const char16_t* src, char* dst, size_t bytes);
 // open on a file that another of our streams rewrites.
 struct PlatformFile;
 enum FileMode {
-    FileForReading,  // existing file
-    FileForWriting,  // created, or truncated to length zero
-    FileForAppending // created, or opened at its end
+    FileForReading,   // existing file
+    FileForWriting,   // created, or truncated to length zero
+    FileForAppending, // created, or opened at its end
+    FileForUpdating   // created, or truncated to length zero, and read back after a rewind
 };
 PlatformFile* FileOpen(const char16_t* path, FileMode mode);
 // Bytes read, 0 at the end of the file or on an error (FileFailed tells which).
@@ -47,6 +48,8 @@ bool FileWrite(PlatformFile* file, const void* data, size_t bytes);
 bool FileFailed(PlatformFile* file);
 // Moves a reading stream to `back` bytes before the end; false when the file is shorter.
 bool FileSeekFromEnd(PlatformFile* file, int64_t back);
+// Back to the start of the file, for reading what was written.
+bool FileRewind(PlatformFile* file);
 // Last-write time in the platform's own units, for handing from one stream to another.
 bool FileGetStamp(PlatformFile* file, uint64_t* stamp);
 bool FileSetStamp(PlatformFile* file, uint64_t stamp);
@@ -58,6 +61,47 @@ bool FileClose(PlatformFile* file);
 enum CopyOutcome { CopyDone, CopyReadFailed, CopyWriteFailed };
 enum { FileCopyBlock = 1 << 20 };
 CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out);
+
+// The rewrite of a playlist, in platform calls: its lock, the file of its next version, and the
+// step that puts that file in the playlist's place.
+//
+// Opens a playlist for reading and writing and takes its rewrite lock, which excludes every other
+// rewrite of that file, in any thread or process, but no reader. Waits at most `waitMs` for it.
+// The lock lasts until FileCloseLocked. `create` makes a missing playlist (empty), and tells in
+// *created that it did. Once held, the lock is known to be on the file the path names now.
+enum LockOutcome {
+    LockHeld,
+    LockTimedOut,   // another rewrite held it all along
+    LockMissing,    // no such playlist, and none made
+    LockNotRegular, // a folder, device, pipe or socket
+    LockReadOnly,   // the playlist may be read but not written
+    LockFailed
+};
+PlatformFile* FileOpenLocked(const char16_t* path, bool create, int waitMs, LockOutcome* outcome,
+                             bool* created);
+// Lets go of the lock, then closes as FileClose does.
+bool FileCloseLocked(PlatformFile* file);
+// The path of the file to replace: the playlist itself, or the file a symbolic link names, so
+// that the link stays a link (`units` of `out`).
+bool ReplacedPath(const char16_t* path, char16_t* out, size_t units);
+// A new file without a name in `directory` (empty, or ending in a separator), open for updating,
+// where the system has such files: a rewrite killed before it names the file leaves nothing
+// behind. Null elsewhere, and on failure.
+PlatformFile* FileOpenUnnamed(const char16_t* directory);
+// Gives a file of FileOpenUnnamed the name `path`, which must not exist.
+bool FileGiveName(PlatformFile* file, const char16_t* path);
+// Writes what is buffered and waits until the system has it on the disk.
+bool FileFlushToDisk(PlatformFile* file);
+// Readies the next version `temp` to stand in for the locked playlist: its permissions and owner
+// where the system keeps them on the file and the process may set them. False when a file put in
+// the playlist's place could not be what the playlist is (it has more names than one): the new
+// version must then be copied over it.
+bool FileReadyToReplace(PlatformFile* locked, PlatformFile* temp);
+// Puts the closed file `temp` in the place of `target` in one step, durably: a reader sees one of
+// the two whole, and so does the disk after a crash. False when the system refuses; `target` is
+// then as it was, and `temp` still exists.
+bool FileReplace(const char16_t* target, const char16_t* temp);
+void SleepMilliseconds(int ms);
 
 struct FileStatus {
     uint64_t Size;

@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <climits>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,7 +97,10 @@ PlatformFile* FileOpen(const char16_t* path, FileMode mode) {
     if (!NativePath(path, native, sizeof native)) {
         return nullptr;
     }
-    const char* how = mode == FileForReading ? "rb" : mode == FileForWriting ? "wb" : "ab";
+    const char* how = mode == FileForReading    ? "rb"
+                      : mode == FileForWriting  ? "wb"
+                      : mode == FileForUpdating ? "w+b"
+                                                : "ab";
     FILE* stream = FaultHere() ? nullptr : fopen(native, how);
     if (stream) {
         struct stat st;
@@ -106,6 +111,10 @@ PlatformFile* FileOpen(const char16_t* path, FileMode mode) {
         }
     }
     return Adopt(stream);
+}
+
+bool FileRewind(PlatformFile* file) {
+    return fseeko(Stream(file), 0, SEEK_SET) == 0;
 }
 
 bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
@@ -244,6 +253,198 @@ bool SameFile(const char16_t* a, const char16_t* b) {
         return false;
     }
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+static bool SameIdentity(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// One try at opening the playlist and locking it without waiting.
+static int OpenForRewrite(const char* native, bool create, LockOutcome* outcome, bool* created) {
+    struct stat st;
+    *created = false;
+    if (stat(native, &st) != 0) {
+        if (errno != ENOENT || !create) {
+            *outcome = errno == ENOENT ? LockMissing : LockFailed;
+            return -1;
+        }
+    } else if (!S_ISREG(st.st_mode)) {
+        *outcome = LockNotRegular; // a device is not even opened: opening some acts on them
+        return -1;
+    }
+    // O_NONBLOCK: a pipe put in the file's place meanwhile would block the open.
+    int flags = O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = open(native, flags);
+    if (fd < 0 && errno == ENOENT && create) {
+        fd = open(native, flags | O_CREAT | O_EXCL, 0666);
+        *created = fd >= 0;
+    }
+    if (fd < 0) {
+        // EEXIST: another made it meanwhile, and the next try opens that one. A playlist that
+        // may be read but not written cannot change.
+        *outcome = errno == EEXIST             ? LockTimedOut
+                   : access(native, R_OK) == 0 ? LockReadOnly
+                                               : LockFailed;
+        return -1;
+    }
+    int fl = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fl == -1 ||
+        fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        *outcome = fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) ? LockNotRegular : LockFailed;
+        close(fd);
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // A file just made may be locked by another that opened it first: it is theirs now.
+        *outcome = errno == EWOULDBLOCK ? LockTimedOut : LockFailed;
+        *created = false;
+        close(fd);
+        return -1;
+    }
+    *outcome = LockHeld;
+    return fd;
+}
+
+PlatformFile* FileOpenLocked(const char16_t* path, bool create, int waitMs, LockOutcome* outcome,
+                             bool* created) {
+    char native[NativePathBytes];
+    *created = false;
+    if (!NativePath(path, native, sizeof native) || FaultHere()) {
+        *outcome = LockFailed;
+        return nullptr;
+    }
+    int waited = 0, pause = 1;
+    for (;;) {
+        int fd = OpenForRewrite(native, create, outcome, created);
+        if (fd >= 0) {
+            // Another rewrite may have put a new file in the path's place while this one waited:
+            // the lock must be on the file the path names now.
+            struct stat held, named;
+            if (fstat(fd, &held) == 0 && stat(native, &named) == 0 && SameIdentity(held, named)) {
+                FILE* stream = fdopen(fd, "r+b");
+                if (stream) {
+                    return Adopt(stream);
+                }
+                *outcome = LockFailed;
+                close(fd);
+                return nullptr;
+            }
+            close(fd);
+            *outcome = LockTimedOut;
+        }
+        if (*outcome != LockTimedOut || waited >= waitMs) {
+            return nullptr;
+        }
+        // Short pauses first: most rewrites take a few milliseconds.
+        SleepMilliseconds(pause);
+        waited += pause;
+        pause = pause < 16 ? pause * 2 : pause;
+    }
+}
+
+bool FileCloseLocked(PlatformFile* file) {
+    fflush(Stream(file));
+    flock(fileno(Stream(file)), LOCK_UN);
+    return FileClose(file);
+}
+
+bool ReplacedPath(const char16_t* path, char16_t* out, size_t units) {
+    char native[NativePathBytes];
+    struct stat st;
+    if (!NativePath(path, native, sizeof native) || lstat(native, &st) != 0 ||
+        !S_ISLNK(st.st_mode)) {
+        size_t n = WideLength(path);
+        if (n >= units) {
+            return false;
+        }
+        for (size_t i = 0; i <= n; ++i) {
+            out[i] = path[i];
+        }
+        return true;
+    }
+    char target[PATH_MAX];
+    if (!realpath(native, target)) {
+        return false;
+    }
+    if (HostPaths.Separator != '/') {
+        for (char* p = target; *p; ++p) {
+            *p = *p == '/' ? HostPaths.Separator : *p;
+        }
+    }
+    size_t inCount = strlen(target) + 1, room = units * 2;
+    return Utf8ToUtf16(target, inCount, out, room) == 0;
+}
+
+PlatformFile* FileOpenUnnamed(const char16_t* directory) {
+#ifdef O_TMPFILE
+    char native[NativePathBytes];
+    if (!NativePath(directory, native, sizeof native) || FaultHere()) {
+        return nullptr;
+    }
+    int fd = open(native[0] ? native : ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    FILE* stream = fd >= 0 ? fdopen(fd, "w+b") : nullptr;
+    if (!stream && fd >= 0) {
+        close(fd);
+    }
+    return Adopt(stream);
+#else
+    (void)directory;
+    return nullptr;
+#endif
+}
+
+bool FileGiveName(PlatformFile* file, const char16_t* path) {
+    char native[NativePathBytes], self[64];
+    if (!NativePath(path, native, sizeof native) || FaultHere() || fflush(Stream(file)) != 0) {
+        return false;
+    }
+    // Linking an unnamed file by its descriptor needs a privilege that its /proc name does not.
+    snprintf(self, sizeof self, "/proc/self/fd/%d", fileno(Stream(file)));
+    return linkat(AT_FDCWD, self, AT_FDCWD, native, AT_SYMLINK_FOLLOW) == 0 ||
+           linkat(fileno(Stream(file)), "", AT_FDCWD, native, AT_EMPTY_PATH) == 0;
+}
+
+bool FileFlushToDisk(PlatformFile* file) {
+    return !FaultHere() && fflush(Stream(file)) == 0 && fsync(fileno(Stream(file))) == 0;
+}
+
+bool FileReadyToReplace(PlatformFile* locked, PlatformFile* temp) {
+    struct stat st;
+    if (fstat(fileno(Stream(locked)), &st) != 0 || st.st_nlink > 1) {
+        return false;
+    }
+    int fd = fileno(Stream(temp));
+    // The owner only where the process may give it away (root); the mode after it, as changing
+    // the owner may clear the set-id bits.
+    if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+        // Not this process's to give: the new version is its own, as any file it writes.
+    }
+    return fchmod(fd, st.st_mode & 07777) == 0;
+}
+
+bool FileReplace(const char16_t* target, const char16_t* temp) {
+    char to[NativePathBytes], from[NativePathBytes];
+    if (!NativePath(target, to, sizeof to) || !NativePath(temp, from, sizeof from) || FaultHere() ||
+        rename(from, to) != 0) {
+        return false;
+    }
+    // The new name lasts a crash only once the folder that holds it is on the disk too.
+    char* slash = strrchr(to, '/');
+    if (slash) {
+        slash[slash == to ? 1 : 0] = 0;
+    }
+    int dir = open(slash ? to : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
+}
+
+void SleepMilliseconds(int ms) {
+    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
 }
 
 // The C library keeps the zone's rules itself and converts cheaply: nothing to take.

@@ -4,7 +4,6 @@
 #include "platform/streams.h"
 
 #include <windows.h>
-#include <share.h>
 #include <stdio.h>
 #include <io.h>
 #include <string.h>
@@ -96,9 +95,44 @@ bool WideToAnsiExactly(const char16_t* src, char* dst, size_t bytes) {
     return true;
 }
 
+static const DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A stream over an open handle, which it then owns; null (and the handle closed) on failure.
+static PlatformFile* StreamOver(HANDLE h, int flags, const char* how) {
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags | _O_BINARY);
+    if (fd == -1) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(fd, how);
+    if (!stream) {
+        _close(fd); // closes the handle too
+    }
+    return Adopt(stream);
+}
+
+// Every file is shared for deleting too, so that a stream of our own never keeps a rewrite from
+// putting a playlist's new version in its place.
 PlatformFile* FileOpen(const char16_t* path, FileMode mode) {
-    const wchar_t* how = mode == FileForReading ? L"rb" : mode == FileForWriting ? L"wb" : L"ab";
-    return Adopt(FaultHere() ? nullptr : _wfsopen(Wide(path), how, _SH_DENYNO));
+    static const struct {
+        DWORD Access, Disposition;
+        int Flags;
+        const char* How;
+    } Modes[] = {{GENERIC_READ, OPEN_EXISTING, _O_RDONLY, "rb"},
+                 {GENERIC_WRITE, CREATE_ALWAYS, _O_WRONLY, "wb"},
+                 {GENERIC_WRITE, OPEN_ALWAYS, _O_WRONLY | _O_APPEND, "ab"},
+                 {GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS, _O_RDWR, "w+b"}};
+    if (FaultHere()) {
+        return nullptr;
+    }
+    const auto& m = Modes[mode];
+    HANDLE h = CreateFileW(Wide(path), m.Access, ShareAll, nullptr, m.Disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? nullptr : StreamOver(h, m.Flags, m.How);
+}
+
+bool FileRewind(PlatformFile* file) {
+    return fseek(Stream(file), 0, SEEK_SET) == 0;
 }
 
 bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
@@ -165,25 +199,17 @@ PlatformFile* FileOpenRegular(const char16_t* path) {
     if (FaultHere()) {
         return nullptr;
     }
-    HANDLE h = CreateFileW(Wide(path), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE h = CreateFileW(Wide(path), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    int fd = RegularHandle(h, &info)
-                 ? _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY)
-                 : -1;
-    if (fd == -1) {
+    if (!RegularHandle(h, &info)) {
         CloseHandle(h);
         return nullptr;
     }
-    FILE* stream = _fdopen(fd, "rb");
-    if (!stream) {
-        _close(fd); // closes the handle too
-    }
-    return Adopt(stream);
+    return StreamOver(h, _O_RDONLY, "rb");
 }
 
 // Paths that Windows may take for a device although their attributes read as a file's: the
@@ -276,6 +302,11 @@ bool RemoveFilePath(const char16_t* path) {
     return DeleteFileW(Wide(path)) != 0;
 }
 
+static bool SameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
 static bool FileIdentity(const char16_t* path, BY_HANDLE_FILE_INFORMATION* info) {
     HANDLE h = CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -292,8 +323,152 @@ bool SameFile(const char16_t* a, const char16_t* b) {
     if (!FileIdentity(a, &ia) || !FileIdentity(b, &ib)) {
         return false;
     }
-    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
-           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+    return SameIdentity(ia, ib);
+}
+
+// The rewrite lock is a byte far past the end of any playlist, which no reader ever reads, so
+// that listing is never blocked.
+static OVERLAPPED LockedRange() {
+    OVERLAPPED range = {};
+    range.Offset = 0;
+    range.OffsetHigh = 0x7FFFFFFF;
+    return range;
+}
+
+// One try at opening the playlist and locking it without waiting.
+static HANDLE OpenForRewrite(const char16_t* path, bool create, LockOutcome* outcome,
+                             bool* created) {
+    *created = false;
+    DWORD attributes = GetFileAttributesW(Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        bool missing = error == ERROR_FILE_NOT_FOUND;
+        if (!missing || !create) {
+            *outcome = missing || error == ERROR_PATH_NOT_FOUND ? LockMissing : LockFailed;
+            return INVALID_HANDLE_VALUE;
+        }
+    } else if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
+        *outcome = LockNotRegular;
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, ShareAll, nullptr,
+                           create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        // Read-only, or held by another program that lets no one write: it cannot change.
+        HANDLE reading =
+            CreateFileW(Wide(path), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+        *outcome = reading != INVALID_HANDLE_VALUE ? LockReadOnly : LockFailed;
+        if (reading != INVALID_HANDLE_VALUE) {
+            CloseHandle(reading);
+        }
+        return INVALID_HANDLE_VALUE;
+    }
+    *created = create && GetLastError() != ERROR_ALREADY_EXISTS;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!RegularHandle(h, &info)) {
+        *outcome = LockNotRegular;
+        CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    OVERLAPPED range = LockedRange();
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
+        // A file just made may be locked by another that opened it first: it is theirs now.
+        *outcome = GetLastError() == ERROR_LOCK_VIOLATION || GetLastError() == ERROR_IO_PENDING
+                       ? LockTimedOut
+                       : LockFailed;
+        *created = false;
+        CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    *outcome = LockHeld;
+    return h;
+}
+
+PlatformFile* FileOpenLocked(const char16_t* path, bool create, int waitMs, LockOutcome* outcome,
+                             bool* created) {
+    *created = false;
+    if (FaultHere()) {
+        *outcome = LockFailed;
+        return nullptr;
+    }
+    int waited = 0, pause = 1;
+    for (;;) {
+        HANDLE h = OpenForRewrite(path, create, outcome, created);
+        if (h != INVALID_HANDLE_VALUE) {
+            // Another rewrite may have put a new file in the path's place while this one waited:
+            // the lock must be on the file the path names now.
+            BY_HANDLE_FILE_INFORMATION held, named;
+            if (GetFileInformationByHandle(h, &held) && FileIdentity(path, &named) &&
+                SameIdentity(held, named)) {
+                PlatformFile* file = StreamOver(h, _O_RDWR, "r+b");
+                *outcome = file ? LockHeld : LockFailed;
+                return file;
+            }
+            CloseHandle(h);
+            *outcome = LockTimedOut;
+        }
+        if (*outcome != LockTimedOut || waited >= waitMs) {
+            return nullptr;
+        }
+        // Short pauses first: most rewrites take a few milliseconds.
+        SleepMilliseconds(pause);
+        waited += pause;
+        pause = pause < 16 ? pause * 2 : pause;
+    }
+}
+
+bool FileCloseLocked(PlatformFile* file) {
+    fflush(Stream(file));
+    OVERLAPPED range = LockedRange();
+    UnlockFileEx(OsHandle(file), 0, 1, 0, &range);
+    return FileClose(file);
+}
+
+bool ReplacedPath(const char16_t* path, char16_t* out, size_t units) {
+    size_t n = static_cast<size_t>(lstrlenW(Wide(path)));
+    if (n >= units) {
+        return false;
+    }
+    memcpy(out, path, (n + 1) * sizeof(char16_t));
+    return true;
+}
+
+// Windows has no file without a name: the rewrite names its temporary file from the start.
+PlatformFile* FileOpenUnnamed(const char16_t*) {
+    return nullptr;
+}
+
+bool FileGiveName(PlatformFile*, const char16_t*) {
+    return false;
+}
+
+bool FileFlushToDisk(PlatformFile* file) {
+    return !FaultHere() && fflush(Stream(file)) == 0 && FlushFileBuffers(OsHandle(file));
+}
+
+// The replacement keeps the playlist's attributes, security and creation time itself.
+bool FileReadyToReplace(PlatformFile* locked, PlatformFile*) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(OsHandle(locked), &info) && info.nNumberOfLinks == 1;
+}
+
+bool FileReplace(const char16_t* target, const char16_t* temp) {
+    if (FaultHere()) {
+        return false;
+    }
+    if (ReplaceFileW(Wide(target), Wide(temp), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                     nullptr)) {
+        return true;
+    }
+    // Without a backup name this error means the playlist is gone already and the new version
+    // still has its temporary name: it takes the playlist's now.
+    return GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT &&
+           GetFileAttributesW(Wide(target)) == INVALID_FILE_ATTRIBUTES &&
+           MoveFileExW(Wide(temp), Wide(target), MOVEFILE_WRITE_THROUGH);
+}
+
+void SleepMilliseconds(int ms) {
+    Sleep(static_cast<DWORD>(ms));
 }
 
 // Without rules of its own the conversion fetches the zone's anew each time, which costs a

@@ -337,40 +337,34 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     }
     names->Offset = 0;
 
-    char16_t temp[PathUnits] = {};
-    if (!TempNameBeside(packedFile, temp)) {
-        return E_NOT_SUPPORTED;
+    Rewrite rewrite;
+    int started = StartRewrite(packedFile, true, &rewrite);
+    if (started != E_SUCCESS) {
+        return started;
     }
-    int copied = CopyFileData(temp, packedFile, false);
-    if (copied == E_EOPEN && PathExists(packedFile)) {
-        return E_EOPEN; // a playlist that cannot be read must not be replaced by a new one
-    }
-    if (copied != E_SUCCESS && copied != E_EOPEN) {
-        RemoveFile(temp);
-        return copied == E_ECREATE ? E_NOT_SUPPORTED : copied;
+    // The new version starts as a copy of the playlist, made in one pass by the system.
+    bool existed = !rewrite.Created;
+    CopyOutcome copied = existed ? FileCopyAll(rewrite.Locked, rewrite.Next.File) : CopyDone;
+    if (copied != CopyDone || !FileSeekFromEnd(rewrite.Next.File, 0)) {
+        return FinishRewrite(&rewrite, false, copied == CopyReadFailed ? E_EREAD : E_EWRITE);
     }
     // A new playlist's lines end as the build writes them.
     TextEnd end = {Text8Bit, false, false, false, !HostPaths.LfUnlessCrLf};
-    if (copied == E_SUCCESS && !InspectEnd(temp, &end)) {
-        RemoveFile(temp);
-        return E_EREAD;
+    if (existed && !InspectEnd(rewrite.Playlist, &end)) {
+        return FinishRewrite(&rewrite, false, E_EREAD);
     }
     bool needBreak = end.InsideLine;
-    PlatformFile* out = FileOpen(temp, FileForAppending);
-    if (!out) {
-        RemoveFile(temp);
-        return E_NOT_SUPPORTED;
-    }
+    PlatformFile* out = rewrite.Next.File;
     LineWriter writer;
     StartWriter(&writer, out, end.Encoding, end.HalfUnit);
     writer.CrLf = end.CrLf;
     // Only a platform that writes the code page at all converts the empty text.
     char probe[1];
-    AnsiVerdict verdict = {copied == E_SUCCESS && end.Encoding == Text8Bit && !end.Marked &&
+    AnsiVerdict verdict = {existed && end.Encoding == Text8Bit && !end.Marked &&
                                !NamedUtf8(packedFile) && WideToAnsiExactly(u"", probe, 1),
                            false, false};
-    int result = AppendNames(packedFile, copied == E_SUCCESS, base, srcPath, names, &writer,
-                             needBreak, &verdict);
+    int result =
+        AppendNames(rewrite.Playlist, existed, base, srcPath, names, &writer, needBreak, &verdict);
     bool written = FinishWriter(&writer);
-    return FinishRewrite(packedFile, temp, out, written, result);
+    return FinishRewrite(&rewrite, written, result);
 }

@@ -313,54 +313,31 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
     if (!packedFile || !NamesConvert(names)) {
         return E_NOT_SUPPORTED;
     }
-    // A pipe or device in the playlist's place would block, or fill the temporary file for ever.
-    PlatformFile* playlist = FileOpenRegular(packedFile);
-    if (!playlist) {
-        return E_NOT_SUPPORTED;
+    // The lock refuses a pipe or device in the playlist's place, which would block, or fill the
+    // temporary file for ever.
+    Rewrite rewrite;
+    int result = StartRewrite(packedFile, false, &rewrite);
+    if (result != E_SUCCESS) {
+        return result;
     }
     // A list larger than one batch takes one more rewrite per batch, each of the text that the
     // one before wrote: a rewrite reads back as the lines it kept, so deleting in steps deletes
-    // what the whole list would. Two temporary files take turns.
-    char16_t temp[2][PathUnits] = {};
-    PlatformFile* out =
-        TempNameBeside(packedFile, temp[0]) ? FileOpen(temp[0], FileForWriting) : nullptr;
-    if (!out) {
-        FileClose(playlist);
-        return E_NOT_SUPPORTED;
-    }
-    PlatformFile* in = playlist;
-    int now = 0; // temp[now] is being written
+    // what the whole list would.
+    TempFile before = {}; // the version the batch reads, when not the playlist itself
     Pass pass = {};
-    int result = DeleteBatch(names, in, out, false, &pass);
+    result = DeleteBatch(names, rewrite.Locked, rewrite.Next.File, false, &pass);
     while (pass.More && result == E_SUCCESS && pass.Written) {
-        if (in != playlist) {
-            FileClose(in);
-            RemoveFile(temp[1 - now]);
+        DiscardTemp(&before);
+        before = rewrite.Next;
+        rewrite.Next = {};
+        if (!FileRewind(before.File)) {
+            result = E_EWRITE;
+        } else if (!OpenTemp(&rewrite, &rewrite.Next)) {
+            result = E_ECREATE;
+        } else {
+            result = DeleteBatch(names, before.File, rewrite.Next.File, pass.Guarded, &pass);
         }
-        bool closed = FileClose(out);
-        in = closed ? FileOpen(temp[now], FileForReading) : nullptr;
-        out = nullptr;
-        now = 1 - now;
-        if (in && (temp[now][0] || TempNameBeside(packedFile, temp[now]))) {
-            out = FileOpen(temp[now], FileForWriting);
-        }
-        if (!in || !out) {
-            // Nothing of the playlist changed yet: every temporary file goes.
-            if (in) {
-                FileClose(in);
-            }
-            RemoveFile(temp[0]);
-            RemoveFile(temp[1]);
-            FileClose(playlist);
-            return !closed ? E_EWRITE : !in ? E_EOPEN : E_ECREATE;
-        }
-        result = DeleteBatch(names, in, out, pass.Guarded, &pass);
     }
-    if (in != playlist) {
-        FileClose(in);
-        RemoveFile(temp[1 - now]);
-    }
-    result = FinishRewrite(packedFile, temp[now], out, pass.Written, result);
-    FileClose(playlist);
-    return result;
+    DiscardTemp(&before);
+    return FinishRewrite(&rewrite, pass.Written, result);
 }

@@ -1,5 +1,6 @@
 // File copy, temporary names and removal, shared by extracting, adding and deleting.
 #include <atomic>
+#include <cstring>
 
 #include "playlist/playlist.h"
 #include "text/text.h"
@@ -118,32 +119,135 @@ void SetLastTempCounter(int counter) {
     LastTempCounter.store(counter);
 }
 
-bool TempNameBeside(const char16_t* playlist, char16_t* name) {
-    char16_t directory[PathUnits] = {};
+static std::atomic<int> RewriteWaitMs{30000};
+
+void SetRewriteWait(int ms) {
+    RewriteWaitMs.store(ms);
+}
+
+// Where temporary files go: the replaced file's folder, writable whenever that file may change,
+// and on its volume, so that the new version takes its place without a copy.
+static bool FolderOf(const char16_t* path, char16_t* folder) {
     size_t end = 0;
-    for (size_t i = 0; playlist[i] && i + 1 < PathUnits; ++i) {
-        if (playlist[i] == u'\\' || playlist[i] == u'/') {
+    for (size_t i = 0; path[i] && i + 1 < PathUnits; ++i) {
+        if (path[i] == u'\\' || path[i] == u'/') {
             end = i + 1;
         }
     }
-    for (size_t i = 0; i < end; ++i) {
-        directory[i] = playlist[i];
-    }
-    return MakeTempName(directory, name, PathUnits);
+    memcpy(folder, path, end * sizeof(char16_t));
+    folder[end] = 0;
+    return true;
 }
 
-int FinishRewrite(const char16_t* playlist, const char16_t* temp, PlatformFile* tempFile,
-                  bool written, int result) {
-    if (!FileClose(tempFile) || !written) {
-        result = result ? result : E_EWRITE;
+bool TempNameBeside(const char16_t* playlist, char16_t* name) {
+    char16_t folder[PathUnits] = {};
+    return FolderOf(playlist, folder) && MakeTempName(folder, name, PathUnits);
+}
+
+bool OpenTemp(const Rewrite* rewrite, TempFile* temp) {
+    char16_t folder[PathUnits] = {};
+    FolderOf(rewrite->Playlist, folder);
+    temp->Name[0] = 0;
+    temp->File = FileOpenUnnamed(folder);
+    if (!temp->File && TempNameBeside(rewrite->Playlist, temp->Name)) {
+        temp->File = FileOpen(temp->Name, FileForUpdating);
     }
-    if (result != E_SUCCESS) {
-        RemoveFile(temp); // the playlist is untouched
-        return result;
+    return temp->File != nullptr;
+}
+
+void DiscardTemp(TempFile* temp) {
+    if (temp->File) {
+        FileClose(temp->File);
+        temp->File = nullptr;
     }
-    result = CopyFileData(playlist, temp, false);
-    if (result != E_EREAD && result != E_EWRITE) {
-        RemoveFile(temp);
+    if (temp->Name[0]) {
+        RemoveFile(temp->Name);
+        temp->Name[0] = 0;
     }
+}
+
+// What a lock that could not be had means to the host.
+static int LockError(LockOutcome outcome, bool create, const char16_t* playlist) {
+    switch (outcome) {
+    case LockReadOnly:
+        return E_ECREATE; // it may be read but not written
+    case LockTimedOut:
+        return E_EOPEN;
+    case LockNotRegular:
+        return create ? E_EOPEN : E_NOT_SUPPORTED;
+    default:
+        // A playlist that is there but cannot be read must never be replaced by a new one.
+        return create && PathExists(playlist) ? E_EOPEN : E_NOT_SUPPORTED;
+    }
+}
+
+int StartRewrite(const char16_t* playlist, bool create, Rewrite* rewrite) {
+    rewrite->Locked = nullptr;
+    rewrite->Created = false;
+    rewrite->Next = {};
+    LockOutcome outcome = LockFailed;
+    // A link stays a link: what it names is locked and replaced.
+    if (!ReplacedPath(playlist, rewrite->Playlist, PathUnits)) {
+        return E_NOT_SUPPORTED;
+    }
+    rewrite->Locked = FileOpenLocked(rewrite->Playlist, create, RewriteWaitMs.load(), &outcome,
+                                     &rewrite->Created);
+    if (!rewrite->Locked) {
+        return LockError(outcome, create, rewrite->Playlist);
+    }
+    if (!OpenTemp(rewrite, &rewrite->Next)) {
+        FinishRewrite(rewrite, false, E_NOT_SUPPORTED);
+        return E_NOT_SUPPORTED;
+    }
+    return E_SUCCESS;
+}
+
+// Names the new version beside the playlist, if it has no name yet.
+static bool NameTemp(Rewrite* rewrite) {
+    TempFile* temp = &rewrite->Next;
+    if (temp->Name[0]) {
+        return true;
+    }
+    if (TempNameBeside(rewrite->Playlist, temp->Name) && FileGiveName(temp->File, temp->Name)) {
+        return true;
+    }
+    temp->Name[0] = 0;
+    return false;
+}
+
+int FinishRewrite(Rewrite* rewrite, bool written, int result) {
+    TempFile* temp = &rewrite->Next;
+    if (result == E_SUCCESS && (!written || !FileFlushToDisk(temp->File))) {
+        result = E_EWRITE;
+    }
+    bool replaceable = false;
+    if (result == E_SUCCESS) {
+        replaceable = FileReadyToReplace(rewrite->Locked, temp->File);
+        // A name only now, just before it takes the playlist's place: a rewrite killed before
+        // leaves nothing behind.
+        if (!NameTemp(rewrite)) {
+            result = E_EWRITE;
+        }
+    }
+    if (result == E_SUCCESS) {
+        bool closed = FileClose(temp->File);
+        temp->File = nullptr;
+        result = !closed ? E_EWRITE : E_SUCCESS;
+    }
+    if (result == E_SUCCESS && !(replaceable && FileReplace(rewrite->Playlist, temp->Name))) {
+        result = CopyFileData(rewrite->Playlist, temp->Name, false);
+        // A new playlist goes again below, and so does its copy.
+        if ((result == E_EREAD || result == E_EWRITE) && !rewrite->Created) {
+            temp->Name[0] = 0; // the one complete copy of the new version: it stays
+        }
+    } else if (result == E_SUCCESS) {
+        temp->Name[0] = 0; // it is the playlist now
+    }
+    DiscardTemp(temp);
+    if (result != E_SUCCESS && rewrite->Created) {
+        RemoveFile(rewrite->Playlist); // made by the lock, for a new version that never came
+    }
+    FileCloseLocked(rewrite->Locked);
+    rewrite->Locked = nullptr;
     return result;
 }

@@ -88,12 +88,37 @@ bool RemoveFile(const char16_t* path);
 // A temporary name in the playlist's own directory, which is writable whenever the playlist may
 // change and lies on the same volume.
 bool TempNameBeside(const char16_t* playlist, char16_t* name);
-// Ends the rewrite of a playlist: closes the temporary file and, when it was written whole (its
-// writer finished without a failure) and `result` is still 0, copies it over the playlist. The
-// temporary file is removed unless it holds the only complete copy of the new playlist (the copy
-// back failed part way).
-int FinishRewrite(const char16_t* playlist, const char16_t* temp, PlatformFile* tempFile,
-                  bool written, int result);
+// The rewrite of a playlist (pack, delete), one cycle for both: the playlist's lock is taken, the
+// playlist read and its new version written into a temporary file beside it, which is flushed to
+// the disk and put in the playlist's place in one step; then the lock goes. Two rewrites of one
+// playlist thus never overlap, a reader sees the old or the new version whole, and so does the
+// disk after a crash. A failure at any step leaves the old playlist and no temporary file.
+struct TempFile {
+    char16_t Name[PathUnits]; // empty while the file has no name
+    PlatformFile* File;
+};
+struct Rewrite {
+    char16_t Playlist[PathUnits]; // the file replaced: the playlist, or the one its link names
+    PlatformFile* Locked;         // that file, open and locked from the first read to the end
+    bool Created;                 // the lock made the playlist: a failure removes it again
+    TempFile Next;                // the new version
+};
+// Locks the playlist and opens the temporary file for its new version: 0, or an error (nothing
+// changed then). `create`: packing, which makes a missing playlist.
+int StartRewrite(const char16_t* playlist, bool create, Rewrite* rewrite);
+// One more temporary file beside the playlist, empty and open for updating; false on failure.
+bool OpenTemp(const Rewrite* rewrite, TempFile* temp);
+// Closes a temporary file and removes it; nothing when none is open.
+void DiscardTemp(TempFile* temp);
+// Ends the rewrite: when the new version was written whole (`written`) and `result` is still 0,
+// it is flushed and replaces the playlist. A playlist that cannot be replaced by another file (it
+// has more than one name, another program holds it open without letting it go, its file system
+// refuses) gets the new version copied over it instead, and the temporary file stays until that
+// copy is complete: it is kept when the copy failed part way, as the one complete new version.
+// The lock goes last. The result, or the step's error.
+int FinishRewrite(Rewrite* rewrite, bool written, int result);
+// Tests only: how long a rewrite waits for another one's lock (30 s as built).
+void SetRewriteWait(int ms);
 // Tests only: where the temporary-name counter stands (-1: no name handed out yet).
 void SetLastTempCounter(int counter);
 

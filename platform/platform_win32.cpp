@@ -340,6 +340,14 @@ static HANDLE OpenForRewrite(const char16_t* path, bool create, LockOutcome* out
                              bool* created) {
     *created = false;
     DWORD attributes = GetFileAttributesW(Wide(path));
+    // Some systems replace a file in two renames, with a moment between them when the name is
+    // gone (Wine): a playlist is taken for missing only when it stays so for a while.
+    for (int look = 0; look < 8 && attributes == INVALID_FILE_ATTRIBUTES &&
+                       GetLastError() == ERROR_FILE_NOT_FOUND;
+         ++look) {
+        SleepMilliseconds(2);
+        attributes = GetFileAttributesW(Wide(path));
+    }
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
         bool missing = error == ERROR_FILE_NOT_FOUND;
@@ -351,8 +359,16 @@ static HANDLE OpenForRewrite(const char16_t* path, bool create, LockOutcome* out
         *outcome = LockNotRegular;
         return INVALID_HANDLE_VALUE;
     }
+    // Made only when it was missing: a file that stood there a moment ago is being replaced, and
+    // the next try opens its new version.
+    bool make = attributes == INVALID_FILE_ATTRIBUTES;
     HANDLE h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, ShareAll, nullptr,
-                           create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                           make ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE &&
+        GetLastError() == (make ? ERROR_FILE_EXISTS : ERROR_FILE_NOT_FOUND)) {
+        *outcome = LockTimedOut;
+        return INVALID_HANDLE_VALUE;
+    }
     if (h == INVALID_HANDLE_VALUE) {
         // Read-only, or held by another program that lets no one write: it cannot change.
         HANDLE reading =
@@ -363,7 +379,7 @@ static HANDLE OpenForRewrite(const char16_t* path, bool create, LockOutcome* out
         }
         return INVALID_HANDLE_VALUE;
     }
-    *created = create && GetLastError() != ERROR_ALREADY_EXISTS;
+    *created = make;
     BY_HANDLE_FILE_INFORMATION info;
     if (!RegularHandle(h, &info)) {
         *outcome = LockNotRegular;
@@ -446,10 +462,20 @@ bool FileFlushToDisk(PlatformFile* file) {
     return !FaultHere() && fflush(Stream(file)) == 0 && FlushFileBuffers(OsHandle(file));
 }
 
-// The replacement keeps the playlist's attributes, security and creation time itself.
+// The replacement keeps the playlist's attributes, security and creation time itself. It must
+// be able to move the playlist away: another program's handle that does not share deleting
+// forbids that (and some systems would move it all the same, and then fail to remove it).
 bool FileReadyToReplace(PlatformFile* locked, PlatformFile*) {
     BY_HANDLE_FILE_INFORMATION info;
-    return GetFileInformationByHandle(OsHandle(locked), &info) && info.nNumberOfLinks == 1;
+    if (!GetFileInformationByHandle(OsHandle(locked), &info) || info.nNumberOfLinks != 1) {
+        return false;
+    }
+    HANDLE probe = ReOpenFile(OsHandle(locked), DELETE, ShareAll, 0);
+    if (probe == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(probe);
+    return true;
 }
 
 bool FileReplace(const char16_t* target, const char16_t* temp) {

@@ -1,7 +1,9 @@
-// Every file open, read and write of extracting, testing, adding and deleting is made to fail in
+// Every file open, read, write, lock, flush and replacement of extracting, testing, adding and
+// deleting is made to fail in
 // turn. After each failure the result must be an error, the playlist must be as before or as
 // intended (or else the intended playlist survives in the kept temporary file), and nothing stays
 // open.
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -45,6 +47,8 @@ struct Rewrite {
     const char* what;
     std::string before, intended;
     std::function<int(const std::string& dir)> run;
+    // The playlist has a second name, so that its new version is copied over it.
+    bool twin = false;
 };
 
 void WalkFaults(const Rewrite& r) {
@@ -56,6 +60,10 @@ void WalkFaults(const Rewrite& r) {
         if (!r.before.empty()) {
             WriteFile(dir + "/list.m3u", r.before);
         }
+        if (r.twin) {
+            std::filesystem::create_hard_link(std::filesystem::u8path(dir + "/list.m3u"),
+                                              std::filesystem::u8path(dir + "/twin.m3u"));
+        }
         FailNthFileOperation(n);
         int result = r.run(dir);
         bool hit = FaultWasHit();
@@ -64,7 +72,10 @@ void WalkFaults(const Rewrite& r) {
         std::string now = ReadFile(dir + "/list.m3u");
         // An empty `before` stands for a playlist that did not exist.
         bool asBefore = r.before.empty() ? !FileExists(dir + "/list.m3u") : now == r.before;
-        std::string left = Leftovers(dir, "a.mp3|b.mp3|list.m3u");
+        std::string left = Leftovers(dir, "a.mp3|b.mp3|list.m3u|twin.m3u");
+        if (r.twin) {
+            EXPECT_EQ(ReadFile(dir + "/twin.m3u"), now) << "the second name parted";
+        }
         // Lines the plug-in adds end as this build writes them (the rewrites here keep CR LF).
         const std::string intended = AsWritten(r.before, r.intended, r.before.size());
         // A failure that did not matter (an open that would have failed anyway, a read past
@@ -102,6 +113,16 @@ TEST(Faults, AddFailsCleanlyAtEveryStep) {
                     return PackFilesW(&WidePath(dir + "/list.m3u")[0], nullptr, &source[0],
                                       &list[0], 0);
                 }});
+}
+
+// The new version copied over a playlist that has two names, when the replacement cannot be.
+TEST(Faults, CopyOverAPlaylistFailsCleanlyAtEveryStep) {
+    WalkFaults({"delete", "#EXTM3U\r\n#EXTINF:1,A\r\na.mp3\r\nb.mp3\r\n", "#EXTM3U\r\nb.mp3\r\n",
+                [](const std::string& dir) {
+                    std::u16string list = List({u"a.mp3"});
+                    return DeleteFilesW(&WidePath(dir + "/list.m3u")[0], &list[0]);
+                },
+                true});
 }
 
 TEST(Faults, AddToNewPlaylistFailsCleanlyAtEveryStep) {

@@ -98,9 +98,10 @@ bool FileFlushToDisk(PlatformFile* file);
 // version must then be copied over it.
 bool FileReadyToReplace(PlatformFile* locked, PlatformFile* temp);
 // Puts the closed file `temp` in the place of `target` in one step, durably: a reader sees one of
-// the two whole, and so does the disk after a crash. False when the system refuses; `target` is
-// then as it was, and `temp` still exists.
-bool FileReplace(const char16_t* target, const char16_t* temp);
+// the two whole, and so does the disk after a crash. With `unnamed`, a file of FileOpenUnnamed,
+// that file first gets the name `temp`, in the same breath. False when the system refuses;
+// `target` is then as it was, and `temp` exists unless the unnamed file could not be named.
+bool FileReplace(const char16_t* target, const char16_t* temp, PlatformFile* unnamed);
 void SleepMilliseconds(int ms);
 
 struct FileStatus {

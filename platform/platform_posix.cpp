@@ -393,15 +393,20 @@ PlatformFile* FileOpenUnnamed(const char16_t* directory) {
 #endif
 }
 
-bool FileGiveName(PlatformFile* file, const char16_t* path) {
-    char native[NativePathBytes], self[64];
-    if (!NativePath(path, native, sizeof native) || FaultHere() || fflush(Stream(file)) != 0) {
+static bool LinkUnnamed(PlatformFile* file, const char* native) {
+    char self[64];
+    if (FaultHere() || fflush(Stream(file)) != 0) {
         return false;
     }
     // Linking an unnamed file by its descriptor needs a privilege that its /proc name does not.
     snprintf(self, sizeof self, "/proc/self/fd/%d", fileno(Stream(file)));
     return linkat(AT_FDCWD, self, AT_FDCWD, native, AT_SYMLINK_FOLLOW) == 0 ||
            linkat(fileno(Stream(file)), "", AT_FDCWD, native, AT_EMPTY_PATH) == 0;
+}
+
+bool FileGiveName(PlatformFile* file, const char16_t* path) {
+    char native[NativePathBytes];
+    return NativePath(path, native, sizeof native) && LinkUnnamed(file, native);
 }
 
 bool FileFlushToDisk(PlatformFile* file) {
@@ -422,10 +427,11 @@ bool FileReadyToReplace(PlatformFile* locked, PlatformFile* temp) {
     return fchmod(fd, st.st_mode & 07777) == 0;
 }
 
-bool FileReplace(const char16_t* target, const char16_t* temp) {
+bool FileReplace(const char16_t* target, const char16_t* temp, PlatformFile* unnamed) {
     char to[NativePathBytes], from[NativePathBytes];
-    if (!NativePath(target, to, sizeof to) || !NativePath(temp, from, sizeof from) || FaultHere() ||
-        rename(from, to) != 0) {
+    // The paths are ready before the name is given, so that nothing comes between the two.
+    if (!NativePath(target, to, sizeof to) || !NativePath(temp, from, sizeof from) ||
+        (unnamed && !LinkUnnamed(unnamed, from)) || FaultHere() || rename(from, to) != 0) {
         return false;
     }
     // The new name lasts a crash only once the folder that holds it is on the disk too.

@@ -478,7 +478,7 @@ bool FileReadyToReplace(PlatformFile* locked, PlatformFile*) {
     return true;
 }
 
-bool FileReplace(const char16_t* target, const char16_t* temp) {
+bool FileReplace(const char16_t* target, const char16_t* temp, PlatformFile*) {
     if (FaultHere()) {
         return false;
     }

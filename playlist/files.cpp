@@ -215,33 +215,59 @@ static bool NameTemp(Rewrite* rewrite) {
     return false;
 }
 
+// Puts the new version in the playlist's place; false when the system would not (the new
+// version then has a name, unless it never could be given one).
+static bool PutInPlace(Rewrite* rewrite) {
+    TempFile* temp = &rewrite->Next;
+    if (!FileReadyToReplace(rewrite->Locked, temp->File)) {
+        return false;
+    }
+    bool unnamed = !temp->Name[0];
+    if (unnamed) {
+        // A name only now, given in the same call that puts it in place: a rewrite killed
+        // before leaves nothing behind.
+        if (!TempNameBeside(rewrite->Playlist, temp->Name)) {
+            temp->Name[0] = 0;
+            return false;
+        }
+    } else if (!FileClose(temp->File)) {
+        temp->File = nullptr;
+        return false;
+    } else {
+        temp->File = nullptr; // a file open here may not take another's place everywhere
+    }
+    if (FileReplace(rewrite->Playlist, temp->Name, unnamed ? temp->File : nullptr)) {
+        temp->Name[0] = 0; // it is the playlist now
+        return true;
+    }
+    if (unnamed && !PathExists(temp->Name)) {
+        temp->Name[0] = 0;
+    }
+    return false;
+}
+
 int FinishRewrite(Rewrite* rewrite, bool written, int result) {
     TempFile* temp = &rewrite->Next;
     if (result == E_SUCCESS && (!written || !FileFlushToDisk(temp->File))) {
         result = E_EWRITE;
     }
-    bool replaceable = false;
-    if (result == E_SUCCESS) {
-        replaceable = FileReadyToReplace(rewrite->Locked, temp->File);
-        // A name only now, just before it takes the playlist's place: a rewrite killed before
-        // leaves nothing behind.
-        if (!NameTemp(rewrite)) {
-            result = E_EWRITE;
-        }
+    bool replaced = result == E_SUCCESS && PutInPlace(rewrite);
+    // Else the new version is copied over the playlist, from a file with a name, which stays
+    // until the copy is complete.
+    if (result == E_SUCCESS && !replaced && !NameTemp(rewrite)) {
+        result = E_EWRITE;
     }
-    if (result == E_SUCCESS) {
+    if (temp->File) {
         bool closed = FileClose(temp->File);
         temp->File = nullptr;
-        result = !closed ? E_EWRITE : E_SUCCESS;
+        result = result == E_SUCCESS && !closed && !replaced ? E_EWRITE : result;
     }
-    if (result == E_SUCCESS && !(replaceable && FileReplace(rewrite->Playlist, temp->Name))) {
+    if (result == E_SUCCESS && !replaced) {
         result = CopyFileData(rewrite->Playlist, temp->Name, false);
         // A new playlist goes again below, and so does its copy.
         if ((result == E_EREAD || result == E_EWRITE) && !rewrite->Created) {
             temp->Name[0] = 0; // the one complete copy of the new version: it stays
         }
-    } else if (result == E_SUCCESS) {
-        temp->Name[0] = 0; // it is the playlist now
     }
     DiscardTemp(temp);
     if (result != E_SUCCESS && rewrite->Created) {

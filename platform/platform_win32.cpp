@@ -441,6 +441,20 @@ bool FileCloseLocked(PlatformFile* file) {
 }
 
 bool ReplacedPath(const char16_t* path, char16_t* out, size_t units) {
+    DWORD attributes = GetFileAttributesW(Wide(path));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A link: the file it names, by the path the system resolves it to.
+        HANDLE h = CreateFileW(Wide(path), 0, ShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        DWORD n = h == INVALID_HANDLE_VALUE || units > 0x7FFFFFFF
+                      ? 0
+                      : GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(out),
+                                                  static_cast<DWORD>(units), 0);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+        }
+        return n > 0 && n < units;
+    }
     size_t n = static_cast<size_t>(lstrlenW(Wide(path)));
     if (n >= units) {
         return false;

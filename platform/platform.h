@@ -66,18 +66,18 @@ CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out);
 // step that puts that file in the playlist's place.
 //
 // Opens a playlist for reading and writing and takes its rewrite lock, which excludes every other
-// rewrite of that file, in any thread or process, but no reader. Waits at most `waitMs` for it.
-// The lock lasts until FileCloseLocked. `create` makes a missing playlist (empty), and tells in
+// rewrite of that file, in any thread or process, but no reader; one try, without waiting. The
+// lock lasts until FileCloseLocked. `create` makes a missing playlist (empty), and tells in
 // *created that it did. Once held, the lock is known to be on the file the path names now.
 enum LockOutcome {
     LockHeld,
-    LockTimedOut,   // another rewrite held it all along
+    LockBusy,       // another rewrite holds it, or has just put a new file in its place
     LockMissing,    // no such playlist, and none made
     LockNotRegular, // a folder, device, pipe or socket
     LockReadOnly,   // the playlist may be read but not written
     LockFailed
 };
-PlatformFile* FileOpenLocked(const char16_t* path, bool create, int waitMs, LockOutcome* outcome,
+PlatformFile* FileOpenLocked(const char16_t* path, bool create, LockOutcome* outcome,
                              bool* created);
 // Lets go of the lock, then closes as FileClose does.
 bool FileCloseLocked(PlatformFile* file);

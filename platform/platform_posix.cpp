@@ -282,7 +282,7 @@ static int OpenForRewrite(const char* native, bool create, LockOutcome* outcome,
     if (fd < 0) {
         // EEXIST: another made it meanwhile, and the next try opens that one. A playlist that
         // may be read but not written cannot change.
-        *outcome = errno == EEXIST             ? LockTimedOut
+        *outcome = errno == EEXIST             ? LockBusy
                    : access(native, R_OK) == 0 ? LockReadOnly
                                                : LockFailed;
         return -1;
@@ -296,7 +296,7 @@ static int OpenForRewrite(const char* native, bool create, LockOutcome* outcome,
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         // A file just made may be locked by another that opened it first: it is theirs now.
-        *outcome = errno == EWOULDBLOCK ? LockTimedOut : LockFailed;
+        *outcome = errno == EWOULDBLOCK ? LockBusy : LockFailed;
         *created = false;
         close(fd);
         return -1;
@@ -305,7 +305,7 @@ static int OpenForRewrite(const char* native, bool create, LockOutcome* outcome,
     return fd;
 }
 
-PlatformFile* FileOpenLocked(const char16_t* path, bool create, int waitMs, LockOutcome* outcome,
+PlatformFile* FileOpenLocked(const char16_t* path, bool create, LockOutcome* outcome,
                              bool* created) {
     char native[NativePathBytes];
     *created = false;
@@ -313,33 +313,24 @@ PlatformFile* FileOpenLocked(const char16_t* path, bool create, int waitMs, Lock
         *outcome = LockFailed;
         return nullptr;
     }
-    int waited = 0, pause = 1;
-    for (;;) {
-        int fd = OpenForRewrite(native, create, outcome, created);
-        if (fd >= 0) {
-            // Another rewrite may have put a new file in the path's place while this one waited:
-            // the lock must be on the file the path names now.
-            struct stat held, named;
-            if (fstat(fd, &held) == 0 && stat(native, &named) == 0 && SameIdentity(held, named)) {
-                FILE* stream = fdopen(fd, "r+b");
-                if (stream) {
-                    return Adopt(stream);
-                }
-                *outcome = LockFailed;
-                close(fd);
-                return nullptr;
-            }
-            close(fd);
-            *outcome = LockTimedOut;
-        }
-        if (*outcome != LockTimedOut || waited >= waitMs) {
-            return nullptr;
-        }
-        // Short pauses first: most rewrites take a few milliseconds.
-        SleepMilliseconds(pause);
-        waited += pause;
-        pause = pause < 16 ? pause * 2 : pause;
+    int fd = OpenForRewrite(native, create, outcome, created);
+    if (fd < 0) {
+        return nullptr;
     }
+    // Another rewrite may have put a new file in the path's place while this one waited: the
+    // lock must be on the file the path names now.
+    struct stat held, named;
+    if (fstat(fd, &held) != 0 || stat(native, &named) != 0 || !SameIdentity(held, named)) {
+        *outcome = LockBusy;
+        close(fd);
+        return nullptr;
+    }
+    FILE* stream = fdopen(fd, "r+b");
+    if (!stream) {
+        *outcome = LockFailed;
+        close(fd);
+    }
+    return Adopt(stream);
 }
 
 bool FileCloseLocked(PlatformFile* file) {

@@ -366,7 +366,7 @@ static HANDLE OpenForRewrite(const char16_t* path, bool create, LockOutcome* out
                            make ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE &&
         GetLastError() == (make ? ERROR_FILE_EXISTS : ERROR_FILE_NOT_FOUND)) {
-        *outcome = LockTimedOut;
+        *outcome = LockBusy;
         return INVALID_HANDLE_VALUE;
     }
     if (h == INVALID_HANDLE_VALUE) {
@@ -390,7 +390,7 @@ static HANDLE OpenForRewrite(const char16_t* path, bool create, LockOutcome* out
     if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
         // A file just made may be locked by another that opened it first: it is theirs now.
         *outcome = GetLastError() == ERROR_LOCK_VIOLATION || GetLastError() == ERROR_IO_PENDING
-                       ? LockTimedOut
+                       ? LockBusy
                        : LockFailed;
         *created = false;
         CloseHandle(h);
@@ -400,37 +400,29 @@ static HANDLE OpenForRewrite(const char16_t* path, bool create, LockOutcome* out
     return h;
 }
 
-PlatformFile* FileOpenLocked(const char16_t* path, bool create, int waitMs, LockOutcome* outcome,
+PlatformFile* FileOpenLocked(const char16_t* path, bool create, LockOutcome* outcome,
                              bool* created) {
     *created = false;
     if (FaultHere()) {
         *outcome = LockFailed;
         return nullptr;
     }
-    int waited = 0, pause = 1;
-    for (;;) {
-        HANDLE h = OpenForRewrite(path, create, outcome, created);
-        if (h != INVALID_HANDLE_VALUE) {
-            // Another rewrite may have put a new file in the path's place while this one waited:
-            // the lock must be on the file the path names now.
-            BY_HANDLE_FILE_INFORMATION held, named;
-            if (GetFileInformationByHandle(h, &held) && FileIdentity(path, &named) &&
-                SameIdentity(held, named)) {
-                PlatformFile* file = StreamOver(h, _O_RDWR, "r+b");
-                *outcome = file ? LockHeld : LockFailed;
-                return file;
-            }
-            CloseHandle(h);
-            *outcome = LockTimedOut;
-        }
-        if (*outcome != LockTimedOut || waited >= waitMs) {
-            return nullptr;
-        }
-        // Short pauses first: most rewrites take a few milliseconds.
-        SleepMilliseconds(pause);
-        waited += pause;
-        pause = pause < 16 ? pause * 2 : pause;
+    HANDLE h = OpenForRewrite(path, create, outcome, created);
+    if (h == INVALID_HANDLE_VALUE) {
+        return nullptr;
     }
+    // Another rewrite may have put a new file in the path's place while this one waited: the
+    // lock must be on the file the path names now.
+    BY_HANDLE_FILE_INFORMATION held, named;
+    if (!GetFileInformationByHandle(h, &held) || !FileIdentity(path, &named) ||
+        !SameIdentity(held, named)) {
+        *outcome = LockBusy;
+        CloseHandle(h);
+        return nullptr;
+    }
+    PlatformFile* file = StreamOver(h, _O_RDWR, "r+b");
+    *outcome = file ? LockHeld : LockFailed;
+    return file;
 }
 
 bool FileCloseLocked(PlatformFile* file) {

@@ -171,8 +171,8 @@ static int LockError(LockOutcome outcome, bool create, const char16_t* playlist)
     switch (outcome) {
     case LockReadOnly:
         return E_ECREATE; // it may be read but not written
-    case LockTimedOut:
-        return E_EOPEN;
+    case LockBusy:
+        return E_EOPEN; // held by another rewrite all along
     case LockNotRegular:
         return create ? E_EOPEN : E_NOT_SUPPORTED;
     default:
@@ -190,8 +190,15 @@ int StartRewrite(const char16_t* playlist, bool create, Rewrite* rewrite) {
     if (!ReplacedPath(playlist, rewrite->Playlist, PathUnits)) {
         return E_NOT_SUPPORTED;
     }
-    rewrite->Locked = FileOpenLocked(rewrite->Playlist, create, RewriteWaitMs.load(), &outcome,
-                                     &rewrite->Created);
+    // Most rewrites take a few milliseconds: short pauses first.
+    int waited = 0, pause = 1, patience = RewriteWaitMs.load();
+    while (!(rewrite->Locked =
+                 FileOpenLocked(rewrite->Playlist, create, &outcome, &rewrite->Created)) &&
+           outcome == LockBusy && waited < patience) {
+        SleepMilliseconds(pause);
+        waited += pause;
+        pause = pause < 16 ? pause * 2 : pause;
+    }
     if (!rewrite->Locked) {
         return LockError(outcome, create, rewrite->Playlist);
     }

@@ -145,7 +145,7 @@ TEST(Rewrites, WaitForTheLockEndsInAnError) {
     std::u16string path = WidePath(list);
     LockOutcome outcome = LockFailed;
     bool created = true;
-    PlatformFile* held = FileOpenLocked(path.c_str(), false, 0, &outcome, &created);
+    PlatformFile* held = FileOpenLocked(path.c_str(), false, &outcome, &created);
     ASSERT_NE(held, nullptr);
     EXPECT_EQ(outcome, LockHeld);
     EXPECT_FALSE(created);

@@ -26,14 +26,14 @@ inline bool IsWindowsFileName(const std::u16string& part) {
     for (char16_t& c : stem) {
         c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
     }
-    if (stem == u"CON" || stem == u"PRN" || stem == u"AUX" || stem == u"NUL" ||
-        stem == u"CONIN$" || stem == u"CONOUT$") {
+    if (stem == u"CON" || stem == u"PRN" || stem == u"AUX" || stem == u"NUL" || stem == u"CONIN$" ||
+        stem == u"CONOUT$") {
         return false;
     }
-    bool numbered = stem.size() == 4 && (stem.compare(0, 3, u"COM") == 0 ||
-                                         stem.compare(0, 3, u"LPT") == 0);
-    return !numbered || std::u16string(u"0123456789\u00B9\u00B2\u00B3").find(stem[3]) ==
-                            std::u16string::npos;
+    bool numbered =
+        stem.size() == 4 && (stem.compare(0, 3, u"COM") == 0 || stem.compare(0, 3, u"LPT") == 0);
+    return !numbered ||
+           std::u16string(u"0123456789\u00B9\u00B2\u00B3").find(stem[3]) == std::u16string::npos;
 }
 
 // Whether a listed name is relative and splits at '\' into names Windows can create, and a host
@@ -56,7 +56,8 @@ inline bool IsWindowsListedName(const std::u16string& name) {
         joined += c < 0x80 ? static_cast<char>(c) : 'x';
     }
     char relative[4096];
-    size_t length = RelativePath("D:\\dest", joined.c_str(), relative, sizeof relative, WindowsPaths);
+    size_t length =
+        RelativePath("D:\\dest", joined.c_str(), relative, sizeof relative, WindowsPaths);
     std::string inside(relative);
     return length > 0 && length < sizeof relative && inside != "." && inside != ".." &&
            inside.compare(0, 3, "..\\") != 0;

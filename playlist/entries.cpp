@@ -411,14 +411,16 @@ static bool ShownAsItIs(const char16_t* path, size_t units, const NameStyle& sty
                 return false;
             }
             if (style.WindowsParts) {
-                char head[3];
-                for (size_t k = 0; k < 3; ++k) {
-                    head[k] = from + k < i && path[from + k] < 0x80 ? char(path[from + k]) : 0;
+                // Nine units decide whether a part holds a device name, whose stem is at most
+                // seven long; a superscript digit counts as a digit.
+                char head[9];
+                size_t n = 0;
+                for (; n < sizeof head && from + n < i; ++n) {
+                    char16_t u = path[from + n];
+                    bool super = u == 0xB9 || u == 0xB2 || u == 0xB3;
+                    head[n] = u < 0x80 ? static_cast<char>(u) : super ? '1' : 'x';
                 }
-                // Trailing spaces, and what may be a device name, take the long way.
-                if (path[i - 1] == u' ' || SameAscii(head, 3, "con") || SameAscii(head, 3, "prn") ||
-                    SameAscii(head, 3, "aux") || SameAscii(head, 3, "nul") ||
-                    SameAscii(head, 3, "com") || SameAscii(head, 3, "lpt")) {
+                if (path[i - 1] == u' ' || DeviceStem(head, n) != 0) {
                     return false;
                 }
             }

@@ -212,8 +212,9 @@ TEST(Listing, EveryNameAWindowsHostCanCreate) {
     }
     ASSERT_GT(lines.size(), WindowsNameTable.size() + 5);
     static const char* const parts[] = {
-        "a",    "B",   ".",    "..",    "...",     "C:",  "/",  "\\", "//",      " ",
-        "x y.", "nul", "Com9", "http:", "\\\\?\\", "<|>", "\t", "?*", "\xC3\xA9"};
+        "a",  "B",  ".",        "..",          "...",     "C:",     "/",       "\\",
+        "//", " ",  "x y.",     "nul",         "Com9",    "http:",  "\\\\?\\", "<|>",
+        "\t", "?*", "\xC3\xA9", "lpt\xC2\xB3", "CONOUT$", "Concert"};
     std::mt19937 rng(20261209u);
     for (int i = 0; i < 4000; ++i) {
         std::string line;

@@ -69,11 +69,16 @@ std::u16string Shown(const std::u16string& windowsName) {
         (windowsName[n - 4] == u'\\' || windowsName[n - 4] == u'/')) {
         return Shown(windowsName.substr(0, n - 4)) + windowsName.substr(n - 4);
     }
+    // Through UTF-8 as the plug-in goes, which carries a lone surrogate as well.
     std::string utf8(windowsName.size() * 3 + 1, '\0');
     EXPECT_TRUE(ToUtf8(windowsName.c_str(), &utf8[0], utf8.size()));
     std::string tree(utf8.size() * 2 + 16, '\0');
-    TreePath(utf8.c_str(), &tree[0], tree.size());
-    return fs::u8path(tree.c_str()).u16string();
+    size_t inCount = TreePath(utf8.c_str(), &tree[0], tree.size()) + 1;
+    std::u16string shown(inCount, u'\0');
+    size_t room = shown.size() * sizeof(char16_t);
+    EXPECT_EQ(Utf8ToUtf16(tree.data(), inCount, &shown[0], room), 0);
+    shown.resize(WideLength(shown.c_str()));
+    return shown;
 }
 
 std::vector<std::u16string> Shown(std::vector<std::u16string> windowsNames) {

@@ -441,8 +441,9 @@ static size_t TreeName(const char16_t* path, size_t units, char16_t* name) {
         }
         return units;
     }
-    char utf8[3 * LineBytes];
-    char tree[6 * LineBytes];
+    // Three bytes of UTF-8 at most per unit; a shown name that needs more has no room either.
+    char utf8[3 * PathUnits];
+    char tree[3 * PathUnits];
     if (!ToUtf8(path, utf8, sizeof utf8) || TreePath(utf8, tree, sizeof tree) >= sizeof tree) {
         return NotListed;
     }

@@ -244,7 +244,7 @@ TEST(Listing, EveryNameAWindowsHostCanCreate) {
         std::transform(scheme.begin(), scheme.end(), scheme.begin(), ::tolower);
         if (utf8 && scheme != "file://" &&
             KindOfLine(line.data(), line.size(), Text8Bit) == LinePath) {
-            EXPECT_EQ(name, shown);
+            EXPECT_EQ(name, shown.size() < PathUnits ? shown : u"");
         }
     }
 }

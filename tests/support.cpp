@@ -135,6 +135,9 @@ const std::vector<LineName> WindowsNameTable = {
     {"...\\x.mp3", u"_\\x.mp3"},
     {"a<b>c\"d|e*f?.mp3", u"a_b_c_d_e_f_.mp3"},
     {"a\tb\x1F.mp3", u"a_b_.mp3"},
+    // A shown name has the room of any other: 1023 units.
+    {"..\\" + std::string(1018, 'a'), u"(..)\\" + std::u16string(1018, u'a')},
+    {"..\\..\\" + std::string(1014, 'a'), u""},
     // Nothing left once resolved: no entry.
     {".", u""},
     {"x\\..", u""},

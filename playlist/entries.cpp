@@ -261,9 +261,16 @@ static bool IsSchemePart(const char* s, size_t n) {
 // The length of a device name that Windows sees in a part before its first dot and any spaces
 // ahead of that dot ("nul", "COM1 .mp3", "LPT1.txt"), or 0.
 static size_t DeviceStem(const char* s, size_t n) {
+    // Most parts are told apart by their first letter, or by a long stem.
+    char first = Lower(s[0]);
+    if (first != 'c' && first != 'p' && first != 'a' && first != 'n' && first != 'l') {
+        return 0;
+    }
     size_t stem = 0;
-    while (stem < n && s[stem] != '.') {
-        ++stem;
+    for (; stem < n && s[stem] != '.'; ++stem) {
+        if (stem >= 7 && s[stem] != ' ') {
+            return 0;
+        }
     }
     while (stem > 0 && s[stem - 1] == ' ') {
         --stem;
@@ -403,6 +410,14 @@ size_t TreePath(const char* path, char* out, size_t size, const NameStyle& style
 // neither empty nor end in a dot (as "." and ".." do), and nothing the style changes. Most
 // lines are such names, and need no UTF-8 on their way.
 static bool ShownAsItIs(const char16_t* path, size_t units, const NameStyle& style) {
+    // The ASCII units that may change, as bits: both slashes and ':' everywhere; for Windows
+    // parts control characters and < > " | ? * too.
+    const uint64_t bit = 1;
+    uint64_t low = bit << '/' | bit << ':', high = bit << ('\\' - 64);
+    if (style.WindowsParts) {
+        low |= 0xFFFFFFFFu | bit << '<' | bit << '>' | bit << '"' | bit << '?' | bit << '*';
+        high |= bit << ('|' - 64);
+    }
     size_t from = 0;
     for (size_t i = 0; i <= units; ++i) {
         char16_t c = i < units ? path[i] : style.Separator;
@@ -410,9 +425,14 @@ static bool ShownAsItIs(const char16_t* path, size_t units, const NameStyle& sty
             if (i == from || path[i - 1] == u'.') {
                 return false;
             }
-            if (style.WindowsParts) {
-                // Nine units decide whether a part holds a device name, whose stem is at most
-                // seven long; a superscript digit counts as a digit.
+            if (style.WindowsParts && path[i - 1] == u' ') {
+                return false;
+            }
+            // Nine units decide whether a part holds a device name, whose stem is at most seven
+            // long; a superscript digit counts as a digit. Only five first letters begin one.
+            char16_t first = path[from] | 0x20;
+            if (style.WindowsParts && (first == u'c' || first == u'p' || first == u'a' ||
+                                       first == u'n' || first == u'l')) {
                 char head[9];
                 size_t n = 0;
                 for (; n < sizeof head && from + n < i; ++n) {
@@ -420,13 +440,12 @@ static bool ShownAsItIs(const char16_t* path, size_t units, const NameStyle& sty
                     bool super = u == 0xB9 || u == 0xB2 || u == 0xB3;
                     head[n] = u < 0x80 ? static_cast<char>(u) : super ? '1' : 'x';
                 }
-                if (path[i - 1] == u' ' || DeviceStem(head, n) != 0) {
+                if (DeviceStem(head, n) != 0) {
                     return false;
                 }
             }
             from = i + 1;
-        } else if (IsNameSeparator(c) || c == u':' ||
-                   (style.WindowsParts && c < 0x80 && IsForbiddenInName(char(c)))) {
+        } else if (c < 0x80 && ((c < 64 ? low >> c : high >> (c - 64)) & 1) != 0) {
             return false;
         }
     }

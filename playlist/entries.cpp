@@ -358,7 +358,7 @@ static void AppendRootMarker(char* out, size_t size, size_t* pos, const char* pa
         Append(out, size, pos, ")", 1);
     } else if (!twoSeparators) {
         AppendPart(out, size, pos, path, end, style);
-    } else if (path[2] == '?' || path[2] == '.') {
+    } else if (root == 4 && (path[2] == '?' || path[2] == '.')) {
         Append(out, size, pos, style.Device, strlen(style.Device));
     } else {
         // The server and the share become folders below the marker.

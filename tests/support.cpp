@@ -116,6 +116,7 @@ const std::vector<LineName> WindowsNameTable = {
     {"//server/share/x.mp3", u"(UNC)\\server\\share\\x.mp3"},
     {"\\\\?\\C:\\Music\\x.mp3", u"(device)\\(C)\\Music\\x.mp3"},
     {"\\\\.\\COM1", u"(device)\\COM1_"},
+    {"\\\\?x\\share\\a.mp3", u"(UNC)\\_x\\share\\a.mp3"},
     // URLs: the scheme is the first folder; a file:// URI lists as the path it names.
     {"http://host/x.mp3", u"(http)\\host\\x.mp3"},
     {"https://host:8080/a?b=1", u"(https)\\host_8080\\a_b=1"},

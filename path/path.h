@@ -70,10 +70,3 @@ WalkResult WalkCommonPrefix(PathCursor* a, PathCursor* b, bool rooted);
 // roots differ.
 size_t RelativePath(const char* base, const char* target, char* out, size_t size,
                     const PathStyle& style = HostPaths);
-
-// A path as a host that splits names at '/' can show it: "." and ".." resolved, every separator
-// a '/', and what lies outside the playlist's folder under a first folder of its own: "(..)"
-// for each step up, "(root)" for a leading separator, "(C:)" for a drive, "(\\srv\share)" for a
-// share or device. Writes like RelativePath and returns the complete length; "" for a path
-// without segments.
-size_t TreePath(const char* path, char* out, size_t size);

@@ -230,10 +230,239 @@ static size_t EntryPath(const char* bytes, size_t length, bool whole, TextEncodi
     return units == 0 ? NotListed : units;
 }
 
-// The path as a host that splits names at '/' shows it, through its UTF-8 form.
-static size_t TreeName(const char16_t* path, char16_t* name) {
-    char utf8[3 * LineBytes];
-    char tree[3 * LineBytes + 8];
+// Copies what fits below size; pos always grows by n so the complete length is known.
+static void Append(char* out, size_t size, size_t* pos, const char* s, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (*pos + i < size) {
+            out[*pos + i] = s[i];
+        }
+    }
+    *pos += n;
+}
+
+static bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A URL's scheme or a drive with its colon, "http:" or "C:": a letter, then letters, digits,
+// '+', '-' or '.'.
+static bool IsSchemePart(const char* s, size_t n) {
+    if (n < 2 || s[n - 1] != ':' || !IsLetter(s[0])) {
+        return false;
+    }
+    for (size_t i = 1; i + 1 < n; ++i) {
+        if (!IsLetter(s[i]) && !IsDigit(s[i]) && s[i] != '+' && s[i] != '-' && s[i] != '.') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The length of a device name that Windows sees in a part before its first dot and any spaces
+// ahead of that dot ("nul", "COM1 .mp3", "LPT1.txt"), or 0.
+static size_t DeviceStem(const char* s, size_t n) {
+    // Most parts are told apart by their first letter, or by a long stem.
+    char first = Lower(s[0]);
+    if (first != 'c' && first != 'p' && first != 'a' && first != 'n' && first != 'l') {
+        return 0;
+    }
+    size_t stem = 0;
+    for (; stem < n && s[stem] != '.'; ++stem) {
+        if (stem >= 7 && s[stem] != ' ') {
+            return 0;
+        }
+    }
+    while (stem > 0 && s[stem - 1] == ' ') {
+        --stem;
+    }
+    static const char* const plain[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
+    for (const char* name : plain) {
+        if (SameAscii(s, stem, name)) {
+            return stem;
+        }
+    }
+    if (stem < 4 || !(SameAscii(s, 3, "com") || SameAscii(s, 3, "lpt"))) {
+        return 0;
+    }
+    // A digit, or the superscripts one to three, which Windows counts as digits here.
+    bool digit = stem == 4 && IsDigit(s[3]);
+    bool superscript =
+        stem == 5 && s[3] == '\xC2' && (s[4] == '\xB9' || s[4] == '\xB2' || s[4] == '\xB3');
+    return digit || superscript ? stem : 0;
+}
+
+static bool IsForbiddenInName(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' ||
+           c == '|' || c == '?' || c == '*';
+}
+
+// A part of a listed name as one Windows can create.
+static void AppendWindowsPart(char* out, size_t size, size_t* pos, const char* s, size_t n) {
+    if (IsSchemePart(s, n)) {
+        // A drive in capitals, as Windows shows it: "c:" and "C:" are one drive.
+        char drive = n == 2 && s[0] >= 'a' ? static_cast<char>(s[0] - 32) : s[0];
+        Append(out, size, pos, "(", 1);
+        Append(out, size, pos, &drive, 1);
+        Append(out, size, pos, s + 1, n - 2);
+        Append(out, size, pos, ")", 1);
+        return;
+    }
+    // Windows drops trailing dots and spaces when it opens a path, so the name is the file's.
+    while (n > 0 && (s[n - 1] == '.' || s[n - 1] == ' ')) {
+        --n;
+    }
+    if (n == 0) {
+        Append(out, size, pos, "_", 1);
+        return;
+    }
+    size_t stem = DeviceStem(s, n);
+    for (size_t i = 0; i < n; ++i) {
+        Append(out, size, pos, IsForbiddenInName(s[i]) ? "_" : s + i, 1);
+        if (i + 1 == stem) {
+            Append(out, size, pos, "_", 1);
+        }
+    }
+}
+
+static void AppendPart(char* out, size_t size, size_t* pos, const char* s, size_t n,
+                       const NameStyle& style) {
+    if (*pos > 0) {
+        Append(out, size, pos, &style.Separator, 1);
+    }
+    if (style.WindowsParts) {
+        AppendWindowsPart(out, size, pos, s, n);
+    } else {
+        Append(out, size, pos, s, n);
+    }
+}
+
+// The first folder that stands for the root `path` begins with (`root` bytes).
+static void AppendRootMarker(char* out, size_t size, size_t* pos, const char* path, size_t root,
+                             const NameStyle& style) {
+    if (root == 1) {
+        Append(out, size, pos, style.Root, strlen(style.Root));
+        return;
+    }
+    size_t end = root;
+    while (end > 0 && IsSeparator(path[end - 1])) {
+        --end;
+    }
+    bool twoSeparators = IsSeparator(path[0]) && IsSeparator(path[1]);
+    if (!style.Share) {
+        // The root itself with backslashes, which no part of such a name can hold, so it never
+        // meets a real folder's name.
+        Append(out, size, pos, "(", 1);
+        for (size_t i = 0; i < end; ++i) {
+            Append(out, size, pos, IsSeparator(path[i]) ? "\\" : path + i, 1);
+        }
+        Append(out, size, pos, ")", 1);
+    } else if (!twoSeparators) {
+        AppendPart(out, size, pos, path, end, style);
+    } else if (root == 4 && (path[2] == '?' || path[2] == '.')) {
+        Append(out, size, pos, style.Device, strlen(style.Device));
+    } else {
+        // The server and the share become folders below the marker.
+        Append(out, size, pos, style.Share, strlen(style.Share));
+        size_t i = 2;
+        while (i < end) {
+            size_t from = i;
+            while (i < end && !IsSeparator(path[i])) {
+                ++i;
+            }
+            AppendPart(out, size, pos, path + from, i - from, style);
+            while (i < end && IsSeparator(path[i])) {
+                ++i;
+            }
+        }
+    }
+}
+
+size_t TreePath(const char* path, char* out, size_t size, const NameStyle& style) {
+    // Entry lines may come from Windows, so its roots count everywhere.
+    const PathStyle& roots = style.SlashRootsPosix && path[0] == '/' ? PosixPaths : WindowsPaths;
+    size_t root = PathRootLength(path, roots);
+    bool rooted = root > 0 && IsSeparator(path[root - 1]);
+    size_t pos = 0;
+    if (root > 0) {
+        AppendRootMarker(out, size, &pos, path, root, style);
+    }
+    PathCursor c;
+    if (OpenCursor(&c, path, roots) && SkipToEffective(&c, rooted)) {
+        do {
+            // Only a step up that nothing cancels is left; it would read as the host's own "..".
+            if (ClassifySegment(&c) == SegmentDotDot) {
+                if (pos > 0) {
+                    Append(out, size, &pos, &style.Separator, 1);
+                }
+                Append(out, size, &pos, style.Up, strlen(style.Up));
+            } else {
+                AppendPart(out, size, &pos, c.SegStart, c.SegLength, style);
+            }
+        } while (NextSegment(&c) && SkipToEffective(&c, rooted));
+    }
+    if (size > 0) {
+        out[pos < size ? pos : size - 1] = 0;
+    }
+    return pos;
+}
+
+// Whether a path already is its own name: parts between the style's separators that are
+// neither empty nor end in a dot (as "." and ".." do), and nothing the style changes. Most
+// lines are such names, and need no UTF-8 on their way.
+static bool ShownAsItIs(const char16_t* path, size_t units, const NameStyle& style) {
+    // The ASCII units that may change, as bits: both slashes and ':' everywhere; for Windows
+    // parts control characters and < > " | ? * too.
+    const uint64_t bit = 1;
+    uint64_t low = bit << '/' | bit << ':', high = bit << ('\\' - 64);
+    if (style.WindowsParts) {
+        low |= 0xFFFFFFFFu | bit << '<' | bit << '>' | bit << '"' | bit << '?' | bit << '*';
+        high |= bit << ('|' - 64);
+    }
+    size_t from = 0;
+    for (size_t i = 0; i <= units; ++i) {
+        char16_t c = i < units ? path[i] : style.Separator;
+        if (c == style.Separator) {
+            if (i == from || path[i - 1] == u'.') {
+                return false;
+            }
+            if (style.WindowsParts && path[i - 1] == u' ') {
+                return false;
+            }
+            // Nine units decide whether a part holds a device name, whose stem is at most seven
+            // long; a superscript digit counts as a digit. Only five first letters begin one.
+            char16_t first = path[from] | 0x20;
+            if (style.WindowsParts && (first == u'c' || first == u'p' || first == u'a' ||
+                                       first == u'n' || first == u'l')) {
+                char head[9];
+                size_t n = 0;
+                for (; n < sizeof head && from + n < i; ++n) {
+                    char16_t u = path[from + n];
+                    bool super = u == 0xB9 || u == 0xB2 || u == 0xB3;
+                    head[n] = u < 0x80 ? static_cast<char>(u) : super ? '1' : 'x';
+                }
+                if (DeviceStem(head, n) != 0) {
+                    return false;
+                }
+            }
+            from = i + 1;
+        } else if (c < 0x80 && ((c < 64 ? low >> c : high >> (c - 64)) & 1) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The path as the host shows it, through its UTF-8 form unless it needs no change.
+static size_t TreeName(const char16_t* path, size_t units, char16_t* name) {
+    if (ShownAsItIs(path, units, HostNames)) {
+        if (name != path) {
+            memcpy(name, path, (units + 1) * sizeof(char16_t));
+        }
+        return units;
+    }
+    // Three bytes of UTF-8 at most per unit; a shown name that needs more has no room either.
+    char utf8[3 * PathUnits];
+    char tree[3 * PathUnits];
     if (!ToUtf8(path, utf8, sizeof utf8) || TreePath(utf8, tree, sizeof tree) >= sizeof tree) {
         return NotListed;
     }
@@ -242,22 +471,14 @@ static size_t TreeName(const char16_t* path, char16_t* name) {
     if (Utf8ToUtf16(tree, inCount, name, room) != 0) {
         return NotListed;
     }
-    size_t units = WideLength(name);
-    return units == 0 ? NotListed : units;
+    size_t shown = WideLength(name);
+    return shown == 0 ? NotListed : shown;
 }
 
 size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
                   char16_t* name, char16_t* path, size_t* pathUnits) {
-    if (!HostPaths.TreeNames) {
-        size_t units = EntryPath(bytes, length, whole, encoding, name);
-        if (path && units != NotListed) {
-            memcpy(path, name, (units + 1) * sizeof(char16_t));
-            *pathUnits = units;
-        }
-        return units;
-    }
-    char16_t own[PathUnits];
-    char16_t* text = path ? path : own;
+    // Without room for the path the name is worked out where it lies.
+    char16_t* text = path ? path : name;
     size_t units = EntryPath(bytes, length, whole, encoding, text);
     if (units == NotListed) {
         return NotListed;
@@ -265,7 +486,7 @@ size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding enc
     if (pathUnits) {
         *pathUnits = units;
     }
-    return TreeName(text, name);
+    return TreeName(text, units, name);
 }
 
 bool IsFolderName(const char16_t* name, size_t units) {

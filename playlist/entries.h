@@ -57,12 +57,18 @@ constexpr size_t NotListed = ~size_t{0};
 // which names no file. A line lists when it is a path line whose name is not empty and fits;
 // text that is not UTF-8 is read in the legacy code page; a file:// line names the file of its
 // URI. `name` may be scribbled on when the line does not list.
-// For a host that splits names at '/' (TreeNames), the name is the entry's path as that host can
-// show it: resolved, with '/' only, and what lies outside the playlist's folder under a first
-// folder of its own ("(..)", "(root)", "(C:)", ...); the path itself, which finds the file, then
-// goes to `path` (PathUnits) with its units in `pathUnits`. Elsewhere the two are the same.
+// The name is the entry's path as the host shows it (TreePath); the path itself, which finds the
+// file, goes to `path` (PathUnits) with its units in `pathUnits`.
 size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
                   char16_t* name, char16_t* path = nullptr, size_t* pathUnits = nullptr);
+
+// A path (UTF-8) as the host shows it, split at the style's separator into folders: "." and ".."
+// resolved, empty segments gone, and what lies outside the playlist's folder under a first
+// folder of its own: the Up marker for each step up, the Root marker for a leading separator, a
+// marker for a drive, a share or a device path. Under WindowsParts every part is also one that
+// Windows can create. Writes what fits below `size`, zero-terminated when size > 0, and returns
+// the complete length; "" for a path without segments.
+size_t TreePath(const char* path, char* out, size_t size, const NameStyle& style = HostNames);
 
 // Both slashes separate the names a host passes, whatever the build's own separator.
 inline bool IsNameSeparator(char16_t c) {

@@ -82,13 +82,15 @@ TEST_F(AddTable, AppendsByteForByte) {
         // Another root: the source's full path as given.
         {{}, nullptr, {u"Q:\\music\\x.mp3"}, "Q:\\music\\x.mp3\r\n", WindowsOnly},
         {{}, u"Q:\\music\\", {u"x.mp3"}, "Q:\\music\\x.mp3\r\n", WindowsOnly},
-        // Under Windows conventions only the very same bytes in an entry line count as a
-        // duplicate; under POSIX ones a line listed under the same name does.
+        // A line listed under the new line's name is a duplicate, whatever its separators and
+        // steps; names compare exactly.
         {"a.mp3\r\n", u"%D\\", {u"a.mp3"}, "a.mp3\r\n"},
         {"a.mp3\n", u"%D\\", {u"a.mp3"}, "a.mp3\n"},
         {bom + "a.mp3\r\n", u"%D\\", {u"a.mp3"}, bom + "a.mp3\r\n"},
         {"a.mp3\r\n", u"%D\\", {u"A.mp3"}, "a.mp3\r\nA.mp3\r\n"},
-        {"sub/b.mp3\r\n", u"%D\\", {u"sub\\b.mp3"}, "sub/b.mp3\r\nsub\\b.mp3\r\n", WindowsOnly},
+        {"sub/b.mp3\r\n", u"%D\\", {u"sub\\b.mp3"}, "sub/b.mp3\r\n"},
+        {"..\\other\\x.mp3\r\n", u"%other\\", {u"x.mp3"}, "..\\other\\x.mp3\r\n"},
+        {"sub\\..\\../other//x.mp3\r\n", u"%", {u"other\\x.mp3"}, "sub\\..\\../other//x.mp3\r\n"},
         {"%D\\a.mp3\r\n", u"%D\\", {u"a.mp3"}, "%D\\a.mp3\r\na.mp3\r\n", WindowsOnly},
         {"sub\\b.mp3\r\n./a.mp3\r\n",
          u"%D/",

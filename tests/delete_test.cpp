@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -432,6 +433,73 @@ TEST(DeleteTable, LineEndsOfRewritesAndNewLines) {
                   E_SUCCESS);
         EXPECT_EQ(ReadFile(list), HostPaths.LfUnlessCrLf ? row.lf : row.windows);
     }
+}
+
+// A playlist of the Windows table's lines, each with an info line, between directives and
+// blank lines that belong to no entry; `keep` says which lines stay.
+template <typename Keep> std::string TablePlaylist(Keep keep) {
+    std::string text = "#EXTM3U\r\n\r\n";
+    for (size_t i = 0; i < WindowsNameTable.size(); ++i) {
+        if (keep(WindowsNameTable[i])) {
+            text += "#EXTINF:1,T" + std::to_string(i) + "\r\n" + WindowsNameTable[i].Line + "\r\n";
+        }
+    }
+    return text + "\r\n#EXTGRP:end\r\n";
+}
+
+// Every listed name and every folder of the listing, "(..)\\*.*" and "(UNC)\\server\\*.*"
+// among them, takes exactly the lines listed under it.
+TEST(DeleteTable, ByEveryWindowsNameAndFolder) {
+    if (!HostNames.WindowsParts) {
+        GTEST_SKIP() << "Windows conventions only";
+    }
+    std::set<std::u16string> asked;
+    for (const LineName& row : WindowsNameTable) {
+        asked.insert(row.Name);
+        for (size_t at = row.Name.find(u'\\'); at != std::u16string::npos;
+             at = row.Name.find(u'\\', at + 1)) {
+            asked.insert(row.Name.substr(0, at + 1) + u"*.*");
+        }
+    }
+    asked.erase(u"");
+    std::string dir = TestFolder(), list = dir + "/list.m3u";
+    std::u16string path = WidePath(list);
+    const std::string before = TablePlaylist([](const LineName&) { return true; });
+    for (const std::u16string& wanted : asked) {
+        SCOPED_TRACE(std::string(wanted.begin(), wanted.end()));
+        bool folder = wanted.size() > 4 && wanted.compare(wanted.size() - 3, 3, u"*.*") == 0;
+        std::u16string under = wanted.substr(0, wanted.size() - 3);
+        std::string after = TablePlaylist([&](const LineName& row) {
+            bool below = folder && row.Name.compare(0, under.size(), under) == 0;
+            return row.Name.empty() || (row.Name != wanted && !below);
+        });
+        WriteFile(list, before);
+        std::u16string names = WideList({wanted});
+        EXPECT_EQ(DeleteFilesW(path.data(), names.data()), E_SUCCESS);
+        EXPECT_EQ(ReadFile(list), after);
+    }
+}
+
+// Under either conventions: what was listed, deleted, leaves only what lists nothing.
+TEST(DeleteTable, DeletingWhatWasListedLeavesNoEntry) {
+    std::string dir = TestFolder(), list = dir + "/list.m3u";
+    const std::string before = TablePlaylist([](const LineName& row) { return !row.Name.empty(); });
+    WriteFile(list, before);
+    std::u16string path = WidePath(list);
+    tOpenArchiveDataW open = {&path[0], 0, 0, nullptr, 0, 0, 0};
+    void* handle = OpenArchiveW(&open);
+    ASSERT_NE(handle, nullptr);
+    std::vector<std::u16string> listed;
+    tHeaderDataExW header = {};
+    while (ReadHeaderExW(handle, &header) == 0) {
+        listed.push_back(header.FileName);
+    }
+    CloseArchive(handle);
+    EXPECT_EQ(listed.size(), std::count_if(WindowsNameTable.begin(), WindowsNameTable.end(),
+                                           [](const LineName& row) { return !row.Name.empty(); }));
+    std::u16string names = WideList(listed);
+    EXPECT_EQ(DeleteFilesW(path.data(), names.data()), E_SUCCESS);
+    EXPECT_EQ(ReadFile(list), AsWritten(before, "#EXTM3U\r\n\r\n\r\n#EXTGRP:end\r\n"));
 }
 
 } // namespace

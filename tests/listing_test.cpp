@@ -1,10 +1,12 @@
 // Listing through the wide exports: which lines become entries, and what each entry reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -13,7 +15,10 @@
 #include "plugin/exports.h"
 #include "platform/conventions.h"
 #include "plugin/records.h"
+#include "playlist/entries.h"
+#include "tests/fuzz/windows_names.h"
 #include "tests/support.h"
+#include "text/text.h"
 
 namespace {
 
@@ -164,6 +169,86 @@ TEST(Listing, ReadsWhatOtherProgramsWrite) {
     });
 }
 
+// Every kind of line, through the wide listing of one playlist as a Windows host reads it.
+TEST(Listing, NamesAWindowsHostCanShowAndCreate) {
+    if (!HostNames.WindowsParts) {
+        GTEST_SKIP() << "Windows conventions only";
+    }
+    std::string folder = TestFolder(), playlist;
+    std::vector<std::u16string> expected;
+    for (const LineName& row : WindowsNameTable) {
+        playlist += row.Line + "\r\n";
+        if (!row.Name.empty()) {
+            expected.push_back(row.Name);
+        }
+    }
+    WriteFile(folder + "/list.m3u", playlist);
+    std::vector<std::u16string> names;
+    for (const Entry& e : List(folder + "/list.m3u")) {
+        names.push_back(std::get<0>(e));
+    }
+    EXPECT_EQ(names, expected);
+}
+
+// The lines of the listing fuzz target's seeds and the table's, and lines made of the parts that
+// trouble Windows names: every name is one a Windows host can show, create and keep inside its
+// destination; and a line needing no change lists, by the quick way, as the full way shows it.
+TEST(Listing, EveryNameAWindowsHostCanCreate) {
+    std::vector<std::string> lines;
+    for (const LineName& row : WindowsNameTable) {
+        lines.push_back(row.Line);
+    }
+    std::filesystem::path seeds = std::filesystem::u8path(M3U_CORPUS_DIR "/../fuzz/corpus/listing");
+    for (const auto& seed : std::filesystem::directory_iterator(seeds)) {
+        std::string bytes = ReadFile(seed.path().u8string()), line;
+        for (size_t i = 1; i <= bytes.size(); ++i) {
+            if (i == bytes.size() || bytes[i] == '\r' || bytes[i] == '\n') {
+                lines.push_back(line);
+                line.clear();
+            } else {
+                line += bytes[i];
+            }
+        }
+    }
+    ASSERT_GT(lines.size(), WindowsNameTable.size() + 5);
+    static const char* const parts[] = {
+        "a",  "B",  ".",        "..",          "...",     "C:",     "/",       "\\",
+        "//", " ",  "x y.",     "nul",         "Com9",    "http:",  "\\\\?\\", "<|>",
+        "\t", "?*", "\xC3\xA9", "lpt\xC2\xB3", "CONOUT$", "Concert"};
+    std::mt19937 rng(20261209u);
+    for (int i = 0; i < 4000; ++i) {
+        std::string line;
+        for (uint32_t n = rng() % 9; n > 0; --n) {
+            line += parts[rng() % (sizeof parts / sizeof parts[0])];
+        }
+        lines.push_back(line);
+    }
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line);
+        std::u16string shown;
+        bool utf8 = IsUtf8Text(line.data(), line.size()) && line.find('\0') == std::string::npos;
+        if (utf8) {
+            char tree[64 * 1024];
+            ASSERT_LT(TreePath(line.c_str(), tree, sizeof tree, WindowsNames), sizeof tree);
+            shown = std::filesystem::u8path(tree).u16string();
+            EXPECT_TRUE(shown.empty() || IsWindowsListedName(shown)) << tree;
+        }
+        if (!HostNames.WindowsParts) {
+            continue;
+        }
+        char16_t listed[PathUnits];
+        size_t units = ListedName(line.data(), line.size(), true, Text8Bit, listed);
+        std::u16string name = units == NotListed ? u"" : std::u16string(listed, units);
+        EXPECT_TRUE(name.empty() || IsWindowsListedName(name));
+        std::string scheme = line.substr(0, 7);
+        std::transform(scheme.begin(), scheme.end(), scheme.begin(), ::tolower);
+        if (utf8 && scheme != "file://" &&
+            KindOfLine(line.data(), line.size(), Text8Bit) == LinePath) {
+            EXPECT_EQ(name, shown.size() < PathUnits ? shown : u"");
+        }
+    }
+}
+
 TEST(Listing, EntriesReportTheirFilesSizeAndTime) {
     if (!HostPaths.DriveRoots) {
         GTEST_SKIP() << "Windows conventions; the Linux host's names are listed below";
@@ -189,11 +274,15 @@ TEST(Listing, EntriesReportTheirFilesSizeAndTime) {
               "sub\\song.mp3\r\nmissing.mp3\r\nsub/song.mp3\r\n" + full + "\n" + slashes);
     int song = static_cast<int>(TimeToDosDateTime(Moment));
     int x = static_cast<int>(TimeToDosDateTime(Moment + 60));
-    unsigned n = static_cast<unsigned>(full.size());
+    // Both full paths list under the marker of their root.
+    std::u16string shown = Shown(Wide(full));
+    unsigned n = static_cast<unsigned>(shown.size());
     std::vector<Entry> expected = {
-        {u"sub\\song.mp3", 12, 5, 0, song, 0}, {u"missing.mp3", 11, 0, 0, 0, 0},
-        {u"sub/song.mp3", 12, 5, 0, song, 0},  {Wide(full), n, 3, 0, x, 0},
-        {Wide(slashes), n, 3, 0, x, 0},
+        {u"sub\\song.mp3", 12, 5, 0, song, 0},
+        {u"missing.mp3", 11, 0, 0, 0, 0},
+        {u"sub\\song.mp3", 12, 5, 0, song, 0},
+        {shown, n, 3, 0, x, 0},
+        {shown, n, 3, 0, x, 0},
     };
     EXPECT_EQ(List(folder + "/list/l.m3u"), expected);
 }

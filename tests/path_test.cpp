@@ -1,4 +1,5 @@
 #include "path/path.h"
+#include "playlist/entries.h"
 
 #include <gtest/gtest.h>
 
@@ -408,7 +409,7 @@ TEST(Path, TreePathNamesForAHostThatSplitsAtSlashes) {
     for (const auto& [path, name] : cases) {
         char out[64];
         memset(out, 'Z', sizeof out);
-        EXPECT_EQ(TreePath(path, out, sizeof out), strlen(name)) << path;
+        EXPECT_EQ(TreePath(path, out, sizeof out, PosixNames), strlen(name)) << path;
         EXPECT_STREQ(out, name) << path;
     }
 }
@@ -425,7 +426,7 @@ TEST(Path, TreePathProperties) {
         }
         SCOPED_TRACE(path);
         char full[128];
-        size_t complete = TreePath(path.c_str(), full, sizeof full);
+        size_t complete = TreePath(path.c_str(), full, sizeof full, PosixNames);
         ASSERT_LT(complete, sizeof full);
         std::string name(full);
         ASSERT_EQ(name.size(), complete);
@@ -443,7 +444,7 @@ TEST(Path, TreePathProperties) {
         for (size_t size = 0; size <= complete + 1; ++size) {
             char buf[sizeof full + 4];
             memset(buf, 0x7F, sizeof buf);
-            ASSERT_EQ(TreePath(path.c_str(), buf, size), complete);
+            ASSERT_EQ(TreePath(path.c_str(), buf, size, PosixNames), complete);
             if (size > 0) {
                 ASSERT_EQ(std::string(buf, size - 1), name.substr(0, size - 1));
                 ASSERT_EQ(buf[std::min(size - 1, complete)], 0);

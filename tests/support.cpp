@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "path/path.h"
+#include "playlist/entries.h"
 #include "platform/conventions.h"
 #include "platform/platform.h"
 #include "playlist/nametable.h"
@@ -62,14 +63,21 @@ std::u16string Host(std::u16string text) {
 }
 
 std::u16string Shown(const std::u16string& windowsName) {
-    if (!HostPaths.TreeNames) {
-        return windowsName;
+    // A folder the host names as "folder\*.*" is the shown folder's.
+    size_t n = windowsName.size();
+    if (n > 4 && windowsName.compare(n - 3, 3, u"*.*") == 0 &&
+        (windowsName[n - 4] == u'\\' || windowsName[n - 4] == u'/')) {
+        return Shown(windowsName.substr(0, n - 4)) + windowsName.substr(n - 4);
     }
+    // Through UTF-8 as the plug-in goes, which carries a lone surrogate as well.
     std::string utf8(windowsName.size() * 3 + 1, '\0');
     EXPECT_TRUE(ToUtf8(windowsName.c_str(), &utf8[0], utf8.size()));
     std::string tree(utf8.size() * 2 + 16, '\0');
-    TreePath(utf8.c_str(), &tree[0], tree.size());
-    std::u16string shown = fs::u8path(tree.c_str()).u16string();
+    size_t inCount = TreePath(utf8.c_str(), &tree[0], tree.size()) + 1;
+    std::u16string shown(inCount, u'\0');
+    size_t room = shown.size() * sizeof(char16_t);
+    EXPECT_EQ(Utf8ToUtf16(tree.data(), inCount, &shown[0], room), 0);
+    shown.resize(WideLength(shown.c_str()));
     return shown;
 }
 
@@ -79,6 +87,62 @@ std::vector<std::u16string> Shown(std::vector<std::u16string> windowsNames) {
     }
     return windowsNames;
 }
+
+const std::vector<LineName> WindowsNameTable = {
+    // Inside the playlist's folder: as written, with backslashes, resolved.
+    {"song.mp3", u"song.mp3"},
+    {"sub\\a.mp3", u"sub\\a.mp3"},
+    {"sub/a.mp3", u"sub\\a.mp3"},
+    {"x\\..\\y.mp3", u"y.mp3"},
+    {".\\a.mp3", u"a.mp3"},
+    {"a\\\\b.mp3", u"a\\b.mp3"},
+    {"Caf\xC3\xA9 \xF0\x9F\x8E\xB5.mp3", u"Caf\u00E9 \U0001F3B5.mp3"},
+    // Above it: one folder per step up.
+    {"..\\x.mp3", u"(..)\\x.mp3"},
+    {"..\\..\\Music\\x.mp3", u"(..)\\(..)\\Music\\x.mp3"},
+    {"../Jazz/./x.mp3", u"(..)\\Jazz\\x.mp3"},
+    {"a\\..\\..\\x.mp3", u"(..)\\x.mp3"},
+    {"..", u"(..)"},
+    // Roots: the current drive's, a drive, a share, a device path; above a root is the root.
+    {"\\Music\\x.mp3", u"(root)\\Music\\x.mp3"},
+    {"/Music/x.mp3", u"(root)\\Music\\x.mp3"},
+    {"\\..\\x.mp3", u"(root)\\x.mp3"},
+    {"C:\\Music\\x.mp3", u"(C)\\Music\\x.mp3"},
+    {"c:/Music/x.mp3", u"(C)\\Music\\x.mp3"},
+    {"D:x.mp3", u"(D)\\x.mp3"},
+    {"C:\\", u"(C)"},
+    {"\\\\?\\", u"(device)"},
+    {"\\\\server\\share\\x.mp3", u"(UNC)\\server\\share\\x.mp3"},
+    {"//server/share/x.mp3", u"(UNC)\\server\\share\\x.mp3"},
+    {"\\\\?\\C:\\Music\\x.mp3", u"(device)\\(C)\\Music\\x.mp3"},
+    {"\\\\.\\COM1", u"(device)\\COM1_"},
+    {"\\\\?x\\share\\a.mp3", u"(UNC)\\_x\\share\\a.mp3"},
+    // URLs: the scheme is the first folder; a file:// URI lists as the path it names.
+    {"http://host/x.mp3", u"(http)\\host\\x.mp3"},
+    {"https://host:8080/a?b=1", u"(https)\\host_8080\\a_b=1"},
+    {"file:///C:/Music/a%20b.mp3", u"(C)\\Music\\a b.mp3"},
+    {"file://server/share/x.mp3", u"(UNC)\\server\\share\\x.mp3"},
+    {"file:///home/u/a.mp3", u"(root)\\home\\u\\a.mp3"},
+    // Parts Windows cannot create: device names, trailing dots and spaces, characters.
+    {"CON\\x.mp3", u"CON_\\x.mp3"},
+    {"sub\\nul.txt\\a.mp3", u"sub\\nul_.txt\\a.mp3"},
+    {"Com1 .x\\a.mp3", u"Com1_ .x\\a.mp3"},
+    {"LPT\xC2\xB9\\a.mp3", u"LPT\u00B9_\\a.mp3"},
+    {"LPT", u"LPT"},
+    {"Console\\COM10.mp3", u"Console\\COM10.mp3"},
+    {"NUL", u"NUL_"},
+    {"Album.\\x.mp3", u"Album\\x.mp3"},
+    {"Album \\x.mp3 ", u"Album\\x.mp3"},
+    {"...\\x.mp3", u"_\\x.mp3"},
+    {"a<b>c\"d|e*f?.mp3", u"a_b_c_d_e_f_.mp3"},
+    {"a\tb\x1F.mp3", u"a_b_.mp3"},
+    // A shown name has the room of any other: 1023 units.
+    {"..\\" + std::string(1018, 'a'), u"(..)\\" + std::u16string(1018, u'a')},
+    {"..\\..\\" + std::string(1014, 'a'), u""},
+    // Nothing left once resolved: no entry.
+    {".", u""},
+    {"x\\..", u""},
+};
 
 std::u16string HostSeparator() {
     return std::u16string(1, static_cast<char16_t>(HostPaths.Separator));

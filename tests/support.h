@@ -12,10 +12,16 @@ std::u16string WidePath(const std::string& path);
 // both conventions.
 std::string Host(std::string text);
 std::u16string Host(std::u16string text);
-// A name written as Windows lists it, as the build's host lists it: itself, or for a host that
-// splits names at '/' the shown form of that path (see TreePath).
+// A path written with Windows separators as the build's host lists it (see TreePath).
 std::u16string Shown(const std::u16string& windowsName);
 std::vector<std::u16string> Shown(std::vector<std::u16string> windowsNames);
+// Lines of every kind and the names the Windows builds list them under ("" when a line lists
+// under no name): how a Windows host shows and creates what a playlist names.
+struct LineName {
+    std::string Line;
+    std::u16string Name;
+};
+extern const std::vector<LineName> WindowsNameTable;
 // The host's separator, as a host appends it to a folder.
 std::u16string HostSeparator();
 // A narrow path for the narrow exports (the ANSI code page; UTF-8 natively).

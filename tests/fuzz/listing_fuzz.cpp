@@ -1,7 +1,8 @@
 // Any playlist bytes through open, the wide and the narrow listing and close: no crash, no read
 // or write out of bounds, nothing written past the host's records, and every listed name a name:
-// not empty, terminated within the record, its length in PackSize. The first input byte picks
-// 8-bit text, or UTF-16 of either byte order behind its mark.
+// not empty, terminated within the record, its length in PackSize, and under the Windows
+// conventions relative, of parts Windows can create, inside any folder a host joins it to. The
+// first input byte picks 8-bit text, or UTF-16 of either byte order behind its mark.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "plugin/exports.h"
 #include "tests/fuzz/fuzz_files.h"
+#include "tests/fuzz/windows_names.h"
 
 template <typename Record> struct Guarded {
     Record record;
@@ -57,6 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     ++units;
                 }
                 if (units == 0 || units == 1024 || r.PackSize != units) {
+                    abort();
+                }
+                if (HostNames.WindowsParts &&
+                    !IsWindowsListedName(std::u16string(r.FileName, r.FileName + units))) {
                     abort();
                 }
             }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "path/path.h"
+#include "playlist/entries.h"
 
 static void Check(bool ok) {
     if (!ok) {
@@ -115,12 +116,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The name a host that splits at '/' shows: bounded like the rest, never at a root or a
     // step up, and its segments resolve no further.
     static char tree[2 * 4096 + 16];
-    size_t treeLength = TreePath(base.data(), tree, sizeof tree);
+    size_t treeLength = TreePath(base.data(), tree, sizeof tree, PosixNames);
     Check(treeLength < sizeof tree && strlen(tree) == treeLength);
     Check(tree[0] != '/' && memcmp(tree, "../", 3) != 0 && strstr(tree, "//") == nullptr);
     for (size_t room : {size_t(0), size_t(1), treeLength / 2 + 1, treeLength + 1}) {
         std::vector<char> cut(treeLength + 18, 0x5A);
-        Check(TreePath(base.data(), cut.data(), room) == treeLength);
+        Check(TreePath(base.data(), cut.data(), room, PosixNames) == treeLength);
         Check(room == 0 || (memcmp(cut.data(), tree, room - 1) == 0 && cut[room - 1] == 0));
         Check(cut[room] == 0x5A);
     }

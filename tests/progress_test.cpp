@@ -17,8 +17,8 @@ using Clock = std::chrono::steady_clock;
 
 // What the callbacks heard, and when to answer 0: at the call numbered StopAt (from 0), or never.
 struct Call {
-    std::u16string Wide;  // the name, when the wide callback was called
-    std::string Narrow;   // the name, when the narrow one was
+    std::u16string Wide; // the name, when the wide callback was called
+    std::string Narrow;  // the name, when the narrow one was
     int Size;
 };
 struct Recording {
@@ -163,9 +163,8 @@ TEST_F(Progress, CancelEndsAtOnceAndLeavesNoDestination) {
         int op, stopAt;
         bool existed;
     } cases[] = {
-        {PK_EXTRACT, 0, false},         {PK_EXTRACT, calls / 2, true},
-        {PK_EXTRACT, calls - 1, false}, {PK_TEST, 0, false},
-        {PK_TEST, calls / 2, false},    {PK_TEST, calls - 1, false},
+        {PK_EXTRACT, 0, false}, {PK_EXTRACT, calls / 2, true}, {PK_EXTRACT, calls - 1, false},
+        {PK_TEST, 0, false},    {PK_TEST, calls / 2, false},   {PK_TEST, calls - 1, false},
     };
     std::u16string out = WidePath(*dir + "/out.bin");
     for (const auto& c : cases) {
@@ -248,7 +247,8 @@ TEST_F(ProgressRewrite, PackTellsEachSourceAndCancelKeepsThePlaylist) {
     }
     // The narrow export tells the thread's callbacks alike.
     SetProcessDataProcW(reinterpret_cast<void*>(intptr_t{-1}), nullptr);
-    SetProcessDataProc(reinterpret_cast<void*>(intptr_t{-1}), reinterpret_cast<void*>(&RecordNarrow));
+    SetProcessDataProc(reinterpret_cast<void*>(intptr_t{-1}),
+                       reinterpret_cast<void*>(&RecordNarrow));
     heard.Calls.clear();
     heard.StopAt = 1;
     std::string list = NarrowPath(dir + "/list.m3u"), source = NarrowPath(dir) + Host("\\");

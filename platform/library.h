@@ -10,3 +10,5 @@ void LibraryClose(void* library);
 void WriteOut(const char* bytes, size_t count);
 // Creates every folder above the file a full path names, as a host does before extracting.
 bool MakeParentFolders(const char16_t* path);
+// Whether a file or folder is there under the path.
+bool PathThere(const char16_t* path);

@@ -44,3 +44,9 @@ bool MakeParentFolders(const char16_t* path) {
     }
     return true;
 }
+
+bool PathThere(const char16_t* path) {
+    char native[4096] = {};
+    struct stat st;
+    return ToUtf8(path, native, sizeof native) && stat(native, &st) == 0;
+}

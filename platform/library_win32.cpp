@@ -41,3 +41,7 @@ bool MakeParentFolders(const char16_t* path) {
     }
     return true;
 }
+
+bool PathThere(const char16_t* path) {
+    return GetFileAttributesW(reinterpret_cast<const wchar_t*>(path)) != INVALID_FILE_ATTRIBUTES;
+}

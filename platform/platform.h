@@ -58,9 +58,15 @@ bool FileClose(PlatformFile* file);
 // Copies the whole of `in` to `out`, two streams through which nothing was read or written yet,
 // by the platform's own means: the kernel's file copy, FileCopyBlock bytes a call, where there
 // is one; else 64 KiB blocks through a buffer on the stack.
-enum CopyOutcome { CopyDone, CopyReadFailed, CopyWriteFailed };
+// `steps` (may be null) hears of every step with the bytes it moved, and answers the most the
+// next step may move; 0 ends the copy there (CopyStopped).
+struct CopySteps {
+    size_t (*Step)(void* context, size_t bytes);
+    void* Context;
+};
+enum CopyOutcome { CopyDone, CopyReadFailed, CopyWriteFailed, CopyStopped };
 enum { FileCopyBlock = 1 << 20 };
-CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out);
+CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out, const CopySteps* steps);
 
 // The rewrite of a playlist, in platform calls: its lock, the file of its next version, and the
 // step that puts that file in the playlist's place.
@@ -138,6 +144,14 @@ struct LocalZone {
 bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local, LocalZone* zone = nullptr);
 
 uint32_t CurrentProcessId();
+
+// Values of one pointer each kept per thread: null in a thread until it sets one. Setting fails
+// only when the system has no room left for them.
+enum { ThreadSlotCount = 2 };
+void* ThreadValue(int slot);
+bool SetThreadValue(int slot, void* value);
+// Gives the slots back to the system, when the library is unloaded.
+void ReleaseThreadValues();
 
 // Modal information box with an OK button; the platform's result code.
 int ShowInformationBox(void* parentWindow, const char* text, const char* caption);

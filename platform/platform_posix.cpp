@@ -124,10 +124,13 @@ bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
 // The kernel copies between the two files without passing the bytes through this process, as
 // cp does. A file system or kernel that cannot do so for these two files says so at the first
 // call, and the copy goes through a buffer instead.
-CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out) {
+CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out, const CopySteps* steps) {
     int from = fileno(Stream(in)), to = fileno(Stream(out));
     bool started = false;
-    for (;;) {
+    for (size_t most = FileCopyBlock;;) {
+        if (most == 0) {
+            return CopyStopped;
+        }
         if (FaultHere()) {
             MarkFaulted(in);
             return CopyReadFailed;
@@ -135,22 +138,23 @@ CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out) {
         if (FaultHere()) {
             return CopyWriteFailed;
         }
-        ssize_t n = copy_file_range(from, nullptr, to, nullptr, FileCopyBlock, 0);
+        ssize_t n = copy_file_range(from, nullptr, to, nullptr, most, 0);
         if (n > 0) {
             started = true;
+            most = NextStep(steps, static_cast<size_t>(n), FileCopyBlock);
             continue;
         }
         if (n == 0) {
             // Nothing at all from the first call may be a file system that reports what it
             // cannot copy this way as an empty file; the buffer tells.
-            return started ? CopyDone : CopyInBlocks(in, out);
+            return started ? CopyDone : CopyInBlocks(in, out, steps);
         }
         if (errno == EINTR) {
             continue;
         }
         if (!started && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                          errno == EOPNOTSUPP || errno == EBADF)) {
-            return CopyInBlocks(in, out);
+            return CopyInBlocks(in, out, steps);
         }
         // Room, quota and size limits are the destination's; anything else is taken as the
         // source's.
@@ -463,6 +467,24 @@ bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local, LocalZone*) 
 uint32_t CurrentProcessId() {
     return static_cast<uint32_t>(getpid());
 }
+
+// The initial-exec model reserves the slots when the library is loaded: the general one would
+// call into the loader (another library to need) at every access.
+static thread_local void* ThreadValues[ThreadSlotCount] __attribute__((tls_model("initial-exec")));
+
+void* ThreadValue(int slot) {
+    return slot >= 0 && slot < ThreadSlotCount ? ThreadValues[slot] : nullptr;
+}
+
+bool SetThreadValue(int slot, void* value) {
+    if (slot < 0 || slot >= ThreadSlotCount) {
+        return false;
+    }
+    ThreadValues[slot] = value;
+    return true;
+}
+
+void ReleaseThreadValues() {}
 
 int ShowInformationBox(void*, const char* text, const char* caption) {
     // No window system here: the box goes to the error stream and counts as closed with OK.

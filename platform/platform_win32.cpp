@@ -9,6 +9,8 @@
 #include <string.h>
 #include <fcntl.h>
 
+#include <atomic>
+
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 strings are wchar_t on Windows");
 
 static const wchar_t* Wide(const char16_t* s) {
@@ -152,10 +154,29 @@ bool FileGetStamp(PlatformFile* file, uint64_t* stamp) {
     return true;
 }
 
-// Windows' own copy works on names, and would give the destination the source's attributes;
-// between two open streams the bytes go through a buffer.
-CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out) {
-    return CopyInBlocks(in, out);
+// Windows' own copy works on names, and would give the destination the source's attributes.
+// Between the two open streams the bytes go as it moves them: 64 KiB blocks read and written
+// through the files' own handles, without the runtime's streams (neither has buffered anything
+// yet, and the stamp set afterwards flushes nothing).
+CopyOutcome FileCopyAll(PlatformFile* in, PlatformFile* out, const CopySteps* steps) {
+    HANDLE from = OsHandle(in), to = OsHandle(out);
+    unsigned char block[65536];
+    for (size_t most = sizeof block; most > 0;) {
+        DWORD n = 0;
+        if (FaultHere() || !ReadFile(from, block, static_cast<DWORD>(most), &n, nullptr)) {
+            MarkFaulted(in);
+            return CopyReadFailed;
+        }
+        if (n == 0) {
+            return CopyDone;
+        }
+        DWORD written = 0;
+        if (FaultHere() || !WriteFile(to, block, n, &written, nullptr) || written != n) {
+            return CopyWriteFailed;
+        }
+        most = NextStep(steps, n, sizeof block);
+    }
+    return CopyStopped;
 }
 
 bool FileSetStamp(PlatformFile* file, uint64_t stamp) {
@@ -542,6 +563,48 @@ bool ToLocalCalendar(int64_t secondsSince1970, CalendarTime* local, LocalZone* z
 
 uint32_t CurrentProcessId() {
     return GetCurrentProcessId();
+}
+
+// The system's index of each slot, plus one: 0 until the first thread asks for it. Threads that
+// ask at once each allocate one, and all but the first give theirs back.
+static std::atomic<DWORD> SlotIndexes[ThreadSlotCount];
+
+static DWORD SlotIndex(int slot, bool allocate) {
+    DWORD index = SlotIndexes[slot].load();
+    if (index != 0 || !allocate) {
+        return index;
+    }
+    DWORD fresh = TlsAlloc();
+    if (fresh == TLS_OUT_OF_INDEXES) {
+        return 0;
+    }
+    if (!SlotIndexes[slot].compare_exchange_strong(index, fresh + 1)) {
+        TlsFree(fresh);
+        return index;
+    }
+    return fresh + 1;
+}
+
+void* ThreadValue(int slot) {
+    DWORD index = slot >= 0 && slot < ThreadSlotCount ? SlotIndex(slot, false) : 0;
+    return index ? TlsGetValue(index - 1) : nullptr;
+}
+
+bool SetThreadValue(int slot, void* value) {
+    DWORD index = slot >= 0 && slot < ThreadSlotCount ? SlotIndex(slot, value != nullptr) : 0;
+    if (!index) {
+        return value == nullptr; // no slot yet holds null already
+    }
+    return TlsSetValue(index - 1, value) != 0;
+}
+
+void ReleaseThreadValues() {
+    for (std::atomic<DWORD>& slot : SlotIndexes) {
+        DWORD index = slot.exchange(0);
+        if (index) {
+            TlsFree(index - 1);
+        }
+    }
 }
 
 int ShowInformationBox(void* parentWindow, const char* text, const char* caption) {

@@ -32,15 +32,25 @@ bool FileClose(PlatformFile* file) {
     return fclose(Stream(file)) == 0;
 }
 
-CopyOutcome CopyInBlocks(PlatformFile* in, PlatformFile* out) {
+size_t NextStep(const CopySteps* steps, size_t bytes, size_t block) {
+    if (!steps) {
+        return block;
+    }
+    size_t most = steps->Step(steps->Context, bytes);
+    return most < block ? most : block;
+}
+
+CopyOutcome CopyInBlocks(PlatformFile* in, PlatformFile* out, const CopySteps* steps) {
     unsigned char block[65536]; // fewer calls into the system than 8192, and a small frame
-    for (;;) {
-        size_t n = FileRead(in, block, sizeof block);
+    for (size_t most = sizeof block; most > 0;) {
+        size_t n = FileRead(in, block, most);
         if (n == 0) {
             return FileFailed(in) ? CopyReadFailed : CopyDone;
         }
         if (!FileWrite(out, block, n)) {
             return CopyWriteFailed;
         }
+        most = NextStep(steps, n, sizeof block);
     }
+    return CopyStopped;
 }

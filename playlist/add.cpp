@@ -173,13 +173,32 @@ static bool IsFolderSource(const char* source) {
     return Utf8ToUtf16(source, inCount, wide, room) == 0 && IsFolder(wide);
 }
 
+// Tells the host of a source as its line is decided: the file's size when its line was added, so
+// that the host's count of bytes reaches its total, and 0 for one left out. False when the host
+// asks to stop. Its own frame, for the path's units.
+[[gnu::noinline]] static bool TellSource(const HostProgress* progress, const char16_t* srcPath,
+                                         const char16_t* name, bool added) {
+    char16_t path[LineBytes] = {}; // the source fits a line in UTF-8, so in units too
+    size_t used = 0;
+    const char16_t* parts[] = {srcPath ? srcPath : u"", name};
+    for (const char16_t* part : parts) {
+        for (; *part && used + 1 < LineBytes; ++part) {
+            path[used++] = *part;
+        }
+    }
+    FileStatus status = {};
+    bool file = added && GetRegularFileStatus(path, &status);
+    return TellBytes(progress, path, file ? status.Size : 0);
+}
+
 // Appends the line of every name that the playlist does not hold yet, in list order. The names
 // go in batches of what the table holds, each tested in one reading of the playlist as it stood
 // before the call; a name given twice is appended twice. Its own frame, so that the table and
 // the buffers are gone before the copy back.
 [[gnu::noinline]] static int AppendNames(const char16_t* packedFile, bool test, const char* base,
                                          const char16_t* srcPath, NameList* names,
-                                         LineWriter* writer, bool needBreak, AnsiVerdict* verdict) {
+                                         LineWriter* writer, bool needBreak, AnsiVerdict* verdict,
+                                         const HostProgress* progress) {
     static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 96 * 1024, "fits a host's stack");
     NameTable table;
     NewLines lines = {names, 0, srcPath, base, NoRef};
@@ -217,28 +236,29 @@ static bool IsFolderSource(const char* source) {
             break;
         }
         names->Offset = first;
-        for (size_t k = 0; k < count; ++k) {
+        for (size_t k = 0; k < count && result == E_SUCCESS; ++k) {
             size_t at = names->Offset;
             const char16_t* name = NextName(names);
             bool listsUnder = NewLineName(srcPath, base, name, source, entry, listed, &units);
-            if (HostPaths.PacksFilesOnly && IsFolderSource(source)) {
-                continue;
-            }
+            bool folder = HostPaths.PacksFilesOnly && IsFolderSource(source);
             // The new line is a duplicate when an old one lists under the name it will list under.
             lines.Own = static_cast<uint32_t>(at - first);
-            int i = test && listsUnder
+            int i = test && listsUnder && !folder
                         ? TableFind(&table, MakeKey(listed, units, 0), SameNewLine, &lines)
                         : -1;
-            if (i >= 0 && (table.Ref[i] & FoundRef)) {
-                continue;
+            bool added = !folder && !(i >= 0 && (table.Ref[i] & FoundRef));
+            if (added) {
+                // An old last line without a line break stays apart from the first new one.
+                if (needBreak) {
+                    BreakLine(writer);
+                    needBreak = false;
+                }
+                WriteNewLine(writer, entry, verdict->Ansi);
+                WriteLineEnd(writer);
             }
-            // An old last line without a line break stays apart from the first new one.
-            if (needBreak) {
-                BreakLine(writer);
-                needBreak = false;
+            if (progress && !TellSource(progress, srcPath, name, added)) {
+                result = E_EABORTED;
             }
-            WriteNewLine(writer, entry, verdict->Ansi);
-            WriteLineEnd(writer);
         }
     }
     return result;
@@ -313,7 +333,8 @@ static bool NamedUtf8(const char16_t* playlist) {
     return true;
 }
 
-int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* names) {
+int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* names,
+               const HostProgress* progress) {
     if (!packedFile || !NamesConvert(names)) {
         return E_NOT_SUPPORTED;
     }
@@ -344,7 +365,8 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     }
     // The new version starts as a copy of the playlist, made in one pass by the system.
     bool existed = !rewrite.Created;
-    CopyOutcome copied = existed ? FileCopyAll(rewrite.Locked, rewrite.Next.File) : CopyDone;
+    CopyOutcome copied =
+        existed ? FileCopyAll(rewrite.Locked, rewrite.Next.File, nullptr) : CopyDone;
     if (copied != CopyDone || !FileSeekFromEnd(rewrite.Next.File, 0)) {
         return FinishRewrite(&rewrite, false, copied == CopyReadFailed ? E_EREAD : E_EWRITE);
     }
@@ -363,8 +385,8 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     AnsiVerdict verdict = {existed && end.Encoding == Text8Bit && !end.Marked &&
                                !NamedUtf8(packedFile) && WideToAnsiExactly(u"", probe, 1),
                            false, false};
-    int result =
-        AppendNames(rewrite.Playlist, existed, base, srcPath, names, &writer, needBreak, &verdict);
+    int result = AppendNames(rewrite.Playlist, existed, base, srcPath, names, &writer, needBreak,
+                             &verdict, progress);
     bool written = FinishWriter(&writer);
     return FinishRewrite(&rewrite, written, result);
 }

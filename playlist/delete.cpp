@@ -225,13 +225,43 @@ struct Pass {
     bool More, Written, Guarded;
 };
 
+// The host hears how far the delete is through the playlist, as a percent of the whole. Each
+// rewrite reads the playlist once: the last one runs to 100, one with names left after it to half
+// of what remains, so the percent never goes back.
+struct Percent {
+    const HostProgress* Progress; // null: nobody is told
+    const char16_t* Playlist;
+    uint64_t Bytes; // the playlist's size, the bytes each rewrite reads about
+    uint64_t Read;  // read by this rewrite so far
+    int From, To;   // this rewrite's share
+    int Told;       // the last percent told
+};
+
+// Tells the percent that `read` bytes of this rewrite reach, when it grew; false when the host
+// asks to stop.
+static bool TellPercent(Percent* percent, bool done) {
+    if (!percent->Progress) {
+        return true;
+    }
+    uint64_t part = percent->Bytes ? percent->Read * 100 / percent->Bytes : 100;
+    int now =
+        percent->From + static_cast<int>((part < 100 ? part : 100) *
+                                         static_cast<uint64_t>(percent->To - percent->From) / 100);
+    now = done ? percent->To : now < percent->To ? now : percent->To - 1;
+    if (now <= percent->Told) {
+        return true;
+    }
+    percent->Told = now;
+    return percent->Progress->Tell(percent->Progress->Context, percent->Playlist, -now);
+}
+
 // One rewrite of `in` into `out` without the lines that the next batch of names names, and
 // without their info lines. `unguard`: `in` is a rewrite that began with a blank line of that
 // kind, which is no line of the playlist: it is passed over, so that this rewrite guards what
 // comes first now. Its own frame, so that the table and the buffers are gone before the copy
 // back.
 [[gnu::noinline]] static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out,
-                                         bool unguard, Pass* pass) {
+                                         bool unguard, Pass* pass, Percent* percent) {
     static_assert(sizeof(NameTable) + sizeof(LineReader) + sizeof(LineWriter) + sizeof(Held) <
                       96 * 1024,
                   "fits a host's stack");
@@ -239,6 +269,9 @@ struct Pass {
     BatchNames batch = {};
     bool folders = false;
     pass->More = FillBatch(names, &table, &batch, &folders);
+    percent->From = percent->Told > 0 ? percent->Told : 0;
+    percent->To = pass->More ? percent->From + (100 - percent->From) / 2 : 100;
+    percent->Read = 0;
     LineReader reader;
     LineWriter writer;
     Held held;
@@ -257,6 +290,10 @@ struct Pass {
         ReadPiece(&reader, piece, &n, &lineEnds);
     }
     while (ReadPiece(&reader, piece, &n, &lineEnds)) {
+        percent->Read += n + (lineEnds ? 1 : 0); // about: line ends and longer lines vary
+        if (!TellPercent(percent, false)) {
+            return E_EABORTED; // the temporary file goes with the rest of the rewrite
+        }
         // A held line is written after the first line was read through, so its end is known.
         FollowLineEnds(&writer, &reader);
         LineKind kind = KindOfLine(piece, n, encoding);
@@ -306,10 +343,13 @@ struct Pass {
     WriteRemainder(&writer, &reader);
     pass->Written = FinishWriter(&writer);
     pass->Guarded = writer.Guarded;
-    return reader.Failed ? E_EREAD : E_SUCCESS;
+    if (reader.Failed) {
+        return E_EREAD;
+    }
+    return TellPercent(percent, true) ? E_SUCCESS : E_EABORTED;
 }
 
-int DeleteEntries(const char16_t* packedFile, NameList* names) {
+int DeleteEntries(const char16_t* packedFile, NameList* names, const HostProgress* progress) {
     if (!packedFile || !NamesConvert(names)) {
         return E_NOT_SUPPORTED;
     }
@@ -325,7 +365,12 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
     // what the whole list would.
     TempFile before = {}; // the version the batch reads, when not the playlist itself
     Pass pass = {};
-    result = DeleteBatch(names, rewrite.Locked, rewrite.Next.File, false, &pass);
+    FileStatus status = {};
+    Percent percent = {progress, packedFile, 0, 0, 0, 0, 0};
+    if (progress && GetFileStatus(rewrite.Playlist, &status)) {
+        percent.Bytes = status.Size;
+    }
+    result = DeleteBatch(names, rewrite.Locked, rewrite.Next.File, false, &pass, &percent);
     while (pass.More && result == E_SUCCESS && pass.Written) {
         DiscardTemp(&before);
         before = rewrite.Next;
@@ -335,7 +380,8 @@ int DeleteEntries(const char16_t* packedFile, NameList* names) {
         } else if (!OpenTemp(&rewrite, &rewrite.Next)) {
             result = E_ECREATE;
         } else {
-            result = DeleteBatch(names, before.File, rewrite.Next.File, pass.Guarded, &pass);
+            result =
+                DeleteBatch(names, before.File, rewrite.Next.File, pass.Guarded, &pass, &percent);
         }
     }
     DiscardTemp(&before);

@@ -13,7 +13,8 @@ static bool Append(char16_t* dest, size_t* used, const char16_t* src) {
     return true;
 }
 
-int ExtractEntry(const char16_t* entryPath, const char16_t* destPath, const char16_t* destName) {
+int ExtractEntry(const char16_t* entryPath, const char16_t* destPath, const char16_t* destName,
+                 const HostProgress* progress) {
     char16_t destination[PathUnits] = {};
     size_t used = 0;
     // The host joins folder and name itself: no separator goes between them.
@@ -24,16 +25,17 @@ int ExtractEntry(const char16_t* entryPath, const char16_t* destPath, const char
     if (!entryPath[0]) {
         return E_EOPEN; // nothing listed yet
     }
-    int result = CopyFileData(destination, entryPath, true);
+    int result = CopyFileData(destination, entryPath, true, progress);
     // A copy cut short, named like a good one, would pass for it. Only a file is removed: a
     // device given as the destination stays.
     FileStatus status;
-    if ((result == E_EREAD || result == E_EWRITE) && GetRegularFileStatus(destination, &status)) {
+    if ((result == E_EREAD || result == E_EWRITE || result == E_EABORTED) &&
+        GetRegularFileStatus(destination, &status)) {
         RemoveFile(destination);
     }
     return result;
 }
 
-int TestEntry(const char16_t* entryPath) {
-    return entryPath[0] ? VerifyFileData(entryPath) : E_EOPEN;
+int TestEntry(const char16_t* entryPath, const HostProgress* progress) {
+    return entryPath[0] ? VerifyFileData(entryPath, progress) : E_EOPEN;
 }

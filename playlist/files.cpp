@@ -5,7 +5,48 @@
 #include "playlist/playlist.h"
 #include "text/text.h"
 
-int CopyFileData(const char16_t* destination, const char16_t* source, bool keepWriteTime) {
+bool TellBytes(const HostProgress* progress, const char16_t* name, uint64_t bytes) {
+    const uint64_t most = uint64_t{1} << 30; // the host's count is an int
+    do {
+        int size = static_cast<int>(bytes < most ? bytes : most);
+        if (!progress->Tell(progress->Context, name, size)) {
+            return false;
+        }
+        bytes -= static_cast<uint64_t>(size);
+    } while (bytes > 0);
+    return true;
+}
+
+// The bytes of a copy or a read, gathered into host calls of ReportBytes. Each step may move only
+// what is left to the next call, so that no call carries more.
+struct ByteReport {
+    const HostProgress* Progress;
+    const char16_t* Name;
+    size_t Pending; // moved since the last call
+    bool Stopped;   // the host asked to stop
+};
+
+static size_t ReportStep(void* context, size_t bytes) {
+    ByteReport* report = static_cast<ByteReport*>(context);
+    report->Pending += bytes;
+    if (report->Pending >= ReportBytes) {
+        report->Stopped = !TellBytes(report->Progress, report->Name, report->Pending);
+        report->Pending = 0;
+    }
+    return report->Stopped ? 0 : ReportBytes - report->Pending;
+}
+
+// The last part, of whatever size; false when the host asks to stop even then.
+static bool ReportRest(ByteReport* report) {
+    if (report->Progress && report->Pending > 0 && !report->Stopped) {
+        report->Stopped = !TellBytes(report->Progress, report->Name, report->Pending);
+        report->Pending = 0;
+    }
+    return !report->Stopped;
+}
+
+int CopyFileData(const char16_t* destination, const char16_t* source, bool keepWriteTime,
+                 const HostProgress* progress) {
     // A device or pipe would never end, or never begin.
     PlatformFile* in = FileOpenRegular(source);
     if (!in) {
@@ -21,10 +62,16 @@ int CopyFileData(const char16_t* destination, const char16_t* source, bool keepW
         FileClose(in);
         return E_ECREATE;
     }
-    CopyOutcome copied = FileCopyAll(in, out);
+    ByteReport report = {progress, source, 0, false};
+    CopySteps steps = {ReportStep, &report};
+    CopyOutcome copied = FileCopyAll(in, out, progress ? &steps : nullptr);
     int result = copied == CopyReadFailed    ? E_EREAD
                  : copied == CopyWriteFailed ? E_EWRITE
+                 : copied == CopyStopped     ? E_EABORTED
                                              : E_SUCCESS;
+    if (result == E_SUCCESS && !ReportRest(&report)) {
+        result = E_EABORTED;
+    }
     uint64_t stamp = 0;
     if (result == E_SUCCESS && keepWriteTime && FileGetStamp(in, &stamp)) {
         FileSetStamp(out, stamp);
@@ -36,17 +83,22 @@ int CopyFileData(const char16_t* destination, const char16_t* source, bool keepW
     return result;
 }
 
-int VerifyFileData(const char16_t* source) {
+int VerifyFileData(const char16_t* source, const HostProgress* progress) {
     PlatformFile* in = FileOpenRegular(source);
     if (!in) {
         return E_EOPEN;
     }
     unsigned char block[65536]; // as the copy through a buffer reads
-    size_t n;
-    do {
-        n = FileRead(in, block, sizeof block);
-    } while (n > 0);
-    int result = FileFailed(in) ? E_EREAD : E_SUCCESS;
+    ByteReport report = {progress, source, 0, false};
+    size_t most = sizeof block;
+    for (size_t n; most > 0 && (n = FileRead(in, block, most)) > 0;) {
+        most = progress ? ReportStep(&report, n) : sizeof block;
+        most = most < sizeof block ? most : sizeof block;
+    }
+    int result = FileFailed(in) ? E_EREAD : report.Stopped ? E_EABORTED : E_SUCCESS;
+    if (result == E_SUCCESS && !ReportRest(&report)) {
+        result = E_EABORTED;
+    }
     FileClose(in);
     return result;
 }

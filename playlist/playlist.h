@@ -74,13 +74,29 @@ void WriteRemainder(LineWriter* writer, LineReader* reader);
 // Writes out what is buffered; false when any write failed.
 bool FinishWriter(LineWriter* writer);
 
+// What the host is told of a long operation, and how it says stop. `size` is what the host's
+// progress callback carries: bytes done since the last call, or -1 to -100 for a percent of the
+// whole. Tell answers false when the host asks to stop.
+struct HostProgress {
+    bool (*Tell)(void* context, const char16_t* name, int size);
+    void* Context;
+};
+// The bytes of one host call while a file is copied or read: the host hears of every
+// ReportBytes, and of whatever is left at the end.
+enum { ReportBytes = 1 << 20 };
+// Tells the host `bytes` for `name`, in calls of at most 1 GiB; false when it asks to stop.
+bool TellBytes(const HostProgress* progress, const char16_t* name, uint64_t bytes);
+
 // Copies source over destination by the platform's own means (FileCopyAll): 0, E_EOPEN (source
 // missing or no regular file), E_ECREATE (destination), E_EREAD or E_EWRITE. The source is opened
 // first, so a missing source never creates or empties a destination; a destination that is the
-// source itself stays intact.
-int CopyFileData(const char16_t* destination, const char16_t* source, bool keepWriteTime);
-// Reads the source to its end as CopyFileData opens it, writing nothing: 0, E_EOPEN or E_EREAD.
-int VerifyFileData(const char16_t* source);
+// source itself stays intact. With `progress`, the host hears of the bytes under the source's
+// name; when it asks to stop, the copy ends with E_EABORTED.
+int CopyFileData(const char16_t* destination, const char16_t* source, bool keepWriteTime,
+                 const HostProgress* progress = nullptr);
+// Reads the source to its end as CopyFileData opens it, writing nothing: 0, E_EOPEN, E_EREAD or,
+// when the host hears of the bytes and asks to stop, E_EABORTED.
+int VerifyFileData(const char16_t* source, const HostProgress* progress = nullptr);
 // A fresh temporary name in `directory` (empty, or ending in a separator): "s", the process id in
 // base 32, ".", a counter. False once the counter is exhausted or the name does not fit `units`.
 bool MakeTempName(const char16_t* directory, char16_t* name, size_t units);
@@ -136,10 +152,12 @@ int ReadNextEntry(LineReader* playlist, const char16_t* playlistDir, char16_t* e
                   ListedEntry* entry);
 
 // Copies the file at entryPath to destPath (may be null) immediately followed by destName. A copy
-// that fails once the destination was opened leaves no destination behind.
-int ExtractEntry(const char16_t* entryPath, const char16_t* destPath, const char16_t* destName);
-// Reads the file at entryPath whole, as extracting would: 0, E_EOPEN or E_EREAD.
-int TestEntry(const char16_t* entryPath);
+// that fails once the destination was opened, or that the host stops, leaves no destination
+// behind. `progress` (may be null) hears of the bytes under the entry's full path.
+int ExtractEntry(const char16_t* entryPath, const char16_t* destPath, const char16_t* destName,
+                 const HostProgress* progress = nullptr);
+// Reads the file at entryPath whole, as extracting would: 0, E_EOPEN, E_EREAD or E_EABORTED.
+int TestEntry(const char16_t* entryPath, const HostProgress* progress = nullptr);
 
 // The host's list of names, each ending in a zero, the list in an empty name. A narrow list is
 // converted one name at a time, so the list may be of any length while each name fits PathUnits.
@@ -159,5 +177,10 @@ bool NamesConvert(NameList* list);
 // Null when a narrow name does not convert.
 const char16_t* NameAt(const NameList* list, size_t offset, char16_t* scratch, size_t* units);
 
-int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* names);
-int DeleteEntries(const char16_t* packedFile, NameList* names);
+// Both tell `progress` (may be null) how far they are, and end with E_EABORTED, the playlist as it
+// was, when the host asks to stop: adding tells each source's size as its line is decided (0
+// for one already listed), deleting its way through the playlist as a percent.
+int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* names,
+               const HostProgress* progress = nullptr);
+int DeleteEntries(const char16_t* packedFile, NameList* names,
+                  const HostProgress* progress = nullptr);

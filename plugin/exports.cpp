@@ -8,13 +8,59 @@
 #include "plugin/version.h"
 #include "playlist/playlist.h"
 
+// The host's progress callbacks; the wide one is called when both are set.
+struct HostCallbacks {
+    ProcessDataProc Narrow;
+    ProcessDataProcW Wide;
+};
+
 // What the host holds between OpenArchive and CloseArchive.
 struct ArchiveHandle {
     char16_t PlaylistDir[PathUnits]; // the playlist's path up to its last separator
     char16_t EntryPath[PathUnits];   // full path of the entry last listed
     LineReader PlaylistStream;       // the open playlist, read forwards only
     LocalZone Zone;                  // the local zone's rules, taken at the first entry
+    HostCallbacks Callbacks;         // set for this handle's extracting and testing
 };
+
+// The callbacks of a thread that packs and deletes, which hosts set with the handle -1.
+enum { NarrowSlot, WideSlot };
+static_assert(int{WideSlot} < int{ThreadSlotCount}, "a slot for each callback");
+
+static bool IsThreadHandle(void* handle) {
+    return handle == reinterpret_cast<void*>(intptr_t{-1});
+}
+
+static HostCallbacks ThreadCallbacks() {
+    return {reinterpret_cast<ProcessDataProc>(ThreadValue(NarrowSlot)),
+            reinterpret_cast<ProcessDataProcW>(ThreadValue(WideSlot))};
+}
+
+// Calls the host with a copy of the name, its own to read: in UTF-16 for the wide callback, in
+// the ANSI code page for the narrow one. A name too long for PathUnits is shortened.
+static bool TellHost(void* context, const char16_t* name, int size) {
+    const HostCallbacks* callbacks = static_cast<const HostCallbacks*>(context);
+    if (callbacks->Wide) {
+        char16_t copy[PathUnits] = {};
+        size_t n = 0;
+        for (; name[n] && n + 1 < PathUnits; ++n) {
+            copy[n] = name[n];
+        }
+        if (name[n] && n > 0 && copy[n - 1] >= 0xD800 && copy[n - 1] <= 0xDBFF) {
+            copy[n - 1] = 0; // half a pair names nothing
+        }
+        return callbacks->Wide(copy, size) != 0;
+    }
+    char narrow[PathUnits * 3] = {}; // three bytes a unit in UTF-8, two in a DBCS code page
+    WideToAnsi(name, narrow, sizeof narrow);
+    return callbacks->Narrow(narrow, size) != 0;
+}
+
+// The progress record for the callbacks set, or null when none is.
+static const HostProgress* Progress(HostCallbacks* callbacks, HostProgress* progress) {
+    *progress = {TellHost, callbacks};
+    return callbacks->Wide || callbacks->Narrow ? progress : nullptr;
+}
 
 void* ModuleInstance = nullptr;
 
@@ -87,26 +133,40 @@ int WCX_CALL ProcessFileW(void* handle, int operation, char16_t* destPath, char1
     if (!archive) {
         return E_NOT_SUPPORTED;
     }
+    HostProgress record;
+    const HostProgress* progress = Progress(&archive->Callbacks, &record);
     if (operation == PK_TEST) {
-        return TestEntry(archive->EntryPath); // the destination strings are not read
+        return TestEntry(archive->EntryPath, progress); // the destination strings are not read
     }
     if (operation != PK_EXTRACT) {
         return E_SUCCESS;
     }
-    return ExtractEntry(archive->EntryPath, destPath, destName);
+    return ExtractEntry(archive->EntryPath, destPath, destName, progress);
+}
+
+int PackNames(const char16_t* packedFile, const char16_t* srcPath, NameList* names) {
+    HostCallbacks callbacks = ThreadCallbacks();
+    HostProgress record;
+    return AddEntries(packedFile, srcPath, names, Progress(&callbacks, &record));
+}
+
+int DeleteNames(const char16_t* packedFile, NameList* names) {
+    HostCallbacks callbacks = ThreadCallbacks();
+    HostProgress record;
+    return DeleteEntries(packedFile, names, Progress(&callbacks, &record));
 }
 
 int WCX_CALL PackFilesW(char16_t* packedFile, char16_t*, char16_t* srcPath, char16_t* addList,
                         int) {
     NameList names;
     StartNames(&names, addList, nullptr);
-    return AddEntries(packedFile, srcPath, &names);
+    return PackNames(packedFile, srcPath, &names);
 }
 
 int WCX_CALL DeleteFilesW(char16_t* packedFile, char16_t* deleteList) {
     NameList names;
     StartNames(&names, deleteList, nullptr);
-    return DeleteEntries(packedFile, &names);
+    return DeleteNames(packedFile, &names);
 }
 
 int WCX_CALL GetPackerCaps() {
@@ -126,6 +186,34 @@ int WCX_CALL ConfigurePacker(void* parent, void*) {
     return ShowInformationBox(parent, text, caption);
 }
 
+int WCX_CALL GetBackgroundFlags() {
+    // State lives in the handles, the callbacks for packing and deleting per thread, and rewrites
+    // of one playlist wait for each other on its lock.
+    return BACKGROUND_UNPACK | BACKGROUND_PACK;
+}
+
+// Stores one of the two callbacks where the handle says; any other handle is left alone.
+static void StoreCallback(void* handle, void* callback, bool wide) {
+    if (IsThreadHandle(handle)) {
+        SetThreadValue(wide ? WideSlot : NarrowSlot, callback);
+    } else if (handle) {
+        HostCallbacks* callbacks = &static_cast<ArchiveHandle*>(handle)->Callbacks;
+        if (wide) {
+            callbacks->Wide = reinterpret_cast<ProcessDataProcW>(callback);
+        } else {
+            callbacks->Narrow = reinterpret_cast<ProcessDataProc>(callback);
+        }
+    }
+}
+
+void WCX_CALL SetProcessDataProc(void* handle, void* callback) {
+    StoreCallback(handle, callback, false);
+}
+
+void WCX_CALL SetProcessDataProcW(void* handle, void* callback) {
+    StoreCallback(handle, callback, true);
+}
+
 void WCX_CALL IgnoreCallback(void*, void*) {}
 
 #if defined(_WIN32) && !defined(_WIN64)
@@ -134,8 +222,6 @@ void WCX_CALL IgnoreDefaultParams(void*) {}
 void PackSetDefaultParams(void*) {}
 void SetChangeVolProc(void*, void*) {}
 void SetChangeVolProcW(void*, void*) {}
-void SetProcessDataProc(void*, void*) {}
-void SetProcessDataProcW(void*, void*) {}
 #endif
 
 #if defined(_WIN32)
@@ -143,6 +229,8 @@ void SetProcessDataProcW(void*, void*) {}
 extern "C" int WCX_CALL DllMain(void* instance, unsigned long reason, void*) {
     if (reason == 1) { // attached to the process
         ModuleInstance = instance;
+    } else if (reason == 0) { // detached: the thread slots go back to the process
+        ReleaseThreadValues();
     }
     return 1;
 }

@@ -1,4 +1,4 @@
-// The nineteen functions the host resolves by name. The 32-bit build uses stdcall, so each
+// The twenty functions the host resolves by name. The 32-bit build uses stdcall, so each
 // function removes its own arguments, as the host expects.
 #pragma once
 
@@ -32,9 +32,20 @@ WCX_EXPORT int WCX_CALL PackFilesW(char16_t* packedFile, char16_t* subPath, char
 WCX_EXPORT int WCX_CALL DeleteFiles(char* packedFile, char* deleteList);
 WCX_EXPORT int WCX_CALL DeleteFilesW(char16_t* packedFile, char16_t* deleteList);
 WCX_EXPORT int WCX_CALL GetPackerCaps();
+// Extracting and packing may run in threads of the host's own, several at once.
+WCX_EXPORT int WCX_CALL GetBackgroundFlags();
 // The host declares no result; the message box's answer is left where a result would be.
 WCX_EXPORT int WCX_CALL ConfigurePacker(void* parent, void* dllInstance);
-// PackSetDefaultParams and the four callback setters: accepted and ignored.
+// The host's progress callbacks: the name of the file worked on and how far the work is (see
+// HostProgress); an answer of 0 asks to stop.
+typedef int(WCX_CALL* ProcessDataProc)(char* fileName, int size);
+typedef int(WCX_CALL* ProcessDataProcW)(char16_t* fileName, int size);
+// Keep the host's progress callback: in the handle for its listing, extracting and testing; with
+// the handle -1, which hosts pass before packing and deleting, for the calling thread's. A null
+// callback means none.
+WCX_EXPORT void WCX_CALL SetProcessDataProc(void* handle, void* callback);
+WCX_EXPORT void WCX_CALL SetProcessDataProcW(void* handle, void* callback);
+// PackSetDefaultParams and the volume callback setters: accepted and ignored.
 WCX_EXPORT void WCX_CALL IgnoreCallback(void* handleOrNothing, void* callback);
 #if defined(_WIN32) && !defined(_WIN64)
 WCX_EXPORT void WCX_CALL IgnoreDefaultParams(void* defaultParams);
@@ -43,9 +54,12 @@ WCX_EXPORT void WCX_CALL IgnoreDefaultParams(void* defaultParams);
 WCX_EXPORT void PackSetDefaultParams(void* defaultParams);
 WCX_EXPORT void SetChangeVolProc(void* handle, void* callback);
 WCX_EXPORT void SetChangeVolProcW(void* handle, void* callback);
-WCX_EXPORT void SetProcessDataProc(void* handle, void* callback);
-WCX_EXPORT void SetProcessDataProcW(void* handle, void* callback);
 #endif
+
+// Packing and deleting with the calling thread's callbacks, for the wide and narrow exports.
+struct NameList;
+int PackNames(const char16_t* packedFile, const char16_t* srcPath, NameList* names);
+int DeleteNames(const char16_t* packedFile, NameList* names);
 
 // The module instance recorded when the library was attached.
 extern void* ModuleInstance;

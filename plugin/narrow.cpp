@@ -76,7 +76,7 @@ int WCX_CALL PackFiles(char* packedFile, char*, char* srcPath, char* addList, in
     }
     NameList names;
     StartNames(&names, nullptr, addList);
-    return AddEntries(file, sourceOrNull, &names);
+    return PackNames(file, sourceOrNull, &names);
 }
 
 int WCX_CALL DeleteFiles(char* packedFile, char* deleteList) {
@@ -86,5 +86,5 @@ int WCX_CALL DeleteFiles(char* packedFile, char* deleteList) {
     }
     NameList names;
     StartNames(&names, nullptr, deleteList);
-    return DeleteEntries(file, &names);
+    return DeleteNames(file, &names);
 }

@@ -41,8 +41,12 @@ enum {
     E_ECREATE = 16,
     E_EREAD = 18,
     E_EWRITE = 19,
+    E_EABORTED = 21,
     E_NOT_SUPPORTED = 24
 };
+
+// What GetBackgroundFlags promises: extracting and packing may run in threads of their own.
+enum { BACKGROUND_UNPACK = 1, BACKGROUND_PACK = 2 };
 
 // Operations of ProcessFile.
 enum { PK_SKIP = 0, PK_TEST = 1, PK_EXTRACT = 2 };

@@ -179,6 +179,7 @@ TEST(Exports, NullHandlesAndTheOldHeaderCall) {
 
 TEST(Exports, CapsSettersAndWhatEachOperationDoes) {
     EXPECT_EQ(GetPackerCaps(), 287);
+    EXPECT_EQ(GetBackgroundFlags(), BACKGROUND_UNPACK | BACKGROUND_PACK);
     std::string folder = TestFolder();
     WriteFile(folder + "/a.mp3", "12345");
     WriteFile(folder + "/list.m3u", "a.mp3\n");
@@ -192,9 +193,12 @@ TEST(Exports, CapsSettersAndWhatEachOperationDoes) {
     PackSetDefaultParams(junk);
     SetChangeVolProc(handle, junk);
     SetChangeVolProcW(handle, junk);
-    SetProcessDataProc(handle, junk);
-    SetProcessDataProcW(nullptr, junk);
 #endif
+    // A null handle keeps nothing; null callbacks clear what was kept.
+    SetProcessDataProc(nullptr, junk);
+    SetProcessDataProcW(nullptr, junk);
+    SetProcessDataProc(handle, nullptr);
+    SetProcessDataProcW(handle, nullptr);
     EXPECT_TRUE(Holds(junk, 0xCC));
     tHeaderDataEx header;
     ASSERT_EQ(ReadHeaderEx(handle, &header), 0);

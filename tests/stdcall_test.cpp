@@ -88,6 +88,7 @@ TEST(Stdcall, EveryExportRemovesItsOwnArguments) {
         {"DeleteFiles", {Arg(missing.c_str()), Arg(names.c_str())}},
         {"DeleteFilesW", {Arg(missingW.c_str()), Arg(namesW.c_str())}},
         {"GetPackerCaps", {}},
+        {"GetBackgroundFlags", {}},
         {"PackSetDefaultParams", {Arg(defaultParams)}},
         {"SetChangeVolProc", {0, 0}},
         {"SetChangeVolProcW", {0, 0}},

@@ -7,6 +7,7 @@
 //   wcxhost PLUGIN extract [--split | --tree] PLAYLIST DESTDIR [NAME...]
 //   wcxhost PLUGIN pack PLAYLIST SRCDIR NAME...
 //   wcxhost PLUGIN delete PLAYLIST NAME...
+//   wcxhost PLUGIN progress PLAYLIST DESTDIR
 //
 // The header record is the host's own: raw bytes of the host's size at the host's offsets, with
 // guard bytes after it, so a plug-in that writes past it or elsewhere is caught here. Built for
@@ -286,6 +287,58 @@ static int TestAll(const Plugin& p, char16_t* playlist) {
     return failures;
 }
 
+// The progress command's callback: counts the calls and their bytes, and answers 0 (Cancel) at
+// the call numbered StopAt.
+static int ProgressCalls = 0, StopAt = -1;
+static long long ProgressBytes = 0;
+static int WCX_CALL CountProgress(char16_t*, int size) {
+    ProgressBytes += size > 0 ? size : 0;
+    return ProgressCalls++ == StopAt ? 0 : 1;
+}
+
+// Extracts every entry into destDir, tests it, and extracts it again cancelling at the middle
+// call, each time with the counting callback set on the handle, as a file manager that shows
+// progress does. Prints the results and calls per entry; the number of failures.
+static int ShowProgress(const Plugin& p, char16_t* playlist, const char16_t* destDir) {
+    const char* const passes[] = {"extract", "test", "cancel"};
+    int failures = 0, calls[64] = {};
+    for (int pass = 0; pass < 3; ++pass) {
+        void* handle = OpenPlaylist(p, playlist, 1);
+        if (!handle) {
+            return 1;
+        }
+        p.SetProcessDataProcW(handle, reinterpret_cast<void*>(&CountProgress));
+        static HostHeader header;
+        const char16_t separator[] = {static_cast<char16_t>(HostPaths.Separator), 0};
+        for (int i = 0; NextHeader(p, handle, &header, &failures); ++i) {
+            const char16_t* fileName = reinterpret_cast<const char16_t*>(header.Bytes + NameAt);
+            char16_t full[Units];
+            if (!Join(full, destDir, separator, BaseName(fileName))) {
+                return failures + 1;
+            }
+            ProgressCalls = 0;
+            ProgressBytes = 0;
+            StopAt = pass == 2 && i < 64 ? calls[i] / 2 : -1;
+            int result = p.ProcessFileW(handle, pass == 1 ? 1 : 2, nullptr, full);
+            char line[160];
+            if (pass < 2) {
+                calls[i < 64 ? i : 63] = ProgressCalls;
+                snprintf(line, sizeof line, "%s  %d  %d calls  %lld bytes  ", passes[pass], result,
+                         ProgressCalls, ProgressBytes);
+            } else {
+                bool exists = PathThere(full);
+                snprintf(line, sizeof line, "%s  %d  at call %d  %s  ", passes[pass], result,
+                         StopAt, exists ? "file left" : "no file");
+            }
+            Print(line);
+            PrintWide(fileName);
+            Print("\n");
+        }
+        p.CloseArchive(handle);
+    }
+    return failures;
+}
+
 // Names each followed by a zero, the list by an empty name.
 static bool NameList(char16_t* list, char16_t** names, int count) {
     size_t used = 0;
@@ -304,7 +357,8 @@ static bool NameList(char16_t* list, char16_t** names, int count) {
 static int Usage() {
     fprintf(stderr, "usage: wcxhost PLUGIN caps | about | list PLAYLIST | test PLAYLIST |\n"
                     "       extract [--split | --tree] PLAYLIST DESTDIR [NAME...] |\n"
-                    "       pack PLAYLIST SRCDIR NAME... | delete PLAYLIST NAME...\n");
+                    "       pack PLAYLIST SRCDIR NAME... | delete PLAYLIST NAME... |\n"
+                    "       progress PLAYLIST DESTDIR\n");
     return 2;
 }
 
@@ -372,6 +426,8 @@ static int Run(int argc, char16_t** argv) {
         snprintf(text, sizeof text, "pack: %d\n", result);
         Print(text);
         status = result != 0;
+    } else if (SameName(command, u"progress") && argc == 5) {
+        status = ShowProgress(p, argv[3], argv[4]) ? 1 : 0;
     } else if (SameName(command, u"delete") && argc >= 5 && NameList(list, argv + 4, argc - 4)) {
         int result = p.DeleteFilesW(argv[3], list);
         snprintf(text, sizeof text, "delete: %d\n", result);

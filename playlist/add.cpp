@@ -165,36 +165,35 @@ static void WriteNewLine(LineWriter* writer, const char* entry, bool ansi) {
     WriteText(writer, entry, length);
 }
 
-// Whether the joined source (UTF-8) names a folder.
-static bool IsFolderSource(const char* source) {
-    char16_t wide[PathUnits] = {};
+// The joined source (UTF-8) in UTF-16, into `wide` (LineBytes units: the source fits a line in
+// UTF-8, so in units too); false when it does not convert.
+static bool WideSource(const char* source, char16_t* wide) {
     size_t inCount = strlen(source) + 1;
-    size_t room = sizeof wide;
-    return Utf8ToUtf16(source, inCount, wide, room) == 0 && IsFolder(wide);
+    size_t room = LineBytes * sizeof(char16_t);
+    return Utf8ToUtf16(source, inCount, wide, room) == 0;
+}
+
+// Whether the joined source names a folder.
+static bool IsFolderSource(const char* source) {
+    char16_t wide[LineBytes] = {};
+    return WideSource(source, wide) && IsFolder(wide);
 }
 
 // Tells the host of a source as its line is decided: the file's size when its line was added, so
 // that the host's count of bytes reaches its total, and 0 for one left out. False when the host
 // asks to stop. Its own frame, for the path's units.
-[[gnu::noinline]] static bool TellSource(const HostProgress* progress, const char16_t* srcPath,
-                                         const char16_t* name, bool added) {
-    char16_t path[LineBytes] = {}; // the source fits a line in UTF-8, so in units too
-    size_t used = 0;
-    const char16_t* parts[] = {srcPath ? srcPath : u"", name};
-    for (const char16_t* part : parts) {
-        for (; *part && used + 1 < LineBytes; ++part) {
-            path[used++] = *part;
-        }
-    }
+[[gnu::noinline]] static bool TellSource(const HostProgress* progress, const char* source,
+                                         bool added) {
+    char16_t path[LineBytes] = {};
     FileStatus status = {};
-    bool file = added && GetRegularFileStatus(path, &status);
+    bool file = WideSource(source, path) && added && GetRegularFileStatus(path, &status);
     return TellBytes(progress, path, file ? status.Size : 0);
 }
 
 // Appends the line of every name that the playlist does not hold yet, in list order. The names
 // go in batches of what the table holds, each tested in one reading of the playlist as it stood
 // before the call; a name given twice is appended twice. Its own frame, so that the table and
-// the buffers are gone before the copy back.
+// the buffers are gone before the new version is put in place.
 [[gnu::noinline]] static int AppendNames(const char16_t* packedFile, bool test, const char* base,
                                          const char16_t* srcPath, NameList* names,
                                          LineWriter* writer, bool needBreak, AnsiVerdict* verdict,
@@ -256,7 +255,7 @@ static bool IsFolderSource(const char* source) {
                 WriteNewLine(writer, entry, verdict->Ansi);
                 WriteLineEnd(writer);
             }
-            if (progress && !TellSource(progress, srcPath, name, added)) {
+            if (progress && !TellSource(progress, source, added)) {
                 result = E_EABORTED;
             }
         }

@@ -258,8 +258,8 @@ static bool TellPercent(Percent* percent, bool done) {
 // One rewrite of `in` into `out` without the lines that the next batch of names names, and
 // without their info lines. `unguard`: `in` is a rewrite that began with a blank line of that
 // kind, which is no line of the playlist: it is passed over, so that this rewrite guards what
-// comes first now. Its own frame, so that the table and the buffers are gone before the copy
-// back.
+// comes first now. Its own frame, so that the table and the buffers are gone before the new
+// version is put in place.
 [[gnu::noinline]] static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out,
                                          bool unguard, Pass* pass, Percent* percent) {
     static_assert(sizeof(NameTable) + sizeof(LineReader) + sizeof(LineWriter) + sizeof(Held) <

@@ -179,7 +179,7 @@ void SetRewriteWait(int ms) {
 
 // Where temporary files go: the replaced file's folder, writable whenever that file may change,
 // and on its volume, so that the new version takes its place without a copy.
-static bool FolderOf(const char16_t* path, char16_t* folder) {
+static void FolderOf(const char16_t* path, char16_t* folder) {
     size_t end = 0;
     for (size_t i = 0; path[i] && i + 1 < PathUnits; ++i) {
         if (path[i] == u'\\' || path[i] == u'/') {
@@ -188,12 +188,12 @@ static bool FolderOf(const char16_t* path, char16_t* folder) {
     }
     memcpy(folder, path, end * sizeof(char16_t));
     folder[end] = 0;
-    return true;
 }
 
 bool TempNameBeside(const char16_t* playlist, char16_t* name) {
     char16_t folder[PathUnits] = {};
-    return FolderOf(playlist, folder) && MakeTempName(folder, name, PathUnits);
+    FolderOf(playlist, folder);
+    return MakeTempName(folder, name, PathUnits);
 }
 
 bool OpenTemp(const Rewrite* rewrite, TempFile* temp) {
@@ -201,7 +201,7 @@ bool OpenTemp(const Rewrite* rewrite, TempFile* temp) {
     FolderOf(rewrite->Playlist, folder);
     temp->Name[0] = 0;
     temp->File = FileOpenUnnamed(folder);
-    if (!temp->File && TempNameBeside(rewrite->Playlist, temp->Name)) {
+    if (!temp->File && MakeTempName(folder, temp->Name, PathUnits)) {
         temp->File = FileOpen(temp->Name, FileForUpdating);
     }
     return temp->File != nullptr;
@@ -289,11 +289,13 @@ static bool PutInPlace(Rewrite* rewrite) {
             temp->Name[0] = 0;
             return false;
         }
-    } else if (!FileClose(temp->File)) {
-        temp->File = nullptr;
-        return false;
     } else {
-        temp->File = nullptr; // a file open here may not take another's place everywhere
+        // A file open here may not take another's place everywhere.
+        bool closed = FileClose(temp->File);
+        temp->File = nullptr;
+        if (!closed) {
+            return false;
+        }
     }
     if (FileReplace(rewrite->Playlist, temp->Name, unnamed ? temp->File : nullptr)) {
         temp->Name[0] = 0; // it is the playlist now

@@ -1,8 +1,7 @@
 // Every file open, read, write, lock, flush and replacement of extracting, testing, adding and
-// deleting is made to fail in
-// turn. After each failure the result must be an error, the playlist must be as before or as
-// intended (or else the intended playlist survives in the kept temporary file), and nothing stays
-// open.
+// deleting is made to fail in turn. After each failure the result must be an error, the playlist
+// must be as before or as intended (or else the intended playlist survives in the kept temporary
+// file), and nothing stays open.
 #include <filesystem>
 #include <functional>
 #include <string>

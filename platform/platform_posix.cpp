@@ -249,6 +249,10 @@ bool RemoveFilePath(const char16_t* path) {
     return NativePath(path, native, sizeof native) && unlink(native) == 0;
 }
 
+static bool SameIdentity(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 bool SameFile(const char16_t* a, const char16_t* b) {
     char na[NativePathBytes], nb[NativePathBytes];
     struct stat sa, sb;
@@ -256,11 +260,7 @@ bool SameFile(const char16_t* a, const char16_t* b) {
         stat(nb, &sb) != 0) {
         return false;
     }
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-static bool SameIdentity(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return SameIdentity(sa, sb);
 }
 
 // One try at opening the playlist and locking it without waiting.
@@ -292,9 +292,9 @@ static int OpenForRewrite(const char* native, bool create, LockOutcome* outcome,
         return -1;
     }
     int fl = fcntl(fd, F_GETFL);
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fl == -1 ||
-        fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
-        *outcome = fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) ? LockNotRegular : LockFailed;
+    bool opened = fstat(fd, &st) == 0;
+    if (!opened || !S_ISREG(st.st_mode) || fl == -1 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        *outcome = opened && !S_ISREG(st.st_mode) ? LockNotRegular : LockFailed;
         close(fd);
         return -1;
     }
@@ -393,10 +393,10 @@ static bool LinkUnnamed(PlatformFile* file, const char* native) {
     if (FaultHere() || fflush(Stream(file)) != 0) {
         return false;
     }
-    // Linking an unnamed file by its descriptor needs a privilege that its /proc name does not.
+    // By its descriptor is the shorter way, but needs a privilege that its /proc name does not.
     snprintf(self, sizeof self, "/proc/self/fd/%d", fileno(Stream(file)));
-    return linkat(AT_FDCWD, self, AT_FDCWD, native, AT_SYMLINK_FOLLOW) == 0 ||
-           linkat(fileno(Stream(file)), "", AT_FDCWD, native, AT_EMPTY_PATH) == 0;
+    return linkat(fileno(Stream(file)), "", AT_FDCWD, native, AT_EMPTY_PATH) == 0 ||
+           linkat(AT_FDCWD, self, AT_FDCWD, native, AT_SYMLINK_FOLLOW) == 0;
 }
 
 bool FileGiveName(PlatformFile* file, const char16_t* path) {
@@ -425,8 +425,8 @@ bool FileReadyToReplace(PlatformFile* locked, PlatformFile* temp) {
 bool FileReplace(const char16_t* target, const char16_t* temp, PlatformFile* unnamed) {
     char to[NativePathBytes], from[NativePathBytes];
     // The paths are ready before the name is given, so that nothing comes between the two.
-    if (!NativePath(target, to, sizeof to) || !NativePath(temp, from, sizeof from) ||
-        (unnamed && !LinkUnnamed(unnamed, from)) || FaultHere() || rename(from, to) != 0) {
+    if (!NativePath(target, to, sizeof to) || !NativePath(temp, from, sizeof from) || FaultHere() ||
+        (unnamed && !LinkUnnamed(unnamed, from)) || rename(from, to) != 0) {
         return false;
     }
     // The new name lasts a crash only once the folder that holds it is on the disk too.

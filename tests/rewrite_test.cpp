@@ -292,7 +292,8 @@ TEST(Rewrites, KilledAtAnyMomentLeaveOldOrNew) {
         ASSERT_NE(kind.After, before);
     }
     std::mt19937 random(20261209);
-    int torn = 0, leftover = 0, midway = 0;
+    int torn = 0, leftover = 0, named = 0, midway = 0;
+    std::string left; // what the last rewrite that left something left
     const int rounds = 120;
     for (int round = 0; round < rounds; ++round) {
         const Kind& kind = kinds[round % 2];
@@ -311,16 +312,28 @@ TEST(Rewrites, KilledAtAnyMomentLeaveOldOrNew) {
         std::string now = ReadFile(list);
         torn += now != before && now != kind.After;
         midway += now == before && WIFSIGNALED(status);
-        leftover += unnamed && FolderListing(dir) != "list.m3u";
+        std::string listing = FolderListing(dir);
+        if (unnamed && listing != "list.m3u") {
+            // A kill between the two system calls that name the new version and put it in place
+            // leaves it whole beside the old playlist: the one moment a name can stay behind.
+            std::string other = listing.substr(listing.find('|') + 1);
+            bool lastInstant = listing.rfind("list.m3u|", 0) == 0 &&
+                               other.find('|') == std::string::npos && now == before &&
+                               ReadFile(dir + "/" + other) == kind.After;
+            ++(lastInstant ? named : leftover);
+            left = listing;
+        }
         fs::remove_all(fs::u8path(dir));
         fs::create_directory(fs::u8path(dir));
     }
     EXPECT_EQ(torn, 0) << "of " << rounds;
-    EXPECT_EQ(leftover, 0) << "of " << rounds;
+    EXPECT_EQ(leftover, 0) << "of " << rounds << ", the last: " << left;
+    // That moment is a system call long: a few kills in a hundred would mean a wider one.
+    EXPECT_LE(named, 2) << "of " << rounds << ", the last: " << left;
     RecordProperty("killed_before_the_replacement", midway);
     printf("kills: %d (a rewrite takes %.1f ms), before the new version was in place: %d, torn: "
-           "%d, left beside: %d%s\n",
-           rounds, kinds[0].Seconds * 1e3, midway, torn, leftover,
+           "%d, left beside: %d (named at the last instant: %d)%s\n",
+           rounds, kinds[0].Seconds * 1e3, midway, torn, leftover, named,
            unnamed ? "" : " (files without names not here)");
 }
 #endif

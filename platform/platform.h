@@ -50,6 +50,10 @@ bool FileFailed(PlatformFile* file);
 bool FileSeekFromEnd(PlatformFile* file, int64_t back);
 // Back to the start of the file, for reading what was written.
 bool FileRewind(PlatformFile* file);
+// Moves a reading stream to `offset` bytes from the start; false past the end.
+bool FileSeekTo(PlatformFile* file, uint64_t offset);
+// The size of an open file in bytes.
+bool FileGetSize(PlatformFile* file, uint64_t* size);
 // Last-write time in the platform's own units, for handing from one stream to another.
 bool FileGetStamp(PlatformFile* file, uint64_t* stamp);
 bool FileSetStamp(PlatformFile* file, uint64_t stamp);

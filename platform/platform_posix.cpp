@@ -117,6 +117,21 @@ bool FileRewind(PlatformFile* file) {
     return fseeko(Stream(file), 0, SEEK_SET) == 0;
 }
 
+bool FileSeekTo(PlatformFile* file, uint64_t offset) {
+    uint64_t size;
+    return FileGetSize(file, &size) && offset <= size &&
+           fseeko(Stream(file), static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool FileGetSize(PlatformFile* file, uint64_t* size) {
+    struct stat st;
+    if (fstat(fileno(Stream(file)), &st) != 0 || st.st_size < 0) {
+        return false;
+    }
+    *size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
 bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
     return fseeko(Stream(file), static_cast<off_t>(-back), SEEK_END) == 0;
 }

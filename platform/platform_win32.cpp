@@ -145,6 +145,21 @@ static HANDLE OsHandle(PlatformFile* file) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(Stream(file))));
 }
 
+bool FileGetSize(PlatformFile* file, uint64_t* size) {
+    LARGE_INTEGER length;
+    if (!GetFileSizeEx(OsHandle(file), &length) || length.QuadPart < 0) {
+        return false;
+    }
+    *size = static_cast<uint64_t>(length.QuadPart);
+    return true;
+}
+
+bool FileSeekTo(PlatformFile* file, uint64_t offset) {
+    uint64_t size;
+    return FileGetSize(file, &size) && offset <= size &&
+           _fseeki64(Stream(file), static_cast<int64_t>(offset), SEEK_SET) == 0;
+}
+
 bool FileGetStamp(PlatformFile* file, uint64_t* stamp) {
     FILETIME written;
     if (!GetFileTime(OsHandle(file), nullptr, nullptr, &written)) {

@@ -65,7 +65,7 @@ TEST(Style, DecidedByMajority) {
         {"a tie of separators keeps the build's", true, false, false,
          {{"Rock/a.mp3", None}, {"Jazz\\c.mp3", None}}, ""},
         {"drive paths", true, false, false,
-         {{"C:\\Music\\a.mp3", None}, {"D:/b.mp3", None}, {"c.mp3", None}}, "A\\"},
+         {{"C:\\Music\\a.mp3", None}, {"D:\\b.mp3", None}, {"E:/c.mp3", None}}, "A\\"},
         {"shares and POSIX roots are absolute", true, false, false,
          {{"\\\\server\\share\\a.mp3", None}, {"/home/u/b.mp3", None}, {"c.mp3", None}}, "A"},
         {"half absolute is no majority", true, false, false,

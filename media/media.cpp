@@ -258,9 +258,11 @@ void ReadId3v2(const uint8_t* p, size_t n, Found* f) {
                 return; // not a frame: the tag is broken here
             }
         }
-        uint32_t frameSize = version == 2   ? (h[3] << 16 | h[4] << 8 | h[5])
-                             : version == 3 ? Be32(h + 4)
-                                            : Syncsafe(h + 4);
+        // iTunes wrote 2.4 frame sizes as plain numbers: a byte with its top bit set says so.
+        bool plain = version == 3 || (h[4] | h[5] | h[6] | h[7]) & 0x80;
+        uint32_t frameSize = version == 2 ? (h[3] << 16 | h[4] << 8 | h[5])
+                             : plain      ? Be32(h + 4)
+                                          : Syncsafe(h + 4);
         char* field = nullptr;
         if (version == 2) {
             field = memcmp(h, "TT2", 3) == 0   ? f->Title
@@ -870,9 +872,9 @@ uint64_t MediaMiddleOffset(const uint8_t* head, size_t count, uint64_t size) {
         return size; // the whole file is at hand
     }
     uint64_t tag = Id3v2Size(head, count);
-    if (tag) {
-        // The first frame after a tag longer than the head; a few KiB after it are enough.
-        return tag + (4 << 10) > count && tag < size ? tag : size;
+    if (tag + (4 << 10) > count && tag) {
+        // What follows a tag longer than the head; a few KiB of it are enough.
+        return tag < size ? tag : size;
     }
     MediaBytes b = {{head, count, 0}, {}, {}, size};
     bool mp4 = count >= 8 && memcmp(head + 4, "ftyp", 4) == 0;
@@ -887,6 +889,15 @@ uint64_t MediaMiddleOffset(const uint8_t* head, size_t count, uint64_t size) {
             at = box.End;
         }
         return at < size ? at : size;
+    }
+    if (count >= tag + 4 && memcmp(head + tag, "fLaC", 4) == 0) {
+        // A picture block before the comments may be longer than the head.
+        uint64_t at = tag + 4;
+        const uint8_t* h;
+        while ((h = At(b, at, 4)) != nullptr && !(h[0] & 0x80)) {
+            at += 4 + (static_cast<uint64_t>(h[1]) << 16 | h[2] << 8 | h[3]);
+        }
+        return h || at >= size ? size : at;
     }
     if (wav) {
         uint64_t at = 12;

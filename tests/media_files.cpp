@@ -284,6 +284,17 @@ std::vector<MediaFile> Make() {
         files.push_back({"long-title.mp3", Tag(4, Frame(4, "TIT2", "\x03" + longTitle)) + cbr, kept,
                          "", 2, "TagLib keeps the whole title; the record holds 255 bytes"});
     }
+    // iTunes' 2.4 frame sizes, plain numbers where the tag's own size is syncsafe.
+    {
+        std::string text = "\x03" + std::string(199, 'i');
+        files.push_back({"v24-plain-sizes.mp3",
+                         Tag(4, "TIT2" + Be(text.size(), 4) + Be(0, 2) + text +
+                                    Frame(4, "TPE1",
+                                          "\x03"
+                                          "After")) +
+                             cbr,
+                         std::string(199, 'i'), "After", 2, nullptr});
+    }
     files.push_back({"v1.mp3", cbr + Id3v1(latinTitle, latinArtist), title, artist, 2, nullptr});
     files.push_back({"v2-and-v1.mp3",
                      Tag(3, Frame(3, "TIT2", "\x00Two"_b)) + cbr + Id3v1("One", "Artist One"),
@@ -331,6 +342,13 @@ std::vector<MediaFile> Make() {
              FlacBlock(4, true, Comments({"title=" + title, "ARTIST=" + artist, "ARTIST=Two"})) +
              frames,
          title, artist, 3, "TagLib joins repeated fields with spaces; the first is taken here"});
+    // A picture longer than the head before the comments, far from the end: read where the block
+    // headers lead.
+    files.push_back({"picture-first.flac",
+                     "fLaC" + info + FlacBlock(6, false, std::string(300 << 10, 'p')) +
+                         FlacBlock(4, true, Comments({"TITLE=Late", "ARTIST=" + artist})) +
+                         std::string(100 << 10, '\0'),
+                     "Late", artist, 3, nullptr});
     files.push_back({"untagged.flac",
                      "fLaC" + FlacBlock(0, true, StreamInfo(44100, 132300)) + frames, "", "", 3,
                      nullptr});

@@ -324,14 +324,14 @@ std::vector<MediaFile> Make() {
                                   "Kept"_b) +
                                 "TIT2" + Be(5000, 4) + "\0\0\0Lost"_b) +
                          cbr,
-                     "", "Kept", 2, "TagLib drops the whole tag at the frame that overruns it"});
+                     "", "Kept", 2, nullptr});
     files.push_back(
         {"tag-overruns-file.mp3",
          "ID3\x03" + std::string(2, '\0') + Syncsafe(1 << 20) + Frame(3, "TIT2", "\x00Short"_b),
          "Short", "", -1, nullptr});
     // Broken: sync bytes with nothing after them that follows on.
     files.push_back({"no-frames.mp3", std::string("\xFF\xFB\x90\x00", 4) + std::string(3000, 'x'),
-                     "", "", -1, "TagLib takes a lone frame header for audio"});
+                     "", "", -1, nullptr});
 
     // FLAC: 44.1 kHz, 132,300 samples: 3 s.
     std::string info = FlacBlock(0, false, StreamInfo(44100, 132300));

@@ -130,9 +130,9 @@ static bool FileUriName(const char* uri, size_t length, char16_t* name, size_t* 
 
 // The entry's path as the line names it.
 static size_t EntryPath(const char* bytes, size_t length, bool whole, TextEncoding encoding,
-                        char16_t* name) {
+                        char16_t* name, bool m3uLine) {
     // The first piece of a long line is a fragment that names no file.
-    if (!whole || KindOfLine(bytes, length, encoding) != LinePath) {
+    if (!whole || (m3uLine && KindOfLine(bytes, length, encoding) != LinePath)) {
         return NotListed;
     }
     size_t units = 0;
@@ -422,11 +422,11 @@ static size_t TreeName(const char16_t* path, size_t units, char16_t* name) {
     return shown == 0 ? NotListed : shown;
 }
 
-size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
-                  char16_t* name, char16_t* path, size_t* pathUnits) {
+static size_t NameOf(const char* bytes, size_t length, bool whole, TextEncoding encoding,
+                     char16_t* name, char16_t* path, size_t* pathUnits, bool m3uLine) {
     // Without room for the path the name is worked out where it lies.
     char16_t* text = path ? path : name;
-    size_t units = EntryPath(bytes, length, whole, encoding, text);
+    size_t units = EntryPath(bytes, length, whole, encoding, text, m3uLine);
     if (units == NotListed) {
         return NotListed;
     }
@@ -434,6 +434,21 @@ size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding enc
         *pathUnits = units;
     }
     return TreeName(text, units, name);
+}
+
+size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
+                  char16_t* name, char16_t* path, size_t* pathUnits) {
+    return NameOf(bytes, length, whole, encoding, name, path, pathUnits, true);
+}
+
+size_t LocationName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
+                    char16_t* name, char16_t* path, size_t* pathUnits) {
+    // Only a line's first character makes it a directive; a location is a location whatever
+    // it begins with. An empty one names nothing.
+    if (length == 0) {
+        return NotListed;
+    }
+    return NameOf(bytes, length, whole, encoding, name, path, pathUnits, false);
 }
 
 bool IsFolderName(const char16_t* name, size_t units) {

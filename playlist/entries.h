@@ -24,6 +24,11 @@ constexpr size_t NotListed = ~size_t{0};
 size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
                   char16_t* name, char16_t* path = nullptr, size_t* pathUnits = nullptr);
 
+// The same name for an entry of any format, from its location text (the value of a PLS FileN
+// key, an XML entry's location in UTF-8): every text lists that a path line of it would.
+size_t LocationName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
+                    char16_t* name, char16_t* path = nullptr, size_t* pathUnits = nullptr);
+
 // A path (UTF-8) as the host shows it, split at the style's separator into folders: "." and ".."
 // resolved, empty segments gone, and what lies outside the playlist's folder under a first
 // folder of its own: the Up marker for each step up, the Root marker for a leading separator, a

@@ -16,8 +16,8 @@ PlaylistFormat FormatOfName(const char16_t* name) {
     static const struct {
         const char* Extension;
         PlaylistFormat Format;
-    } known[] = {{"pls", FormatPls},  {"xspf", FormatXspf}, {"wpl", FormatWpl}, {"zpl", FormatWpl},
-                 {"asx", FormatAsx},  {"wax", FormatAsx},   {"wvx", FormatAsx}};
+    } known[] = {{"pls", FormatPls}, {"xspf", FormatXspf}, {"wpl", FormatWpl}, {"zpl", FormatWpl},
+                 {"asx", FormatAsx}, {"wax", FormatAsx},   {"wvx", FormatAsx}};
     size_t dot = 0, n = 0;
     for (; name[n]; ++n) {
         if (name[n] == u'.') {

@@ -58,8 +58,8 @@ PlsLine ParsePlsLine(const unsigned char* bytes, size_t length, TextEncoding enc
     }
     if (Unit(bytes, i, encoding) == '[') {
         if (Unit(bytes, end - 1, encoding) == ']') {
-            line.Kind = SameWord(bytes, i, end, encoding, "[playlist]") ? PlsHeader
-                                                                        : PlsOtherSection;
+            line.Kind =
+                SameWord(bytes, i, end, encoding, "[playlist]") ? PlsHeader : PlsOtherSection;
         }
         return line;
     }
@@ -131,8 +131,8 @@ bool IsPlsText(const unsigned char* head, size_t size) {
     size_t unit = UnitBytes(encoding);
     while (at + unit <= size) {
         size_t end = at;
-        while (end + unit <= size && end - at < PlsLineBytes && Unit(head + end, 0, encoding) != '\r' &&
-               Unit(head + end, 0, encoding) != '\n') {
+        while (end + unit <= size && end - at < PlsLineBytes &&
+               Unit(head + end, 0, encoding) != '\r' && Unit(head + end, 0, encoding) != '\n') {
             end += unit;
         }
         PlsLine line = ParsePlsLine(head + at, end - at, encoding);
@@ -157,7 +157,8 @@ static void Fill(PlsReader* r, size_t n) {
     r->Len -= r->Pos;
     r->Pos = 0;
     while (r->Len < n) {
-        size_t got = r->Source->Read(r->Source->Context, r->Buffer + r->Len, sizeof r->Buffer - r->Len);
+        size_t got =
+            r->Source->Read(r->Source->Context, r->Buffer + r->Len, sizeof r->Buffer - r->Len);
         if (got == 0) {
             r->Ended = true;
             r->Failed = r->Source->Failed(r->Source->Context);
@@ -203,8 +204,8 @@ bool ReadPlsPiece(PlsReader* r, PlsPiece* piece) {
     const unsigned char* at = r->Buffer + r->Pos;
     size_t n = 0;
     unsigned c = 0;
-    while (n + unit <= avail && n < PlsLineBytes &&
-           (c = Unit(at + n, 0, r->Encoding)) != '\r' && c != '\n') {
+    while (n + unit <= avail && n < PlsLineBytes && (c = Unit(at + n, 0, r->Encoding)) != '\r' &&
+           c != '\n') {
         n += unit;
     }
     piece->Bytes = at;
@@ -254,7 +255,8 @@ static PlsLine TakeLine(const PlsReader* r, const PlsPiece& piece, bool* inSecti
 }
 
 static bool IsNumbered(const PlsLine& line, bool inSection) {
-    return inSection && line.Kind == PlsKey && (line.Key == PlsKeyFile || line.Key == PlsKeyNumbered);
+    return inSection && line.Kind == PlsKey &&
+           (line.Key == PlsKeyFile || line.Key == PlsKeyNumbered);
 }
 
 // Where `n` stands or would stand among the sorted numbers, flags aside.
@@ -391,7 +393,8 @@ PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineE
         }
         size_t letters = line.DigitsStart - line.KeyStart;
         for (size_t i = 0; i < letters && i + 1 < sizeof index->FileKey; ++i) {
-            index->FileKey[i] = static_cast<char>(Unit(piece.Bytes, line.KeyStart + i, reader.Encoding));
+            index->FileKey[i] =
+                static_cast<char>(Unit(piece.Bytes, line.KeyStart + i, reader.Encoding));
             index->FileKey[i + 1] = 0;
         }
         bool found = false;
@@ -661,7 +664,8 @@ bool WritePls(const ByteSource* source, PlsIndex* index, const PlsNewEntries* ad
     }
     if (!inserted) {
         if ((openLine && !WriteAscii(sink, index->NewLineEnd, encoding)) ||
-            !WriteAdded(added, index->FileKey, index->Kept + 1, index->NewLineEnd, encoding, sink)) {
+            !WriteAdded(added, index->FileKey, index->Kept + 1, index->NewLineEnd, encoding,
+                        sink)) {
             return false;
         }
     }

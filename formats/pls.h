@@ -64,9 +64,9 @@ bool ReadPlsLineAt(PlsReader* reader, uint64_t at, PlsPiece* piece);
 // Listing: the entries in order, window by window.
 struct PlsCursor {
     PlsReader Reader;
-    uint32_t Floor;    // every entry up to this number was listed
+    uint32_t Floor; // every entry up to this number was listed
     size_t Count, Next;
-    bool Full;         // the window was full: entries may lie beyond it
+    bool Full; // the window was full: entries may lie beyond it
     bool Done;
     uint32_t N[PlsWindow];
     uint64_t At[PlsWindow]; // where each entry's FileN line starts
@@ -83,11 +83,11 @@ int NextPlsLocation(PlsCursor* cursor, char* location, size_t* length, TextEncod
 enum PlsIndexed { PlsIndexRead, PlsIndexUnreadable, PlsIndexTooMany };
 struct PlsIndex {
     size_t Count;
-    size_t Kept;             // after SettlePls: the kept entries come first, then the deleted
-    uint64_t LastEntryLine;  // the line after which new entries go (counted from 1; 0: none)
+    size_t Kept;            // after SettlePls: the kept entries come first, then the deleted
+    uint64_t LastEntryLine; // the line after which new entries go (counted from 1; 0: none)
     uint64_t HeaderLine;
-    char FileKey[16];        // the last FileN key's letters as written ("File", "file")
-    char NewLineEnd[3];      // the line end new lines get
+    char FileKey[16];   // the last FileN key's letters as written ("File", "file")
+    char NewLineEnd[3]; // the line end new lines get
     TextEncoding Encoding;
     uint32_t N[PlsEntryLimit]; // sorted; the high bit marks an entry to delete
 };
@@ -96,8 +96,8 @@ struct PlsIndex {
 PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineEnd);
 // Each entry's location (first FileN of its number), raw in the text's encoding; an entry for
 // which `named` answers true is marked for delete. False when the text could not be read.
-using PlsNamed = bool (*)(void* context, const char* location, size_t length,
-                          TextEncoding encoding, bool whole);
+using PlsNamed = bool (*)(void* context, const char* location, size_t length, TextEncoding encoding,
+                          bool whole);
 bool MarkPls(const ByteSource* source, PlsIndex* index, PlsNamed named, void* context);
 // Whether any entry was marked.
 bool AnyMarked(const PlsIndex* index);

@@ -12,18 +12,18 @@
 PlaylistFormat SniffXmlFormat(const unsigned char* bytes, size_t size);
 
 struct XmlEntry {
-    size_t Start, End;  // the entry's own text, in the file's bytes: [Start, End) is removed on
-                        // delete. It begins at the start of the entry's line when only
-                        // whitespace stands before the element on that line, and ends past the
-                        // line end after the element when only whitespace follows it there;
-                        // otherwise exactly the element.
-    char* Location;     // what the entry names, written as an M3U path line would name it:
-                        // a relative path (percent-decoded, xml:base applied, separators as
-                        // written), an absolute path, a `file:///` URI, or a URL as it is.
-                        // Null when the element names nothing (a track without location):
-                        // such an entry is still in Entries (delete may remove it) but lists not.
-    char* Title;        // for new-entry style decisions (issue 32): null when none
-    char* Creator;      // XSPF creator / ASX author: null when none
+    size_t Start, End;    // the entry's own text, in the file's bytes: [Start, End) is removed on
+                          // delete. It begins at the start of the entry's line when only
+                          // whitespace stands before the element on that line, and ends past the
+                          // line end after the element when only whitespace follows it there;
+                          // otherwise exactly the element.
+    char* Location;       // what the entry names, written as an M3U path line would name it:
+                          // a relative path (percent-decoded, xml:base applied, separators as
+                          // written), an absolute path, a `file:///` URI, or a URL as it is.
+                          // Null when the element names nothing (a track without location):
+                          // such an entry is still in Entries (delete may remove it) but lists not.
+    char* Title;          // for new-entry style decisions (issue 32): null when none
+    char* Creator;        // XSPF creator / ASX author: null when none
     long long DurationMs; // XSPF duration; -1 when none
 };
 

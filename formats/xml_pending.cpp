@@ -3,7 +3,8 @@
 
 PlaylistFormat SniffXmlFormat(const unsigned char* bytes, size_t size) {
     size_t i = size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
-    while (i < size && (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' || bytes[i] == '\n')) {
+    while (i < size &&
+           (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' || bytes[i] == '\n')) {
         ++i;
     }
     return i < size && bytes[i] == '<' ? FormatUnknown : FormatM3u;

@@ -71,7 +71,8 @@ bool WriteXmlFileWithout(const XmlFile* xml, const bool* remove, PlatformFile* o
 
 bool WriteXmlFileWith(const XmlFile* xml, PlaylistFormat format, const char* const* paths,
                       size_t count, PlatformFile* out) {
-    XmlNewEntry* entries = static_cast<XmlNewEntry*>(calloc(count ? count : 1, sizeof(XmlNewEntry)));
+    XmlNewEntry* entries =
+        static_cast<XmlNewEntry*>(calloc(count ? count : 1, sizeof(XmlNewEntry)));
     if (!entries) {
         return false;
     }
@@ -82,9 +83,8 @@ bool WriteXmlFileWith(const XmlFile* xml, PlaylistFormat format, const char* con
     XmlPlaylist empty = {};
     empty.Format = format;
     empty.Whole = true;
-    bool written = xml ? xml->Playlist.Whole &&
-                             WriteXmlWith(&xml->Playlist, format, xml->Bytes, xml->Size, entries,
-                                          count, &sink)
+    bool written = xml ? xml->Playlist.Whole && WriteXmlWith(&xml->Playlist, format, xml->Bytes,
+                                                             xml->Size, entries, count, &sink)
                        : WriteXmlWith(&empty, format, nullptr, 0, entries, count, &sink);
     free(entries);
     return written;

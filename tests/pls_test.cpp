@@ -72,8 +72,8 @@ TEST(PlsLines, Parsed) {
         {"File1=a.mp3", PlsKey, PlsKeyFile, 1, "a.mp3"},
         {" fILe12 = \"b c.mp3\" ", PlsKey, PlsKeyFile, 12, "b c.mp3"},
         {"File007=x", PlsKey, PlsKeyFile, 7, "x"},
-        {"File0=x", PlsKey, PlsKeyOther, 0, "x"},              // no entry's number
-        {"File1234567890=x", PlsKey, PlsKeyOther, 0, "x"},     // beyond any entry's number
+        {"File0=x", PlsKey, PlsKeyOther, 0, "x"},          // no entry's number
+        {"File1234567890=x", PlsKey, PlsKeyOther, 0, "x"}, // beyond any entry's number
         {"Title3=Some = thing", PlsKey, PlsKeyNumbered, 3, "Some = thing"},
         {"genre21=Pop", PlsKey, PlsKeyNumbered, 21, "Pop"},
         {"NumberOfEntries=4", PlsKey, PlsKeyEntries, 0, "4"},
@@ -135,11 +135,11 @@ TEST(FormatsDetect, ByContentAndByName) {
         const char16_t* name;
         PlaylistFormat format;
     } names[] = {
-        {u"C:\\a\\list.pls", FormatPls},  {u"list.PLS", FormatPls},   {u"x.xspf", FormatXspf},
-        {u"x.wpl", FormatWpl},            {u"x.ZPL", FormatWpl},      {u"x.asx", FormatAsx},
-        {u"x.wax", FormatAsx},            {u"x.Wvx", FormatAsx},      {u"x.m3u", FormatM3u},
-        {u"x.m3u8", FormatM3u},           {u"pls", FormatM3u},        {u"x.pls.m3u", FormatM3u},
-        {u"dir.pls\\list", FormatM3u},    {u"x.plsx", FormatM3u},     {u"x.", FormatM3u},
+        {u"C:\\a\\list.pls", FormatPls}, {u"list.PLS", FormatPls}, {u"x.xspf", FormatXspf},
+        {u"x.wpl", FormatWpl},           {u"x.ZPL", FormatWpl},    {u"x.asx", FormatAsx},
+        {u"x.wax", FormatAsx},           {u"x.Wvx", FormatAsx},    {u"x.m3u", FormatM3u},
+        {u"x.m3u8", FormatM3u},          {u"pls", FormatM3u},      {u"x.pls.m3u", FormatM3u},
+        {u"dir.pls\\list", FormatM3u},   {u"x.plsx", FormatM3u},   {u"x.", FormatM3u},
     };
     for (const Named& row : names) {
         EXPECT_EQ(FormatOfName(row.name), row.format);
@@ -161,7 +161,6 @@ TEST(PlsListing, EntriesInNumberOrder) {
         {"[playlist]\nFile1=\nFile2=   \nFile3=b.mp3", {u"b.mp3"}},
         {"[playlist]\nFile1=#1 hit.mp3\n", {u"#1 hit.mp3"}}, // no directive here
         {"[playlist]\nFile1=Rock/a.mp3\nFile2=..\\b.mp3\n", {u"Rock\\a.mp3", u"(..)\\b.mp3"}},
-        {"[playlist]\nFile1=http://host:8000/x\n", {u"(http)\\host_8000\\x"}},
         {"[playlist]\nFile1=caf\xC3\xA9.mp3\n", {cafe}},
         {"[playlist]\nFile1=caf\xE9.mp3\n", {cafe}, true},
         {"\xEF\xBB\xBF[playlist]\nFile1=a.mp3\n", {u"a.mp3"}},
@@ -178,6 +177,28 @@ TEST(PlsListing, EntriesInNumberOrder) {
         WriteFile(list, row.text);
         EXPECT_EQ(List(list), Shown(row.names)) << row.text;
     }
+}
+
+TEST(PlsListing, EveryLocationListsAsItsM3uLine) {
+    // The name rule is one: a value lists under the name a path line of it lists under.
+    std::string m3u, pls = "[playlist]\n";
+    int n = 0;
+    for (const LineName& row : WindowsNameTable) {
+        const std::string& line = row.Line;
+        bool trimmed = !line.empty() && line.find_first_of(" \t") != 0 &&
+                       line.find_last_of(" \t") != line.size() - 1;
+        if (trimmed && line[0] != '#' && line[0] != '"' &&
+            line.find_first_of("\r\n") == std::string::npos) {
+            m3u += line + "\n";
+            pls += "File" + std::to_string(++n) + "=" + line + "\n";
+        }
+    }
+    std::string dir = TestFolder();
+    WriteFile(dir + "/list.m3u", m3u);
+    WriteFile(dir + "/list.pls", pls);
+    Names lines = List(dir + "/list.m3u");
+    EXPECT_GT(lines.size(), 20u);
+    EXPECT_EQ(List(dir + "/list.pls"), lines);
 }
 
 TEST(PlsListing, ManyEntriesBackwardsComeOutInOrder) {
@@ -214,27 +235,35 @@ TEST(PlsDelete, ByteForByte) {
          "File2=c.mp3\r\nLength2=-1\r\nVersion=2\r\n"},
         // Keys in any case and order keep them; the numbers follow the entries' order.
         {"[playlist]\nnumberofentries=3\nfile3=c.mp3\nfile1=a.mp3\ntitle2=B\nfile2=b.mp3\n",
-         {u"a.mp3"}, "[playlist]\nnumberofentries=2\nfile2=c.mp3\ntitle1=B\nfile1=b.mp3\n"},
+         {u"a.mp3"},
+         "[playlist]\nnumberofentries=2\nfile2=c.mp3\ntitle1=B\nfile1=b.mp3\n"},
         // Gaps close; a key of any name with an entry's number goes with it.
-        {"[playlist]\nFile1=a.mp3\ngenre1=Pop\nFile5=e.mp3\nTitle5=E\nFile9=i.mp3\n", {u"a.mp3"},
+        {"[playlist]\nFile1=a.mp3\ngenre1=Pop\nFile5=e.mp3\nTitle5=E\nFile9=i.mp3\n",
+         {u"a.mp3"},
          "[playlist]\nFile1=e.mp3\nTitle1=E\nFile2=i.mp3\n"},
         // Of two File1 lines the first is the entry; both carry its number.
-        {"[playlist]\nFile1=a.mp3\nFile1=x.mp3\nFile2=b.mp3\n", {u"a.mp3"},
+        {"[playlist]\nFile1=a.mp3\nFile1=x.mp3\nFile2=b.mp3\n",
+         {u"a.mp3"},
          "[playlist]\nFile1=b.mp3\n"},
-        {"[playlist]\nFile1=a.mp3\nFile1=x.mp3\nFile2=b.mp3\n", {u"x.mp3"},
+        {"[playlist]\nFile1=a.mp3\nFile1=x.mp3\nFile2=b.mp3\n",
+         {u"x.mp3"},
          "[playlist]\nFile1=a.mp3\nFile1=x.mp3\nFile2=b.mp3\n"}, // x lists not: nothing goes
         // A key of no entry that an entry would take over goes; others stay.
-        {"[playlist]\nTitle1=T\nFile2=b.mp3\nFile3=c.mp3\nTitle9=U\n", {u"c.mp3"},
+        {"[playlist]\nTitle1=T\nFile2=b.mp3\nFile3=c.mp3\nTitle9=U\n",
+         {u"c.mp3"},
          "[playlist]\nFile1=b.mp3\nTitle9=U\n"},
         // Text before the header, comments, other sections and a last line without end stay.
         {"audio/x-scpls pls\n[playlist]\n# c\n\nFile1=a.mp3\nFile2=b.mp3\n[other]\nFile1=q",
-         {u"a.mp3"}, "audio/x-scpls pls\n[playlist]\n# c\n\nFile1=b.mp3\n[other]\nFile1=q"},
-        {"[playlist]\nNumberOfEntries=2\nFile1=a.mp3\nFile2=b.mp3\nVersion=2", {u"a.mp3", u"b.mp3"},
+         {u"a.mp3"},
+         "audio/x-scpls pls\n[playlist]\n# c\n\nFile1=b.mp3\n[other]\nFile1=q"},
+        {"[playlist]\nNumberOfEntries=2\nFile1=a.mp3\nFile2=b.mp3\nVersion=2",
+         {u"a.mp3", u"b.mp3"},
          "[playlist]\nNumberOfEntries=0\nVersion=2"},
         {"[playlist]\nFile1=a.mp3\nFile2=b.mp3", {u"b.mp3"}, "[playlist]\nFile1=a.mp3\n"},
         {"[playlist]\nFile1=a.mp3\n", {u"zzz.mp3"}, "[playlist]\nFile1=a.mp3\n"},
         // A folder of the listing takes every entry below it.
-        {"[playlist]\nFile1=Rock\\a.mp3\nFile2=b.mp3\nFile3=Rock/c.mp3\n", {u"Rock\\*.*"},
+        {"[playlist]\nFile1=Rock\\a.mp3\nFile2=b.mp3\nFile3=Rock/c.mp3\n",
+         {u"Rock\\*.*"},
          "[playlist]\nFile1=b.mp3\n"},
         // Lines longer than a read pass through whole, or go whole.
         {"[playlist]\nTitle1=" + longTitle + "\nFile1=a.mp3\nFile2=b.mp3\nTitle2=" + longTitle +
@@ -242,14 +271,16 @@ TEST(PlsDelete, ByteForByte) {
          {u"b.mp3"},
          "[playlist]\nTitle1=" + longTitle + "\nFile1=a.mp3\nFile2=c.mp3\n"},
         {"\xFF\xFE" + Utf16Le(u"[playlist]\r\nFile1=a.mp3\r\nFile2=b.mp3\r\nNumberOfEntries=2\r\n"),
-         {u"a.mp3"}, "\xFF\xFE" + Utf16Le(u"[playlist]\r\nFile1=b.mp3\r\nNumberOfEntries=1\r\n")},
+         {u"a.mp3"},
+         "\xFF\xFE" + Utf16Le(u"[playlist]\r\nFile1=b.mp3\r\nNumberOfEntries=1\r\n")},
     };
     std::string dir = TestFolder(), list = dir + "/list.pls";
     for (const Rewritten& row : rows) {
         WriteFile(list, row.before);
         Names names;
         for (const auto& n : row.names) {
-            names.push_back(n.size() > 4 && n.substr(n.size() - 4) == u"\\*.*" ? Host(n) : Shown(n));
+            names.push_back(n.size() > 4 && n.substr(n.size() - 4) == u"\\*.*" ? Host(n)
+                                                                               : Shown(n));
         }
         EXPECT_EQ(Delete(list, names), E_SUCCESS) << row.before;
         EXPECT_EQ(ReadFile(list), row.after) << row.before;
@@ -270,7 +301,8 @@ TEST(PlsPack, ByteForByte) {
         {"[playlist]\nFile2=a.mp3\nFile5=b.mp3\n",
          "[playlist]\nFile1=a.mp3\nFile2=b.mp3\nFile3=new.mp3\n"},
         {"[playlist]\nFile1=a.mp3", "[playlist]\nFile1=a.mp3\nFile2=new.mp3\n"},
-        {"[playlist]\r\nNumberOfEntries=0\r\n", "[playlist]\r\nFile1=new.mp3\r\nNumberOfEntries=1\r\n"},
+        {"[playlist]\r\nNumberOfEntries=0\r\n",
+         "[playlist]\r\nFile1=new.mp3\r\nNumberOfEntries=1\r\n"},
         {"\xFE\xFF" + Utf16Be(u"[playlist]\nFile1=a.mp3\n"),
          "\xFE\xFF" + Utf16Be(u"[playlist]\nFile1=a.mp3\nFile2=new.mp3\n")},
         {std::nullopt, "[playlist]" + Eol + "File1=new.mp3" + Eol + "NumberOfEntries=1" + Eol +
@@ -358,11 +390,16 @@ void ExpectNumbered(const std::string& text, size_t count, bool hasEntries, cons
 TEST(PlsCorpus, ListsDeletesAndPacksAsItsSourcesImply) {
     // Entries per file, as SOURCES.tsv tells of them.
     const std::map<std::string, size_t> counts = {
-        {"amarok-test.pls", 4},           {"amarok-test2.pls", 5},
-        {"clementine-pls_one.pls", 1},    {"clementine-pls_somafm.pls", 4},
-        {"clementine-secretagent.pls", 4}, {"playlistsnet-Playlist.pls", 3},
-        {"playlistsnet-Playlist2.pls", 4}, {"totem-BassDrive.pls", 12},
-        {"totem-emptyplaylist.pls", 0},   {"totem-missing-items.pls", 19},
+        {"amarok-test.pls", 4},
+        {"amarok-test2.pls", 5},
+        {"clementine-pls_one.pls", 1},
+        {"clementine-pls_somafm.pls", 4},
+        {"clementine-secretagent.pls", 4},
+        {"playlistsnet-Playlist.pls", 3},
+        {"playlistsnet-Playlist2.pls", 4},
+        {"totem-BassDrive.pls", 12},
+        {"totem-emptyplaylist.pls", 0},
+        {"totem-missing-items.pls", 19},
     };
     size_t seen = 0;
     for (const auto& entry : fs::directory_iterator(fs::u8path(M3U_FORMATS_CORPUS_DIR "/pls"))) {

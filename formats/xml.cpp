@@ -2406,6 +2406,9 @@ bool WriteXmlWith(const XmlPlaylist* playlist, PlaylistFormat format, const unsi
         playlist->Format != format) {
         return false;
     }
+    if (count == 0) {
+        return sink->Write(sink->Context, bytes, size);
+    }
     const XmlLayout* l = playlist->Layout;
     for (size_t i = 0; i < count; ++i) {
         if (!entries[i].Path || (!l->RelativePrefix && !IsAbsolutePath(entries[i].Path))) {

@@ -1,12 +1,25 @@
 // Which format a playlist is: by its content, and for a new file by its name.
 #include "formats/format.h"
 
+#include <cstring>
+
 #include "formats/pls.h"
 #include "formats/xml.h"
 
-PlaylistFormat FormatOfContent(const unsigned char* head, size_t size) {
+// Whether the text's first sign, past marks, blanks and zero bytes, opens an XML tag.
+static bool OpensTag(const unsigned char* head, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        if (!memchr("\0 \t\r\n\xEF\xBB\xBF\xFE\xFF", head[i], 10)) {
+            return head[i] == '<';
+        }
+    }
+    return false;
+}
+
+PlaylistFormat FormatOfContent(const unsigned char* head, size_t size, PlaylistFormat named) {
     PlaylistFormat xml = SniffXmlFormat(head, size);
-    if (xml != FormatM3u) {
+    bool binary = xml == FormatUnknown && !OpensTag(head, size);
+    if (xml != FormatM3u && !(binary && named == FormatM3u)) {
         return xml;
     }
     return IsPlsText(head, size) ? FormatPls : FormatM3u;

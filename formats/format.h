@@ -12,10 +12,13 @@ enum PlaylistFormat { FormatM3u, FormatPls, FormatXspf, FormatWpl, FormatAsx, Fo
 enum { FormatHeadBytes = 4096 };
 
 // The format of a file by its content, `head` being its first FormatHeadBytes (or the whole of a
-// shorter file): XML by its root element (another XML document, or a binary file, is
-// FormatUnknown: a playlist that cannot be changed), PLS when its `[playlist]` header comes
-// before any key line, and M3U for every other text, as before there were other formats.
-PlaylistFormat FormatOfContent(const unsigned char* head, size_t size);
+// shorter file): XML by its root element (another XML document is FormatUnknown: a playlist that
+// cannot be changed), PLS when its `[playlist]` header comes before any key line, and M3U for
+// every other text, as before there were other formats. A binary file is FormatUnknown when its
+// name (`named`, FormatOfName) promises another format; one named as M3U stays M3U text, which
+// may hold zero bytes, as it always did.
+PlaylistFormat FormatOfContent(const unsigned char* head, size_t size,
+                               PlaylistFormat named = FormatM3u);
 // The format a new file gets, by its name's extension in any case: .pls, .xspf, .wpl and .zpl,
 // .asx, .wax and .wvx; any other name is M3U.
 PlaylistFormat FormatOfName(const char16_t* name);

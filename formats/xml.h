@@ -1,7 +1,10 @@
-// XML playlists (XSPF, WPL, ASX) as pure modules over a file's bytes.
+// XSPF, WPL and ASX playlists over their bytes: which format, the entries with the byte span of
+// each one's own text, and the file written again without some entries or with new ones. Every
+// byte the writers do not have to change is written as it was. Text handed out is UTF-8,
+// zero-terminated, on the heap, freed by FreeXmlPlaylist.
 #pragma once
 
-#include <cstddef>
+#include <stddef.h>
 
 #include "formats/format.h"
 
@@ -22,10 +25,16 @@ struct XmlEntry {
                           // written), an absolute path, a `file:///` URI, or a URL as it is.
                           // Null when the element names nothing (a track without location):
                           // such an entry is still in Entries (delete may remove it) but lists not.
-    char* Title;          // for new-entry style decisions (issue 32): null when none
+    char* Title;          // for new-entry style decisions: null when none
     char* Creator;        // XSPF creator / ASX author: null when none
     long long DurationMs; // XSPF duration; -1 when none
+    long long VlcId;      // XSPF written by VLC: the track's vlc:id; -1 when none
 };
+
+// How the file's text is encoded; the writers write new text the same way.
+enum XmlEncoding { XmlUtf8, XmlUtf16Le, XmlUtf16Be, XmlLatin1, XmlAscii, XmlCp1252 };
+
+struct XmlLayout; // where and how the writers write: the module's own
 
 struct XmlPlaylist {
     PlaylistFormat Format; // FormatXspf, FormatWpl, FormatAsx, or FormatUnknown
@@ -33,7 +42,8 @@ struct XmlPlaylist {
                            // only then may pack and delete rewrite it
     XmlEntry* Entries;     // in document order (XSPF tracks, WPL media in every seq, ASX
     size_t Count;          // entry and entryref, in repeat too)
-    // 31b adds whatever its writers need (encoding, insertion point, indentation, ...).
+    XmlEncoding Encoding;
+    XmlLayout* Layout;
 };
 
 // Parses a whole file. False only when out of memory; a file that is not well-formed gives
@@ -57,8 +67,8 @@ bool WriteXmlWithout(const XmlPlaylist* playlist, const unsigned char* bytes, si
 // folders when the file lies below or beside it (e.g. "../Jazz/a b.mp3"), else absolute in the
 // build's own form ("C:\\Music\\x.mp3" or "/home/u/x.mp3"). The module writes it in the format's
 // form: XSPF a percent-encoded relative reference (absolute: a file:/// URI); WPL backslashes;
-// ASX the href as written. Title/Creator null and DurationMs -1 when unknown (issue 32 fills
-// them; the module writes them only where its neighbours have such fields).
+// ASX the href as written. Title/Creator null and DurationMs -1 when unknown (the module writes
+// them only where its neighbours have such fields).
 struct XmlNewEntry {
     const char* Path;
     const char* Title;

@@ -527,7 +527,7 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     bool blank = false;
     if (existed) {
         PlaylistFormat content = FormatM3u;
-        if (!SniffFile(rewrite.Locked, &content, &blank)) {
+        if (!SniffFile(rewrite.Locked, packedFile, &content, &blank)) {
             return FinishRewrite(&rewrite, false, E_EREAD);
         }
         format = blank && format != FormatM3u ? format : content;

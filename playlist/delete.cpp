@@ -449,7 +449,7 @@ int DeleteEntries(const char16_t* packedFile, NameList* names, const HostProgres
         return result;
     }
     PlaylistFormat format = FormatM3u;
-    if (!SniffFile(rewrite.Locked, &format)) {
+    if (!SniffFile(rewrite.Locked, packedFile, &format)) {
         return FinishRewrite(&rewrite, false, E_EREAD);
     }
     if (format != FormatM3u) {

@@ -64,13 +64,13 @@ ByteSink FileSink(PlatformFile* file) {
     return {WriteToFile, file};
 }
 
-bool SniffFile(PlatformFile* file, PlaylistFormat* format, bool* blank) {
+bool SniffFile(PlatformFile* file, const char16_t* name, PlaylistFormat* format, bool* blank) {
     unsigned char head[FormatHeadBytes];
     size_t n = 0;
     for (size_t got; n < sizeof head && (got = FileRead(file, head + n, sizeof head - n)) > 0;) {
         n += got;
     }
-    *format = FormatOfContent(head, n);
+    *format = FormatOfContent(head, n, FormatOfName(name));
     if (blank) {
         *blank = n < sizeof head;
         for (size_t i = 0; i < n && *blank; ++i) {
@@ -80,8 +80,8 @@ bool SniffFile(PlatformFile* file, PlaylistFormat* format, bool* blank) {
     return !FileFailed(file) && FileRewind(file);
 }
 
-bool OpenEntries(PlaylistEntries* entries, PlatformFile* file) {
-    if (!SniffFile(file, &entries->Format) || entries->Format == FormatUnknown) {
+bool OpenEntries(PlaylistEntries* entries, PlatformFile* file, const char16_t* name) {
+    if (!SniffFile(file, name, &entries->Format) || entries->Format == FormatUnknown) {
         return false;
     }
     StartReader(&entries->Lines, file);

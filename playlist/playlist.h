@@ -159,9 +159,11 @@ int ReadNextEntry(LineReader* playlist, const char16_t* playlistDir, char16_t* e
 // A file as the format modules read and write it.
 ByteSource FileSource(PlatformFile* file);
 ByteSink FileSink(PlatformFile* file);
-// The format of an open file by its start, which is read and the file rewound; false when it
-// cannot be read. `blank`: the file holds nothing but whitespace.
-bool SniffFile(PlatformFile* file, PlaylistFormat* format, bool* blank = nullptr);
+// The format of an open file by its start, which is read and the file rewound (`name` tells a
+// binary file apart, see FormatOfContent); false when it cannot be read. `blank`: the file holds
+// nothing but whitespace.
+bool SniffFile(PlatformFile* file, const char16_t* name, PlaylistFormat* format,
+               bool* blank = nullptr);
 
 // An open playlist as listing reads it, whatever its format: the entries in their order, each
 // under the name its location text lists under.
@@ -176,7 +178,7 @@ struct PlaylistEntries {
 };
 // Takes an open playlist for listing; false (the file left open) when it is no playlist that can
 // be listed: another XML document, a binary file, or one that cannot be read.
-bool OpenEntries(PlaylistEntries* entries, PlatformFile* file);
+bool OpenEntries(PlaylistEntries* entries, PlatformFile* file, const char16_t* name);
 // Closes the file and frees what listing held.
 void CloseEntries(PlaylistEntries* entries);
 int ReadNextEntry(PlaylistEntries* playlist, const char16_t* playlistDir, char16_t* entryPath,

@@ -95,7 +95,7 @@ void* WCX_CALL OpenArchiveW(tOpenArchiveDataW* archiveData) {
         }
     }
     // Another XML document or a binary file is no playlist this plug-in can show.
-    if (!OpenEntries(&handle->Entries, file)) {
+    if (!OpenEntries(&handle->Entries, file, name)) {
         FileClose(file);
         ZeroFree(handle);
         return nullptr;

@@ -1,5 +1,5 @@
 // PLS playlists and the recognition of formats: lines, listing in number order, delete and pack
-// byte for byte, and the PLS files of other programs (tests/formats-corpus/pls).
+// byte for byte, and the PLS files of other programs (tests/pls-corpus).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -402,7 +402,7 @@ TEST(PlsCorpus, ListsDeletesAndPacksAsItsSourcesImply) {
         {"totem-missing-items.pls", 19},
     };
     size_t seen = 0;
-    for (const auto& entry : fs::directory_iterator(fs::u8path(M3U_FORMATS_CORPUS_DIR "/pls"))) {
+    for (const auto& entry : fs::directory_iterator(fs::u8path(M3U_PLS_CORPUS_DIR))) {
         std::string file = entry.path().filename().u8string();
         if (file == "SOURCES.tsv") {
             continue;

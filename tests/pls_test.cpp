@@ -1,5 +1,6 @@
 // PLS playlists and the recognition of formats: lines, listing in number order, delete and pack
-// byte for byte, and the PLS files of other programs (tests/pls-corpus).
+// byte for byte, and the PLS files of other programs (tests/pls-corpus); and the operations over
+// a playlist of every format, through the exports.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -437,6 +438,75 @@ TEST(PlsCorpus, ListsDeletesAndPacksAsItsSourcesImply) {
         EXPECT_TRUE(ReadNumbers(ReadFile(list)).files.empty()) << file;
     }
     EXPECT_EQ(seen, counts.size());
+}
+
+TEST(FormatsRoundTrip, EveryFormatThroughTheExports) {
+    // A new file of each format lists what was packed; a pack already listed changes nothing;
+    // deleting one entry leaves the other, deleting every listed name leaves none; a delete of
+    // nothing listed leaves every byte.
+    for (const char* name : {"new.pls", "new.xspf", "new.wpl", "new.zpl", "new.asx", "new.wax",
+                             "new.wvx", "new.m3u"}) {
+        std::string dir = TestFolder(), list = dir + "/" + name;
+        ASSERT_EQ(Pack(list, {"a b&c.mp3", "#1.mp3"}), E_SUCCESS) << name;
+        Names both = {u"a b&c.mp3", u"#1.mp3"};
+        EXPECT_EQ(List(list), both) << name;
+        const std::string packed = ReadFile(list);
+        EXPECT_EQ(Pack(list, {"#1.mp3"}), E_SUCCESS) << name;
+        EXPECT_EQ(Delete(list, {u"not listed.mp3"}), E_SUCCESS) << name;
+        EXPECT_EQ(ReadFile(list), packed) << name;
+        EXPECT_EQ(Delete(list, {both[0]}), E_SUCCESS) << name;
+        EXPECT_EQ(List(list), Names{both[1]}) << name;
+        EXPECT_EQ(Pack(list, {"z.mp3"}), E_SUCCESS) << name;
+        EXPECT_EQ(List(list), (Names{both[1], u"z.mp3"})) << name;
+        EXPECT_EQ(Delete(list, List(list)), E_SUCCESS) << name;
+        EXPECT_TRUE(List(list).empty()) << name;
+    }
+}
+
+TEST(FormatsRoundTrip, PlaylistsOfOtherProgramsLoseEveryListedEntry) {
+    // The XML files of other programs (tests/formats-corpus): those read whole lose every entry
+    // they list, those not read whole are never written.
+    size_t whole = 0, refused = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(fs::u8path(M3U_XML_CORPUS_DIR))) {
+        std::string file = entry.path().filename().u8string();
+        if (!entry.is_regular_file() || file == "SOURCES.tsv") {
+            continue;
+        }
+        const std::string original = ReadFile(entry.path().u8string());
+        std::string dir = TestFolder(), list = dir + "/" + file;
+        WriteFile(list, original);
+        bool opened = false;
+        Names names = List(list, &opened);
+        int deleted = Delete(list, names);
+        if (deleted == E_SUCCESS) {
+            ++whole;
+            EXPECT_TRUE(List(list).empty()) << file;
+        } else {
+            ++refused;
+            EXPECT_EQ(deleted, E_NOT_SUPPORTED) << file;
+            EXPECT_EQ(ReadFile(list), original) << file;
+            EXPECT_EQ(Pack(list, {"new.mp3"}), E_NOT_SUPPORTED) << file;
+            EXPECT_EQ(ReadFile(list), original) << file;
+        }
+    }
+    EXPECT_GT(whole, 30u);
+    EXPECT_GE(refused, 2u); // the binary file named .asx, the XML document of another root
+}
+
+TEST(FormatsRoundTrip, BinaryFilesByTheirNames) {
+    // Zero bytes in a file named as M3U are M3U text, as ever; named as another format, such a
+    // file is no playlist the plug-in changes.
+    const std::string binary("0&\xB2u\x8E\x66\xCF\x11\0\0a.mp3\r\nb.mp3\r\n", 24);
+    std::string dir = TestFolder();
+    for (const char* name : {"x.m3u", "x.asx", "x.pls"}) {
+        std::string list = dir + "/" + name;
+        WriteFile(list, binary);
+        bool m3u = std::string(name) == "x.m3u", opened = false;
+        Names names = List(list, &opened);
+        EXPECT_EQ(opened, m3u) << name;
+        EXPECT_EQ(Delete(list, {u"b.mp3"}), m3u ? E_SUCCESS : E_NOT_SUPPORTED) << name;
+        EXPECT_EQ(ReadFile(list) == binary, !m3u) << name;
+    }
 }
 
 } // namespace

@@ -1079,6 +1079,7 @@ struct Reader {
     bool Collecting, TextTooLong;
     // The last entry whole, its first child and its first ASX ref / WPL media.
     Element LastEntry;
+    bool LastWasEntryRef;
     bool LastHasChild;
     size_t LastFirstChild;
     bool LastTitle, LastCreator, LastDuration;
@@ -1451,8 +1452,6 @@ void XMLCALL StartElement(void* data, const XML_Char* name, const XML_Char** att
     ElementKind kind = r->Format == FormatXspf  ? XspfKind(r, parent->Kind, name, atts)
                        : r->Format == FormatWpl ? WplKind(r, parent->Kind, name, atts)
                                                 : AsxKind(r, parent->Kind, name, atts);
-    // The parent may have moved with the frames' array: take the frame again.
-    f = &r->Frames[r->Depth - 1];
     f->Kind = kind;
     if (kind == KLocation || kind == KTitle || kind == KCreator || kind == KDuration ||
         kind == KVlcId) {
@@ -1519,7 +1518,7 @@ void XMLCALL EndElement(void* data, const XML_Char*) {
             char** field = f->Kind == KTitle ? &e->Title : &e->Creator;
             if (!*field) {
                 Buffer raw = {};
-                if (r->Format == FormatAsx) {
+                if (r->Format == FormatAsx && endTag - f->TagEnd <= MaxText) {
                     DecodeSpan(r->U, f->TagEnd, endTag, true, &raw);
                     text = raw.Data ? raw.Data : "";
                 }
@@ -1572,6 +1571,7 @@ void XMLCALL EndElement(void* data, const XML_Char*) {
                 e->Location = LocationOf(r->Href, strlen(r->Href), base, &r->Failed);
             }
             r->LastEntry = element;
+            r->LastWasEntryRef = f->Kind == KEntryRef;
             r->LastRef = r->Ref;
             r->LastHrefName = r->HrefName;
             r->InEntry = false;
@@ -1928,6 +1928,12 @@ XmlLayout* BuildLayout(Reader* r) {
     }
     if (r->Count && r->LastEntry.Seen) {
         l->EntryName = RawName(u, r->LastEntry.Start, failed);
+        if (r->LastWasEntryRef && l->EntryName) {
+            // New entries are entries, in the case the entryref was written in.
+            bool upper = l->EntryName[0] >= 'A' && l->EntryName[0] <= 'Z';
+            free(l->EntryName);
+            l->EntryName = Copy(upper ? "Entry" : "entry", failed);
+        }
     } else {
         const char* name = r->Format == FormatXspf  ? "track"
                            : r->Format == FormatWpl ? "media"
@@ -2343,7 +2349,8 @@ bool HasId(const long long* ids, size_t count, long long id) {
 
 bool WriteXmlWithout(const XmlPlaylist* playlist, const unsigned char* bytes, size_t size,
                      const bool* remove, const XmlSink* sink) {
-    if (!playlist || !playlist->Whole || !playlist->Layout || !sink) {
+    if (!playlist || !playlist->Whole || !playlist->Layout || !sink ||
+        (!remove && playlist->Count)) {
         return false;
     }
     const XmlLayout* l = playlist->Layout;

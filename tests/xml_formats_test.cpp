@@ -360,6 +360,9 @@ TEST(XmlWrite, PackLooksLikeTheNeighbours) {
          {Plain},
          "<asx version=\"3.0\">\r\n  <entry>\r\n    <ref href=\"a b/c&amp;d.mp3\"/>\r\n  "
          "</entry>\r\n</asx>\r\n"},
+        {"<asx><EntryRef href=\"a.asx\"/></asx>",
+         {Plain},
+         "<asx><EntryRef href=\"a.asx\"/><Entry><Ref href=\"a b/c&amp;d.mp3\"/></Entry></asx>"},
         // Latin-1: a character it lacks becomes a reference.
         {"<asx><entry><ref href=\"caf\xE9\"/></entry></asx>",
          {{"é Ω", nullptr, nullptr, -1}},

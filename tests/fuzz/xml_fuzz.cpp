@@ -46,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         std::string out;
         XmlSink sink = {Append, &out};
-        Check(WriteXmlWithout(&p, data, size, reinterpret_cast<const bool*>(remove.data()),
-                              &sink));
+        Check(WriteXmlWithout(&p, data, size, reinterpret_cast<const bool*>(remove.data()), &sink));
         XmlPlaylist q;
         if (ReadXmlPlaylist(Bytes(out), out.size(), &q)) {
             Check(q.Whole && q.Count == kept);
@@ -59,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (ReadXmlPlaylist(Bytes(out), out.size(), &q)) {
                 Check(q.Whole && q.Count == p.Count + 1);
                 const char* listed = q.Entries[q.Count - 1].Location;
-                Check(listed && strcmp(listed, p.Format == FormatWpl ? "n e\\w&<.mp3"
-                                                                     : "n e/w&<.mp3") == 0);
+                Check(listed &&
+                      strcmp(listed, p.Format == FormatWpl ? "n e\\w&<.mp3" : "n e/w&<.mp3") == 0);
                 FreeXmlPlaylist(&q);
             }
         }

@@ -79,7 +79,8 @@ struct XmlNewEntry {
 // Pack: the whole file again with `count` new entries after the last entry, looking like their
 // neighbours (indentation, tag case, line ends), escaped for XML, in the file's encoding (a
 // character the encoding lacks: a character reference). With size == 0 (a new file), a minimal
-// valid playlist of `format` holding the entries. False when the playlist is not Whole or a
-// write failed.
+// valid playlist of `format` holding the entries; with count == 0 the file as it was. False when
+// the playlist is not Whole, when a relative path cannot be written where the entries go (under
+// an absolute xml:base or ASX base), or when a write failed.
 bool WriteXmlWith(const XmlPlaylist* playlist, PlaylistFormat format, const unsigned char* bytes,
                   size_t size, const XmlNewEntry* entries, size_t count, const XmlSink* sink);

@@ -276,6 +276,9 @@ TEST(XmlRoundTrips, FilesOfEveryShape) {
         "href=\"x\"/>\r\n\t\t</entry>\r\n\t</repeat>"
         "\r\n</asx>\r\n",
         "<asx><entry><ref href=\"caf\xE9\"/></entry></asx>",
+        ToUtf16(
+            "\xEF\xBB\xBF<ASX>\r\n <Entry><Ref HREF=\"a & b\"/><Title>x</title></entry>\r\n</asx>",
+            false),
         "<asx/>",
     };
     for (const auto& file : files) {

@@ -452,10 +452,10 @@ static bool NextPath(void* context, char* path, size_t size) {
     }
     XmlFile* xml = existed && result == E_SUCCESS ? LoadXmlFile(rewrite->Locked) : nullptr;
     if (result == E_SUCCESS) {
-        result = existed && !xml                                                   ? E_EREAD
-                 : xml && !XmlFileWhole(xml)                                       ? E_NOT_SUPPORTED
-                 : WriteXmlFileWith(xml, format, paths, count, rewrite->Next.File) ? E_SUCCESS
-                                                                                   : E_EWRITE;
+        result = existed && !xml ? E_EREAD
+                 : xml && !XmlFileWhole(xml)
+                     ? E_NOT_SUPPORTED
+                     : WriteXmlFileWith(xml, format, paths, count, rewrite->Next.File);
     }
     FreeXmlFile(xml);
     for (size_t i = 0; paths && i < count; ++i) {

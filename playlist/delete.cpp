@@ -428,9 +428,8 @@ static int DeleteXml(Rewrite* rewrite, NameList* names) {
         any = any || remove[i];
     }
     if (result == E_SUCCESS) {
-        result = !any                                                   ? KeepUnchanged(rewrite)
-                 : WriteXmlFileWithout(xml, remove, rewrite->Next.File) ? E_SUCCESS
-                                                                        : E_EWRITE;
+        result =
+            any ? WriteXmlFileWithout(xml, remove, rewrite->Next.File) : KeepUnchanged(rewrite);
     }
     free(remove);
     FreeXmlFile(xml);

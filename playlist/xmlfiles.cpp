@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "formats/xml.h"
+#include "plugin/wcx.h"
 
 struct XmlFile {
     unsigned char* Bytes;
@@ -59,27 +60,43 @@ const char* XmlEntryLocation(const XmlFile* xml, size_t i) {
     return xml->Playlist.Entries[i].Location;
 }
 
+// The new version's file, and whether a write to it failed: a writer that answers false
+// without one refuses the file.
+struct FileOut {
+    PlatformFile* File;
+    bool Failed;
+};
+
 static bool WriteToFile(void* context, const void* data, size_t bytes) {
-    return bytes == 0 || FileWrite(static_cast<PlatformFile*>(context), data, bytes);
+    FileOut* out = static_cast<FileOut*>(context);
+    out->Failed = out->Failed || (bytes > 0 && !FileWrite(out->File, data, bytes));
+    return !out->Failed;
 }
 
-bool WriteXmlFileWithout(const XmlFile* xml, const bool* remove, PlatformFile* out) {
-    XmlSink sink = {WriteToFile, out};
-    return xml->Playlist.Whole &&
-           WriteXmlWithout(&xml->Playlist, xml->Bytes, xml->Size, remove, &sink);
+static int Outcome(bool written, const FileOut& out) {
+    return written ? E_SUCCESS : out.Failed ? E_EWRITE : E_NOT_SUPPORTED;
 }
 
-bool WriteXmlFileWith(const XmlFile* xml, PlaylistFormat format, const char* const* paths,
-                      size_t count, PlatformFile* out) {
+int WriteXmlFileWithout(const XmlFile* xml, const bool* remove, PlatformFile* out) {
+    FileOut to = {out, false};
+    XmlSink sink = {WriteToFile, &to};
+    bool written = xml->Playlist.Whole &&
+                   WriteXmlWithout(&xml->Playlist, xml->Bytes, xml->Size, remove, &sink);
+    return Outcome(written, to);
+}
+
+int WriteXmlFileWith(const XmlFile* xml, PlaylistFormat format, const char* const* paths,
+                     size_t count, PlatformFile* out) {
     XmlNewEntry* entries =
         static_cast<XmlNewEntry*>(calloc(count ? count : 1, sizeof(XmlNewEntry)));
     if (!entries) {
-        return false;
+        return E_EWRITE;
     }
     for (size_t i = 0; i < count; ++i) {
         entries[i] = {paths[i], nullptr, nullptr, -1};
     }
-    XmlSink sink = {WriteToFile, out};
+    FileOut to = {out, false};
+    XmlSink sink = {WriteToFile, &to};
     XmlPlaylist empty = {};
     empty.Format = format;
     empty.Whole = true;
@@ -87,5 +104,5 @@ bool WriteXmlFileWith(const XmlFile* xml, PlaylistFormat format, const char* con
                                                              xml->Size, entries, count, &sink)
                        : WriteXmlWith(&empty, format, nullptr, 0, entries, count, &sink);
     free(entries);
-    return written;
+    return Outcome(written, to);
 }

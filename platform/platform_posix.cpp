@@ -118,9 +118,7 @@ bool FileRewind(PlatformFile* file) {
 }
 
 bool FileSeekTo(PlatformFile* file, uint64_t offset) {
-    uint64_t size;
-    return FileGetSize(file, &size) && offset <= size &&
-           fseeko(Stream(file), static_cast<off_t>(offset), SEEK_SET) == 0;
+    return fseeko(Stream(file), static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
 bool FileGetSize(PlatformFile* file, uint64_t* size) {

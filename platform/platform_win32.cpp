@@ -137,6 +137,10 @@ bool FileRewind(PlatformFile* file) {
     return fseek(Stream(file), 0, SEEK_SET) == 0;
 }
 
+bool FileSeekTo(PlatformFile* file, uint64_t offset) {
+    return _fseeki64(Stream(file), static_cast<int64_t>(offset), SEEK_SET) == 0;
+}
+
 bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
     return _fseeki64(Stream(file), -back, SEEK_END) == 0;
 }
@@ -152,12 +156,6 @@ bool FileGetSize(PlatformFile* file, uint64_t* size) {
     }
     *size = static_cast<uint64_t>(length.QuadPart);
     return true;
-}
-
-bool FileSeekTo(PlatformFile* file, uint64_t offset) {
-    uint64_t size;
-    return FileGetSize(file, &size) && offset <= size &&
-           _fseeki64(Stream(file), static_cast<int64_t>(offset), SEEK_SET) == 0;
 }
 
 bool FileGetStamp(PlatformFile* file, uint64_t* stamp) {

@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "path/path.h"
+#include "media/media.h"
 #include "playlist/nametable.h"
 #include "playlist/playlist.h"
+#include "playlist/style.h"
 #include "playlist/xmlfiles.h"
 #include "text/text.h"
 
@@ -26,19 +28,24 @@ static bool SourcePath(const char16_t* srcPath, const char16_t* name, char* out)
 
 // The line that names the source: relative to the playlist's directory, or the source's full
 // path when it lies on another root (or the relative form would not fit a line). `m3u`: it is an
-// M3U line, which must not read as a directive.
-static void EntryLine(const char* base, const char* source, char* line, bool m3u) {
-    size_t length = RelativePath(base, source, line, LineBytes);
-    if (length == 0 || length >= LineBytes) {
-        strcpy(line, source); // both LineBytes; source is terminated inside its buffer
+// M3U line, written in the playlist's style, which must not read as a directive.
+static void EntryLine(const char* base, const char* source, char* line, const EntryStyle* m3u) {
+    size_t length = 0;
+    if (m3u && EntryPathText(*m3u, source, base, line, LineBytes)) {
         length = strlen(line);
+    } else {
+        length = RelativePath(base, source, line, LineBytes);
+        if (length == 0 || length >= LineBytes) {
+            strcpy(line, source); // both LineBytes; source is terminated inside its buffer
+            length = strlen(line);
+        }
     }
     // A line that reads as a directive ("#1 hit.mp3") would never list: the current folder goes
     // first, as in ".\#1 hit.mp3".
     if (m3u && KindOfLine(line, length, Text8Bit) != LinePath && length + 2 < LineBytes) {
         memmove(line + 2, line, length + 1);
         line[0] = '.';
-        line[1] = HostPaths.Separator;
+        line[1] = m3u->Separator;
     }
 }
 
@@ -55,20 +62,73 @@ struct NewLines {
     const char16_t* SrcPath;
     const char* Base;
     uint32_t Own; // the reference of the name being decided, whose key needs no working out
-    bool M3u;     // new entries are M3U lines; else locations of another format
+    const EntryStyle* Style; // new entries are M3U lines in this style; null: another format's
 };
 
-// The name under which a name's new line lists, into `listed` (PathUnits), with the line itself
-// into `entry` and the source path into `source` (LineBytes each); false when the line lists
-// under no name, so that no old line can make it a duplicate.
+// The plain form of an M3U line, relative where it can be with the build's separator: the form
+// by which new lines and old ones are told duplicates, whatever the style either is written in.
+constexpr EntryStyle PlainStyle = {false, false, HostPaths.Separator, false, false, false, false};
+
+// The name under which a name's new line lists in its plain form, into `listed` (PathUnits), with
+// the line itself as written into `entry` and the source path into `source` (LineBytes each);
+// false when the line lists under no name, so that no old line can make it a duplicate.
 static bool NewLineName(const char16_t* srcPath, const char* base, const char16_t* name,
                         char* source, char* entry, char16_t* listed, size_t* units,
-                        bool m3u = true) {
+                        const EntryStyle* m3u) {
     SourcePath(srcPath, name, source);
-    EntryLine(base, source, entry, m3u);
+    EntryLine(base, source, entry, m3u ? &PlainStyle : nullptr);
     *units = m3u ? ListedName(entry, strlen(entry), true, Text8Bit, listed)
                  : LocationName(entry, strlen(entry), true, Text8Bit, listed);
+    if (m3u && m3u != &PlainStyle) {
+        EntryLine(base, source, entry, m3u);
+    }
     return *units != NotListed;
+}
+
+// An old line's plain form, when it names a file by its full path or a file:/// URI: the path
+// relative to the playlist's folder `base`, so that a file listed in another style is found as
+// a duplicate all the same. False when the line is neither, or lies on another root.
+static bool PlainFormOfLine(const char* base, const char* line, size_t length, char* out) {
+    char path[LineBytes];
+    size_t n = 0;
+    bool uri = length > 7 && (line[0] | 32) == 'f' && memcmp(line + 1, "ile:", 4) == 0 &&
+               line[5] == '/' && line[6] == '/';
+    if (uri) {
+        // file:///C:/a%20b.mp3 and file://localhost/C:/... name C:/a b.mp3; /home/x stays rooted.
+        size_t at = 7;
+        if (length - at >= 9 && memcmp(line + at, "localhost", 9) == 0) {
+            at += 9;
+        }
+        if (at + 2 < length && line[at] == '/' && line[at + 2] == ':') {
+            ++at;
+        }
+        for (; at < length && n + 1 < sizeof path; ++at) {
+            char c = line[at];
+            auto hex = [](char h) {
+                return h >= '0' && h <= '9'                 ? h - '0'
+                       : (h | 32) >= 'a' && (h | 32) <= 'f' ? (h | 32) - 'a' + 10
+                                                            : -1;
+            };
+            if (c == '%' && at + 2 < length && hex(line[at + 1]) >= 0 && hex(line[at + 2]) >= 0) {
+                c = static_cast<char>(hex(line[at + 1]) * 16 + hex(line[at + 2]));
+                at += 2;
+            }
+            path[n++] = c;
+        }
+    } else {
+        n = length < sizeof path ? length : sizeof path - 1;
+        memcpy(path, line, n);
+    }
+    path[n] = 0;
+    // Roots compare as written: both separators as the build's own.
+    for (size_t i = 0; i < n; ++i) {
+        path[i] = path[i] == '/' || path[i] == '\\' ? HostPaths.Separator : path[i];
+    }
+    if (n == 0 || memchr(path, 0, n) || PathRootLength(path) == 0) {
+        return false;
+    }
+    size_t written = RelativePath(base, path, out, LineBytes);
+    return written > 0 && written < LineBytes;
 }
 
 static bool SameNewLine(const void* context, uint32_t ref, const KeyText& key) {
@@ -83,7 +143,7 @@ static bool SameNewLine(const void* context, uint32_t ref, const KeyText& key) {
     const char16_t* name = NameAt(lines->Names, lines->Start + ref, scratch, &units);
     return name &&
            NewLineName(lines->SrcPath, lines->Base, name, source, entry, listed, &units,
-                       lines->M3u) &&
+                       lines->Style) &&
            units == key.Length && memcmp(listed, key.Units, units * sizeof(char16_t)) == 0;
 }
 
@@ -137,6 +197,13 @@ static void JudgeLine(AnsiVerdict* verdict, const char* line, size_t length) {
                                              : NotListed;
         int i = units != NotListed ? TableFind(table, MakeKey(listed, units, 0), SameNewLine, lines)
                                    : -1;
+        char plain[LineBytes];
+        if (i < 0 && units != NotListed && lines->Style && encoding == Text8Bit && lineEnds &&
+            PlainFormOfLine(lines->Base, line, length, plain)) {
+            units = ListedName(plain, strlen(plain), true, Text8Bit, listed);
+            i = units != NotListed ? TableFind(table, MakeKey(listed, units, 0), SameNewLine, lines)
+                                   : -1;
+        }
         if (i >= 0 && !(table->Ref[i] & FoundRef)) {
             table->Ref[i] |= FoundRef;
             --left;
@@ -231,6 +298,23 @@ static bool WideSource(const char* source, char16_t* wide) {
     return Utf8ToUtf16(source, inCount, wide, room) == 0;
 }
 
+// The #EXTINF line of a new entry, from the headers of the file it names: none when neither its
+// length nor a title from its tags is known. Its own frame, for the path and the tags.
+[[gnu::noinline]] static void WriteInfoLine(LineWriter* writer, const char* source, bool ansi) {
+    char16_t wide[LineBytes] = {};
+    MediaInfo info;
+    if (!WideSource(source, wide)) {
+        return;
+    }
+    ReadMediaInfo(wide, &info);
+    char line[LineBytes];
+    ExtinfLine(info, line, sizeof line);
+    if (line[0]) {
+        WriteNewLine(writer, line, ansi);
+        WriteLineEnd(writer);
+    }
+}
+
 // Whether the joined source names a folder.
 static bool IsFolderSource(const char* source) {
     char16_t wide[LineBytes] = {};
@@ -257,13 +341,14 @@ static bool IsFolderSource(const char* source) {
 [[gnu::noinline]] static int AppendNames(const char16_t* packedFile, bool test, const char* base,
                                          const char16_t* srcPath, NameList* names,
                                          LineWriter* writer, bool needBreak, AnsiVerdict* verdict,
-                                         const HostProgress* progress,
+                                         const HostProgress* progress, const EntryStyle* style,
                                          PlaylistFormat format = FormatM3u,
                                          size_t* newCount = nullptr) {
     static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 96 * 1024, "fits a host's stack");
     NameTable table;
     bool m3u = format == FormatM3u;
-    NewLines lines = {names, 0, srcPath, base, NoRef, m3u};
+    const EntryStyle* m3uStyle = m3u ? style : nullptr;
+    NewLines lines = {names, 0, srcPath, base, NoRef, m3uStyle};
     char source[LineBytes];
     char entry[LineBytes];
     char16_t listed[PathUnits];
@@ -282,7 +367,7 @@ static bool IsFolderSource(const char* source) {
             if (!name) {
                 break;
             }
-            if (NewLineName(srcPath, base, name, source, entry, listed, &units, m3u) &&
+            if (NewLineName(srcPath, base, name, source, entry, listed, &units, m3uStyle) &&
                 (at - first >= TableRefLimit ||
                  TableAdd(&table, MakeKey(listed, units, 0), static_cast<uint32_t>(at - first),
                           SameNewLine, &lines) < 0)) {
@@ -304,7 +389,8 @@ static bool IsFolderSource(const char* source) {
         for (size_t k = 0; k < count && result == E_SUCCESS; ++k) {
             size_t at = names->Offset;
             const char16_t* name = NextName(names);
-            bool listsUnder = NewLineName(srcPath, base, name, source, entry, listed, &units, m3u);
+            bool listsUnder =
+                NewLineName(srcPath, base, name, source, entry, listed, &units, m3uStyle);
             bool folder = HostPaths.PacksFilesOnly && IsFolderSource(source);
             // The new line is a duplicate when an old one lists under the name it will list under.
             lines.Own = static_cast<uint32_t>(at - first);
@@ -319,6 +405,9 @@ static bool IsFolderSource(const char* source) {
                     needBreak = false;
                 }
                 if (m3u) {
+                    if (style->Title || style->Length) {
+                        WriteInfoLine(writer, source, verdict->Ansi);
+                    }
                     WriteNewLine(writer, entry, verdict->Ansi);
                     WriteLineEnd(writer);
                 } else {
@@ -343,7 +432,37 @@ struct TextEnd {
     bool InsideLine, HalfUnit;
     bool Marked; // it begins with a byte-order mark
     bool CrLf;   // new lines end in CR LF (else LF)
+    StyleTally Tally;
 };
+
+// One line's part in the style of new entries: the first line may be the #EXTM3U header, an
+// info line marks the entry line after it as one with a title and a length.
+static void TallyLine(StyleTally* tally, const char* line, size_t length, TextEncoding encoding,
+                      bool first, bool* info) {
+    LineKind kind = KindOfLine(line, length, encoding);
+    // Roots, separators and schemes are ASCII: UTF-16 units beyond it stand as '_'.
+    char text[LineBytes];
+    size_t n = 0;
+    if (encoding == Text8Bit) {
+        n = length < sizeof text ? length : sizeof text - 1;
+        memcpy(text, line, n);
+    } else {
+        for (size_t i = 0; i + 1 < length && n + 1 < sizeof text; i += 2) {
+            unsigned unit = UnitAt(reinterpret_cast<const unsigned char*>(line) + i, encoding);
+            text[n++] = unit < 0x80 ? static_cast<char>(unit) : '_';
+        }
+    }
+    text[n] = 0;
+    if (first) {
+        tally->ExtendedHeader = n >= 7 && memcmp(text, "#EXTM3U", 7) == 0;
+    }
+    if (kind == LineInfo) {
+        *info = true;
+    } else if (kind == LinePath) {
+        TallyEntry(tally, text, n, EntryFields{*info, *info, false});
+        *info = false;
+    }
+}
 
 static bool InspectEnd(const char16_t* path, TextEnd* end) {
     PlatformFile* file = FileOpen(path, FileForReading);
@@ -356,13 +475,17 @@ static bool InspectEnd(const char16_t* path, TextEnd* end) {
     end->Encoding = ReaderEncoding(&reader);
     size_t mark = strlen(ByteOrderMark(&reader));
     end->Marked = mark > 0;
-    if (HostPaths.LfUnlessCrLf) {
-        // New lines end as the first line does.
-        char line[LineBytes];
-        size_t length = 0;
-        bool lineEnds = false;
-        while (!lineEnds && ReadPiece(&reader, line, &length, &lineEnds)) {
+    // Every line, for the style of new entries; new lines end as the first line does.
+    StartTally(&end->Tally, true, false);
+    char line[LineBytes];
+    size_t length = 0;
+    bool lineEnds = false, lineStart = true, first = true, info = false;
+    while (ReadPiece(&reader, line, &length, &lineEnds)) {
+        if (lineStart) {
+            TallyLine(&end->Tally, line, length, end->Encoding, first, &info);
+            first = false;
         }
+        lineStart = lineEnds;
     }
     end->CrLf = EndsInCrLf(&reader);
     bool ok = !reader.Failed;
@@ -479,7 +602,7 @@ static int PackOther(Rewrite* rewrite, PlaylistFormat format, bool existed, cons
     AnsiVerdict verdict = {false, false, false};
     size_t count = 0;
     int result = AppendNames(rewrite->Playlist, existed, base, srcPath, names, &writer, false,
-                             &verdict, progress, format, &count);
+                             &verdict, progress, nullptr, format, &count);
     if (!FinishWriter(&writer) && result == E_SUCCESS) {
         result = E_EWRITE;
     }
@@ -546,22 +669,30 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
         return FinishRewrite(&rewrite, false, copied == CopyReadFailed ? E_EREAD : E_EWRITE);
     }
     // A new playlist's lines end as the build writes them.
-    TextEnd end = {Text8Bit, false, false, false, !HostPaths.LfUnlessCrLf};
+    static_assert(sizeof(TextEnd) + sizeof(LineReader) < 40 * 1024, "fits a host's stack");
+    TextEnd end = {Text8Bit, false, false, false, !HostPaths.LfUnlessCrLf, {}};
     if (existed && !InspectEnd(rewrite.Playlist, &end)) {
         return FinishRewrite(&rewrite, false, E_EREAD);
     }
+    // New entries look like their neighbours. A new playlist keeps the plain form for now: its
+    // #EXTM3U header would change the bytes of every new playlist the suites and scripts expect.
+    EntryStyle style = DecideStyle(&end.Tally, false);
     bool needBreak = end.InsideLine;
     PlatformFile* out = rewrite.Next.File;
     LineWriter writer;
     StartWriter(&writer, out, end.Encoding, end.HalfUnit);
     writer.CrLf = end.CrLf;
+    if (style.Header) {
+        WriteText(&writer, "#EXTM3U", 7);
+        WriteLineEnd(&writer);
+    }
     // Only a platform that writes the code page at all converts the empty text.
     char probe[1];
     AnsiVerdict verdict = {existed && end.Encoding == Text8Bit && !end.Marked &&
                                !NamedUtf8(packedFile) && WideToAnsiExactly(u"", probe, 1),
                            false, false};
     int result = AppendNames(rewrite.Playlist, existed, base, srcPath, names, &writer, needBreak,
-                             &verdict, progress);
+                             &verdict, progress, &style);
     bool written = FinishWriter(&writer);
     return FinishRewrite(&rewrite, written, result);
 }

@@ -171,11 +171,41 @@ static void JudgeLine(AnsiVerdict* verdict, const char* line, size_t length) {
     }
 }
 
+// One line's part in the style of new entries: the first line may be the #EXTM3U header, an
+// info line marks the entry line after it as one with a title and a length.
+static void TallyLine(StyleTally* tally, const char* line, size_t length, TextEncoding encoding,
+                      bool first, bool* info) {
+    LineKind kind = KindOfLine(line, length, encoding);
+    // Roots, separators and schemes are ASCII: UTF-16 units beyond it stand as '_'.
+    char text[LineBytes];
+    size_t n = 0;
+    if (encoding == Text8Bit) {
+        n = length < sizeof text ? length : sizeof text - 1;
+        memcpy(text, line, n);
+    } else {
+        for (size_t i = 0; i + 1 < length && n + 1 < sizeof text; i += 2) {
+            unsigned unit = UnitAt(reinterpret_cast<const unsigned char*>(line) + i, encoding);
+            text[n++] = unit < 0x80 ? static_cast<char>(unit) : '_';
+        }
+    }
+    text[n] = 0;
+    if (first) {
+        tally->ExtendedHeader = n >= 7 && memcmp(text, "#EXTM3U", 7) == 0;
+    }
+    if (kind == LineInfo) {
+        *info = true;
+    } else if (kind == LinePath) {
+        TallyEntry(tally, text, n, EntryFields{*info, *info, false});
+        *info = false;
+    }
+}
+
 // Marks every key of the table under which an entry line of the playlist lists, in one reading
-// of it, which also settles an open `verdict`; false when the playlist could not be read as far
-// as needed.
+// of it, which also settles an open `verdict` and, when given, tallies every line into `tally`
+// for the style of new entries; false when the playlist could not be read as far as needed.
 [[gnu::noinline]] static bool MarkHeld(const char16_t* playlist, NameTable* table,
-                                       const NewLines* lines, AnsiVerdict* verdict) {
+                                       const NewLines* lines, AnsiVerdict* verdict,
+                                       StyleTally* tally) {
     PlatformFile* file = FileOpen(playlist, FileForReading);
     if (!file) {
         return false;
@@ -189,7 +219,12 @@ static void JudgeLine(AnsiVerdict* verdict, const char* line, size_t length) {
     bool lineEnds = false;
     bool lineStart = true; // the piece after one that did not end its line is no line of its own
     size_t left = table->Count;
-    while ((left > 0 || verdict->Open) && ReadPiece(&reader, line, &length, &lineEnds)) {
+    bool first = true, info = false;
+    while ((left > 0 || verdict->Open || tally) && ReadPiece(&reader, line, &length, &lineEnds)) {
+        if (tally && lineStart) {
+            TallyLine(tally, line, length, encoding, first, &info);
+            first = false;
+        }
         if (verdict->Open && lineStart && lineEnds) {
             JudgeLine(verdict, line, length);
         }
@@ -341,7 +376,7 @@ static bool IsFolderSource(const char* source) {
 [[gnu::noinline]] static int AppendNames(const char16_t* packedFile, bool test, const char* base,
                                          const char16_t* srcPath, NameList* names,
                                          LineWriter* writer, bool needBreak, AnsiVerdict* verdict,
-                                         const HostProgress* progress, const EntryStyle* style,
+                                         const HostProgress* progress, EntryStyle* style,
                                          PlaylistFormat format = FormatM3u,
                                          size_t* newCount = nullptr) {
     static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 96 * 1024, "fits a host's stack");
@@ -349,6 +384,11 @@ static bool IsFolderSource(const char* source) {
     bool m3u = format == FormatM3u;
     const EntryStyle* m3uStyle = m3u ? style : nullptr;
     NewLines lines = {names, 0, srcPath, base, NoRef, m3uStyle};
+    // The style of new lines is decided in the first reading of the playlist, before any is
+    // written; a new playlist's is the plain one.
+    StyleTally tally;
+    StartTally(&tally, true, false);
+    bool tallied = !m3u || !test;
     char source[LineBytes];
     char entry[LineBytes];
     char16_t listed[PathUnits];
@@ -378,12 +418,17 @@ static bool IsFolderSource(const char* source) {
             ++count;
         }
         bool marked =
-            !test || (m3u ? (table.Count == 0 && !verdict->Open) ||
-                                MarkHeld(packedFile, &table, &lines, verdict)
-                          : table.Count == 0 || MarkWalked(packedFile, format, &table, &lines));
+            !test ||
+            (m3u ? (table.Count == 0 && !verdict->Open && tallied) ||
+                       MarkHeld(packedFile, &table, &lines, verdict, tallied ? nullptr : &tally)
+                 : table.Count == 0 || MarkWalked(packedFile, format, &table, &lines));
         if (!marked) {
             result = E_EREAD; // a duplicate test that cannot read must not guess
             break;
+        }
+        if (!tallied) {
+            *style = DecideStyle(&tally, false);
+            tallied = true;
         }
         names->Offset = first;
         for (size_t k = 0; k < count && result == E_SUCCESS; ++k) {
@@ -432,37 +477,7 @@ struct TextEnd {
     bool InsideLine, HalfUnit;
     bool Marked; // it begins with a byte-order mark
     bool CrLf;   // new lines end in CR LF (else LF)
-    StyleTally Tally;
 };
-
-// One line's part in the style of new entries: the first line may be the #EXTM3U header, an
-// info line marks the entry line after it as one with a title and a length.
-static void TallyLine(StyleTally* tally, const char* line, size_t length, TextEncoding encoding,
-                      bool first, bool* info) {
-    LineKind kind = KindOfLine(line, length, encoding);
-    // Roots, separators and schemes are ASCII: UTF-16 units beyond it stand as '_'.
-    char text[LineBytes];
-    size_t n = 0;
-    if (encoding == Text8Bit) {
-        n = length < sizeof text ? length : sizeof text - 1;
-        memcpy(text, line, n);
-    } else {
-        for (size_t i = 0; i + 1 < length && n + 1 < sizeof text; i += 2) {
-            unsigned unit = UnitAt(reinterpret_cast<const unsigned char*>(line) + i, encoding);
-            text[n++] = unit < 0x80 ? static_cast<char>(unit) : '_';
-        }
-    }
-    text[n] = 0;
-    if (first) {
-        tally->ExtendedHeader = n >= 7 && memcmp(text, "#EXTM3U", 7) == 0;
-    }
-    if (kind == LineInfo) {
-        *info = true;
-    } else if (kind == LinePath) {
-        TallyEntry(tally, text, n, EntryFields{*info, *info, false});
-        *info = false;
-    }
-}
 
 static bool InspectEnd(const char16_t* path, TextEnd* end) {
     PlatformFile* file = FileOpen(path, FileForReading);
@@ -475,17 +490,13 @@ static bool InspectEnd(const char16_t* path, TextEnd* end) {
     end->Encoding = ReaderEncoding(&reader);
     size_t mark = strlen(ByteOrderMark(&reader));
     end->Marked = mark > 0;
-    // Every line, for the style of new entries; new lines end as the first line does.
-    StartTally(&end->Tally, true, false);
-    char line[LineBytes];
-    size_t length = 0;
-    bool lineEnds = false, lineStart = true, first = true, info = false;
-    while (ReadPiece(&reader, line, &length, &lineEnds)) {
-        if (lineStart) {
-            TallyLine(&end->Tally, line, length, end->Encoding, first, &info);
-            first = false;
+    if (HostPaths.LfUnlessCrLf) {
+        // New lines end as the first line does.
+        char line[LineBytes];
+        size_t length = 0;
+        bool lineEnds = false;
+        while (!lineEnds && ReadPiece(&reader, line, &length, &lineEnds)) {
         }
-        lineStart = lineEnds;
     }
     end->CrLf = EndsInCrLf(&reader);
     bool ok = !reader.Failed;
@@ -670,22 +681,19 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     }
     // A new playlist's lines end as the build writes them.
     static_assert(sizeof(TextEnd) + sizeof(LineReader) < 40 * 1024, "fits a host's stack");
-    TextEnd end = {Text8Bit, false, false, false, !HostPaths.LfUnlessCrLf, {}};
+    TextEnd end = {Text8Bit, false, false, false, !HostPaths.LfUnlessCrLf};
     if (existed && !InspectEnd(rewrite.Playlist, &end)) {
         return FinishRewrite(&rewrite, false, E_EREAD);
     }
-    // New entries look like their neighbours. A new playlist keeps the plain form for now: its
-    // #EXTM3U header would change the bytes of every new playlist the suites and scripts expect.
-    EntryStyle style = DecideStyle(&end.Tally, false);
+    // New entries look like their neighbours, as the first reading of the playlist decides. A new
+    // playlist keeps the plain form for now: an #EXTM3U header would change the bytes of every
+    // new playlist the suites and scripts expect.
+    EntryStyle style = PlainStyle;
     bool needBreak = end.InsideLine;
     PlatformFile* out = rewrite.Next.File;
     LineWriter writer;
     StartWriter(&writer, out, end.Encoding, end.HalfUnit);
     writer.CrLf = end.CrLf;
-    if (style.Header) {
-        WriteText(&writer, "#EXTM3U", 7);
-        WriteLineEnd(&writer);
-    }
     // Only a platform that writes the code page at all converts the empty text.
     char probe[1];
     AnsiVerdict verdict = {existed && end.Encoding == Text8Bit && !end.Marked &&

@@ -359,8 +359,12 @@ static void NoteLineEnd(const PlsReader* r, const PlsPiece& piece, char* out) {
 PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineEnd) {
     static_assert(sizeof(PlsReader) < 12 * 1024, "fits a host's stack");
     PlsReader reader;
-    index->Count = index->Kept = 0;
+    index->Count = index->Kept = index->Marked = 0;
+    index->Listed = true;
+    index->Overflow = false;
     index->LastEntryLine = index->HeaderLine = 0;
+    uint32_t highest = 0; // the highest entry number so far
+    bool ordered = true;  // every entry so far numbered one above the one before
     strcpy(index->FileKey, "File");
     strncpy(index->NewLineEnd, lineEnd, sizeof index->NewLineEnd - 1);
     index->NewLineEnd[sizeof index->NewLineEnd - 1] = 0;
@@ -397,17 +401,38 @@ PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineE
                 static_cast<char>(Unit(piece.Bytes, line.KeyStart + i, reader.Encoding));
             index->FileKey[i + 1] = 0;
         }
+        // Entries numbered 1, 2, 3... in the order they stand need no list of their numbers.
+        if (ordered && line.N <= highest) {
+            continue; // the first of its number came before
+        }
+        ordered = ordered && line.N == highest + 1;
+        highest = line.N > highest ? line.N : highest;
+        if (!index->Listed) {
+            if (!ordered) {
+                return PlsIndexTooMany;
+            }
+            ++index->Count;
+            continue;
+        }
         bool found = false;
         size_t at = Place(index->N, index->Count, line.N, &found);
         if (found) {
             continue;
         }
         if (index->Count == PlsEntryLimit) {
-            return PlsIndexTooMany;
+            if (!ordered) {
+                return PlsIndexTooMany;
+            }
+            index->Listed = false;
+            ++index->Count;
+            continue;
         }
         memmove(index->N + at + 1, index->N + at, (index->Count - at) * sizeof index->N[0]);
         index->N[at] = line.N;
         ++index->Count;
+    }
+    if (!index->Listed) {
+        index->Marked = 0; // N now holds the numbers to delete
     }
     index->Kept = index->Count;
     return reader.Failed ? PlsIndexUnreadable : PlsIndexRead;
@@ -421,30 +446,55 @@ bool MarkPls(const ByteSource* source, PlsIndex* index, PlsNamed named, void* co
     size_t unit = UnitBytes(reader.Encoding);
     PlsPiece piece;
     bool lineStart = true, inSection = false;
+    uint32_t highest = 0;
     while (NextLine(&reader, &piece, &lineStart)) {
         PlsLine line = TakeLine(&reader, piece, &inSection);
         if (!IsNumbered(line, inSection) || line.Key != PlsKeyFile) {
             continue;
         }
         bool found = false;
-        size_t at = Place(index->N, index->Count, line.N, &found);
-        if (!found || (index->N[at] & SeenFlag)) {
+        size_t at = 0;
+        if (index->Listed) {
+            at = Place(index->N, index->Count, line.N, &found);
+            if (!found || (index->N[at] & SeenFlag)) {
+                continue;
+            }
+            index->N[at] |= SeenFlag;
+        } else if (line.N != highest + 1) {
+            continue; // the first of its number came before
+        } else {
+            highest = line.N;
+        }
+        const char* value = reinterpret_cast<const char*>(piece.Bytes) + line.ValueStart * unit;
+        if (!named(context, value, (line.ValueEnd - line.ValueStart) * unit, reader.Encoding,
+                   piece.LineEnds)) {
             continue;
         }
-        index->N[at] |= SeenFlag;
-        const char* value = reinterpret_cast<const char*>(piece.Bytes) + line.ValueStart * unit;
-        if (named(context, value, (line.ValueEnd - line.ValueStart) * unit, reader.Encoding,
-                  piece.LineEnds)) {
+        if (index->Listed) {
             index->N[at] |= DeletedFlag;
+            continue;
+        }
+        at = Place(index->N, index->Marked, line.N, &found);
+        if (!found && index->Marked == PlsEntryLimit) {
+            index->Overflow = true;
+            return false;
+        }
+        if (!found) {
+            memmove(index->N + at + 1, index->N + at, (index->Marked - at) * sizeof index->N[0]);
+            index->N[at] = line.N;
+            ++index->Marked;
         }
     }
-    for (size_t i = 0; i < index->Count; ++i) {
+    for (size_t i = 0; index->Listed && i < index->Count; ++i) {
         index->N[i] &= ~SeenFlag;
     }
     return !reader.Failed;
 }
 
 bool AnyMarked(const PlsIndex* index) {
+    if (!index->Listed) {
+        return index->Marked > 0;
+    }
     for (size_t i = 0; i < index->Count; ++i) {
         if (index->N[i] & DeletedFlag) {
             return true;
@@ -552,6 +602,9 @@ struct Renumbering {
 
 static void StartRenumbering(Renumbering* r, const PlsIndex* index) {
     r->Index = index;
+    if (!index->Listed) {
+        return;
+    }
     uint32_t deleted = 0;
     for (size_t i = 0; i < index->Count; ++i) {
         if ((i & ((1u << BlockShift) - 1)) == 0) {
@@ -564,6 +617,14 @@ static void StartRenumbering(Renumbering* r, const PlsIndex* index) {
 // An entry's number after the rewrite: 0 when it goes, ~0 when `n` is no entry's number.
 static uint64_t NewNumber(const Renumbering* r, uint32_t n) {
     bool found = false;
+    if (!r->Index->Listed) {
+        // Entries 1..Count, the marked ones listed.
+        if (n > r->Index->Count) {
+            return ~uint64_t{0};
+        }
+        size_t below = Place(r->Index->N, r->Index->Marked, n, &found);
+        return found ? 0 : n - below;
+    }
     size_t at = Place(r->Index->N, r->Index->Count, n, &found);
     if (!found) {
         return ~uint64_t{0};
@@ -593,8 +654,8 @@ bool WritePls(const ByteSource* source, PlsIndex* index, const PlsNewEntries* ad
                   "fits a host's stack");
     Renumbering renumbering;
     StartRenumbering(&renumbering, index);
-    size_t deleted = 0;
-    for (size_t i = 0; i < index->Count; ++i) {
+    size_t deleted = index->Listed ? 0 : index->Marked;
+    for (size_t i = 0; index->Listed && i < index->Count; ++i) {
         deleted += (index->N[i] & DeletedFlag) ? 1 : 0;
     }
     index->Kept = index->Count - deleted;

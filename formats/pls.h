@@ -4,8 +4,10 @@
 // '#' or ';' are comments; text before the header and other sections belong to no entry. The
 // text is read per line as M3U's is: 8-bit, or UTF-16 after its byte-order mark.
 //
-// Nothing here holds more than fixed buffers: listing orders the entries window by window, and a
-// rewrite orders at most PlsEntryLimit of them (beyond, it fails and changes nothing).
+// Nothing here holds more than fixed buffers: listing orders the entries window by window; a
+// rewrite orders at most PlsEntryLimit of them, unless they are numbered 1..N in the order they
+// stand (as every writer writes them), and then deletes at most PlsEntryLimit at once. Beyond
+// that it fails and changes nothing.
 #pragma once
 
 #include <cstddef>
@@ -83,19 +85,24 @@ int NextPlsLocation(PlsCursor* cursor, char* location, size_t* length, TextEncod
 enum PlsIndexed { PlsIndexRead, PlsIndexUnreadable, PlsIndexTooMany };
 struct PlsIndex {
     size_t Count;
-    size_t Kept;            // after SettlePls: the kept entries come first, then the deleted
+    size_t Kept;   // after WritePls: the entries that stayed
+    bool Listed;   // N holds every entry's number; else the entries are 1..Count in
+                   // the order they stand, and N holds the Marked numbers to delete
+    bool Overflow; // more entries were marked than N holds
+    size_t Marked;
     uint64_t LastEntryLine; // the line after which new entries go (counted from 1; 0: none)
     uint64_t HeaderLine;
     char FileKey[16];   // the last FileN key's letters as written ("File", "file")
     char NewLineEnd[3]; // the line end new lines get
     TextEncoding Encoding;
-    uint32_t N[PlsEntryLimit]; // sorted; the high bit marks an entry to delete
+    uint32_t N[PlsEntryLimit]; // sorted; where Listed, the high bit marks an entry to delete
 };
 // One reading of the text: the entries' numbers and where new ones go. `lineEnd`: the line end
 // new lines get when the text has none of its own.
 PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineEnd);
 // Each entry's location (first FileN of its number), raw in the text's encoding; an entry for
-// which `named` answers true is marked for delete. False when the text could not be read.
+// which `named` answers true is marked for delete. False when the text could not be read, or
+// when more entries are marked than an index of entries 1..N holds (Overflow).
 using PlsNamed = bool (*)(void* context, const char* location, size_t length, TextEncoding encoding,
                           bool whole);
 bool MarkPls(const ByteSource* source, PlsIndex* index, PlsNamed named, void* context);

@@ -324,9 +324,10 @@ TEST(PlsPack, ByteForByte) {
 
 TEST(PlsRewrite, WhatCannotBeRewrittenStaysAsItWas) {
     std::string dir = TestFolder();
-    // More entries than a rewrite orders: listed all the same, never renumbered by guesswork.
+    // More entries than a rewrite orders, out of order: listed all the same, never renumbered by
+    // guesswork.
     std::string many = "[playlist]\n";
-    for (int n = 1; n <= PlsEntryLimit + 1; ++n) {
+    for (int n = PlsEntryLimit + 1; n >= 1; --n) {
         many += "File" + std::to_string(n) + "=e" + std::to_string(n) + ".mp3\n";
     }
     struct Row {
@@ -348,6 +349,38 @@ TEST(PlsRewrite, WhatCannotBeRewrittenStaysAsItWas) {
         EXPECT_EQ(ReadFile(list), row.text) << row.name;
         EXPECT_EQ(FolderListing(dir).find("|s"), std::string::npos) << FolderListing(dir);
     }
+}
+
+void ExpectNumbered(const std::string& text, size_t count, bool hasEntries, const char* file);
+
+TEST(PlsRewrite, LongPlaylistsInTheirOrder) {
+    // Entries numbered 1..N where they stand need no ordering: any number of them is rewritten,
+    // and up to PlsEntryLimit of them deleted at once.
+    const int count = PlsEntryLimit + 50;
+    std::string text = "[playlist]\nNumberOfEntries=" + std::to_string(count) + "\n";
+    Names all;
+    for (int n = 1; n <= count; ++n) {
+        text += "File" + std::to_string(n) + "=e" + std::to_string(n) + ".mp3\nTitle" +
+                std::to_string(n) + "=T\n";
+        std::string name = "e" + std::to_string(n) + ".mp3";
+        all.push_back(std::u16string(name.begin(), name.end()));
+    }
+    text += "File3=duplicate.mp3\n";
+    std::string dir = TestFolder(), list = dir + "/list.pls";
+    WriteFile(list, text);
+    Names everything = all;
+    everything.push_back(u"other.mp3");
+    EXPECT_EQ(Delete(list, everything), E_NOT_SUPPORTED); // more than it deletes at once
+    EXPECT_EQ(ReadFile(list), text);
+    EXPECT_EQ(Delete(list, {all[1], all[count - 1], u"duplicate.mp3"}), E_SUCCESS);
+    EXPECT_EQ(Pack(list, {"new.mp3"}), E_SUCCESS);
+    Names want(all.begin(), all.end() - 1);
+    want.erase(want.begin() + 1);
+    want.push_back(u"new.mp3");
+    EXPECT_EQ(List(list), want);
+    ExpectNumbered(ReadFile(list), want.size(), true, "long");
+    EXPECT_NE(ReadFile(list).find("\nFile2=e3.mp3\nTitle2=T\n"), std::string::npos);
+    EXPECT_NE(ReadFile(list).find("\nFile2=duplicate.mp3\n"), std::string::npos);
 }
 
 // The numbers of the FileN keys in the `[playlist]` section, and NumberOfEntries' value (-1

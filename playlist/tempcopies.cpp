@@ -89,8 +89,8 @@ bool InsideTempFolder(const char16_t* resolved) {
     if (n > 0 && temp[n - 1] == separator) {
         --n; // a root
     }
-    return n > 0 && memcmp(resolved, temp, n * sizeof(char16_t)) == 0 &&
-           resolved[n] == separator && resolved[n + 1] != 0;
+    return n > 0 && memcmp(resolved, temp, n * sizeof(char16_t)) == 0 && resolved[n] == separator &&
+           resolved[n + 1] != 0;
 }
 
 } // namespace

@@ -30,8 +30,8 @@ int Extract(const std::string& playlist, const std::u16string& entry, const std:
     tHeaderDataExW header;
     while (ReadHeaderExW(handle, &header) == 0) {
         bool wanted = header.FileName == Shown(entry);
-        int done = ProcessFileW(handle, wanted ? PK_EXTRACT : PK_SKIP, nullptr,
-                                wanted ? &to[0] : nullptr);
+        int done =
+            ProcessFileW(handle, wanted ? PK_EXTRACT : PK_SKIP, nullptr, wanted ? &to[0] : nullptr);
         result = wanted ? done : result;
     }
     CloseArchive(handle);
@@ -91,8 +91,8 @@ struct Shelf {
 #ifndef _WIN32
         std::replace(Temp.begin(), Temp.end(), '\\', '/'); // the native build's own separator
 #endif
-        Temp += "/_dc" +
-               std::to_string(CurrentProcessId()) + "-" + fs::u8path(Root).filename().u8string();
+        Temp += "/_dc" + std::to_string(CurrentProcessId()) + "-" +
+                fs::u8path(Root).filename().u8string();
         Outside = fs::current_path().u8string() + "/outside-" + std::to_string(CurrentProcessId());
         for (const std::string& folder : {Music + "/sub", Root + "/mix", Temp + "/sub", Outside}) {
             fs::create_directories(fs::u8path(folder));
@@ -129,8 +129,7 @@ struct CopyCase {
 const CopyCase CopyCases[] = {
     {"names the original", u"a.mp3", InTemp, Untouched, "", 0, "..\\music\\a.mp3\r\n"},
     {"in a subfolder", u"sub\\b.mp3", InTemp, Untouched, "", 0, "..\\music\\sub\\b.mp3\r\n"},
-    {"beyond ASCII", u"caf\u00e9.mp3", InTemp, Untouched, "", 0,
-     "..\\music\\caf\xc3\xa9.mp3\r\n"},
+    {"beyond ASCII", u"caf\u00e9.mp3", InTemp, Untouched, "", 0, "..\\music\\caf\xc3\xa9.mp3\r\n"},
     {"a duplicate judged on the original's line", u"a.mp3", InTemp, Untouched,
      "..\\music\\a.mp3\r\n", 0, ""},
     {"edited after the copy", u"a.mp3", InTemp, Edited, "", E_NOT_SUPPORTED, ""},
@@ -295,11 +294,12 @@ TEST(TempCopies, BoundGivesWayToTheOldest) {
         ASSERT_EQ(Extract(shelf.Party, entry, shelf.Temp + "/" + copy), 0);
     }
     ASSERT_EQ(Pack(shelf.Mix, shelf.Temp, copies), 0);
-    EXPECT_EQ(ReadFile(shelf.Mix),
-              AsWritten("own.mp3\r\n",
-                        "own.mp3\r\n" + Host(FromMix(shelf, shelf.Temp) +
-                                             "\\c0\r\n..\\music\\caf\xc3\xa9.mp3\r\n..\\music\\sub\\b."
-                                             "mp3\r\n..\\music\\inner.m3u\r\n")));
+    EXPECT_EQ(
+        ReadFile(shelf.Mix),
+        AsWritten("own.mp3\r\n",
+                  "own.mp3\r\n" + Host(FromMix(shelf, shelf.Temp) +
+                                       "\\c0\r\n..\\music\\caf\xc3\xa9.mp3\r\n..\\music\\sub\\b."
+                                       "mp3\r\n..\\music\\inner.m3u\r\n")));
 }
 
 } // namespace

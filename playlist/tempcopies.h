@@ -39,5 +39,6 @@ void ForgetTempCopy(const char16_t* path);
 const char16_t* PlaylistStandingFor(const char16_t* playlist, char16_t* original);
 bool SourceStandingFor(char* source, size_t bytes);
 
-// Tests only: every record goes, and from now on at most `records` are held (0: TempCopyLimit).
+// Every record goes, as the library is unloaded; and from now on at most `records` are held (0:
+// TempCopyLimit), which tests set lower.
 void ResetTempCopies(size_t records);

@@ -236,9 +236,15 @@ void SetChangeVolProcW(void*, void*) {}
 extern "C" int WCX_CALL DllMain(void* instance, unsigned long reason, void*) {
     if (reason == 1) { // attached to the process
         ModuleInstance = instance;
-    } else if (reason == 0) { // detached: the thread slots go back to the process
+    } else if (reason == 0) { // detached: the thread slots and the copies' records go back
         ReleaseThreadValues();
+        ResetTempCopies(0);
     }
     return 1;
+}
+#else
+// Unloaded: the copies' records go back to the process, which goes on without them.
+__attribute__((destructor)) static void Unloaded() {
+    ResetTempCopies(0);
 }
 #endif

@@ -340,16 +340,14 @@ PlatformFile* FileOpenLocked(const char16_t* path, bool create, LockOutcome* out
 
 // A file-system path (UTF-8) as the host writes paths, into `out` (`units`).
 static bool HostPath(const char* native, char16_t* out, size_t units) {
-    char copy[NativePathBytes];
-    size_t n = strlen(native);
-    if (n >= sizeof copy) {
+    size_t inCount = strlen(native) + 1, room = units * 2;
+    if (Utf8ToUtf16(native, inCount, out, room) != 0) {
         return false;
     }
-    for (size_t i = 0; i <= n; ++i) {
-        copy[i] = native[i] == '/' ? HostPaths.Separator : native[i];
+    for (char16_t* p = out; *p; ++p) {
+        *p = *p == u'/' ? static_cast<char16_t>(HostPaths.Separator) : *p;
     }
-    size_t inCount = n + 1, room = units * 2;
-    return Utf8ToUtf16(copy, inCount, out, room) == 0;
+    return true;
 }
 
 bool TempFolder(char16_t* out, size_t units) {

@@ -203,12 +203,7 @@ bool SourceStandingFor(char* source, size_t bytes) {
     case UnchangedCopy:
         break;
     }
-    char line[LineBytes];
-    if (!ToUtf8(original, line, bytes < sizeof line ? bytes : sizeof line)) {
-        return false;
-    }
-    memcpy(source, line, strlen(line) + 1);
-    return true;
+    return ToUtf8(original, source, bytes);
 }
 
 void ResetTempCopies(size_t records) {

@@ -157,6 +157,13 @@ std::string FromMix(const Shelf& shelf, const std::string& folder) {
     return relative;
 }
 
+// An entry's path, written with Windows separators, as a relative path in UTF-8 with slashes.
+std::string Relative(const std::u16string& windowsName) {
+    std::string path = fs::path(windowsName).u8string();
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
 std::string Replace(std::string text, const std::string& what, const std::string& with) {
     size_t at = text.find(what);
     return at == std::string::npos ? text : text.replace(at, what.size(), with);
@@ -172,10 +179,7 @@ TEST(TempCopies, PackFromACopy) {
             through = shelf.Outside + "/link";
             fs::create_directory_symlink(fs::u8path(shelf.Temp), fs::u8path(through));
         }
-        std::string entry = fs::path(std::u16string(c.Entry)).u8string();
-        for (char& ch : entry) {
-            ch = ch == '\\' ? '/' : ch;
-        }
+        std::string entry = Relative(c.Entry);
         std::string copy = through + "/" + entry;
         if (c.Meddle == CopiedByOthers) {
             WriteFile(copy, ReadFile(shelf.Music + "/" + entry));
@@ -206,14 +210,8 @@ TEST(TempCopies, PackFromACopy) {
 TEST(TempCopies, CopyBetweenPlaylists) {
     Shelf shelf;
     std::vector<std::u16string> names = {u"a.mp3", u"caf\u00e9.mp3", u"sub\\b.mp3", u"inner.m3u"};
-    for (const std::u16string& name : names) {
-        std::string entry = fs::path(Host(name)).u8string();
-        for (char& ch : entry) {
-            ch = ch == '\\' ? '/' : ch;
-        }
-        ASSERT_EQ(Extract(shelf.Party, name, shelf.Temp + "/" + entry), 0);
-    }
     for (std::u16string& name : names) {
+        ASSERT_EQ(Extract(shelf.Party, name, shelf.Temp + "/" + Relative(name)), 0);
         name = Host(name);
     }
     ASSERT_EQ(Pack(shelf.Mix, shelf.Temp, names), 0);

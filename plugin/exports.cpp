@@ -7,6 +7,7 @@
 #include "plugin/records.h"
 #include "plugin/version.h"
 #include "playlist/playlist.h"
+#include "playlist/tempcopies.h"
 
 // The host's progress callbacks; the wide one is called when both are set.
 struct HostCallbacks {
@@ -68,7 +69,9 @@ void* WCX_CALL OpenArchiveW(tOpenArchiveDataW* archiveData) {
     if (!archiveData || !archiveData->ArcName) {
         return nullptr;
     }
-    const char16_t* name = archiveData->ArcName;
+    // A playlist the host copied out of another for a moment opens as the one it copied.
+    char16_t original[PathUnits];
+    const char16_t* name = PlaylistStandingFor(archiveData->ArcName, original);
     size_t length = 0;
     while (name[length] && length < PathUnits) {
         ++length;
@@ -147,13 +150,17 @@ int WCX_CALL ProcessFileW(void* handle, int operation, char16_t* destPath, char1
 int PackNames(const char16_t* packedFile, const char16_t* srcPath, NameList* names) {
     HostCallbacks callbacks = ThreadCallbacks();
     HostProgress record;
-    return AddEntries(packedFile, srcPath, names, Progress(&callbacks, &record));
+    char16_t original[PathUnits]; // so that the playlist the user sees is the one that changes
+    return AddEntries(PlaylistStandingFor(packedFile, original), srcPath, names,
+                      Progress(&callbacks, &record));
 }
 
 int DeleteNames(const char16_t* packedFile, NameList* names) {
     HostCallbacks callbacks = ThreadCallbacks();
     HostProgress record;
-    return DeleteEntries(packedFile, names, Progress(&callbacks, &record));
+    char16_t original[PathUnits];
+    return DeleteEntries(PlaylistStandingFor(packedFile, original), names,
+                         Progress(&callbacks, &record));
 }
 
 int WCX_CALL PackFilesW(char16_t* packedFile, char16_t*, char16_t* srcPath, char16_t* addList,
@@ -229,9 +236,15 @@ void SetChangeVolProcW(void*, void*) {}
 extern "C" int WCX_CALL DllMain(void* instance, unsigned long reason, void*) {
     if (reason == 1) { // attached to the process
         ModuleInstance = instance;
-    } else if (reason == 0) { // detached: the thread slots go back to the process
+    } else if (reason == 0) { // detached: the thread slots and the copies' records go back
         ReleaseThreadValues();
+        ResetTempCopies(0);
     }
     return 1;
+}
+#else
+// Unloaded: the copies' records go back to the process, which goes on without them.
+__attribute__((destructor)) static void Unloaded() {
+    ResetTempCopies(0);
 }
 #endif

@@ -8,6 +8,7 @@
 //   wcxhost PLUGIN pack PLAYLIST SRCDIR NAME...
 //   wcxhost PLUGIN delete PLAYLIST NAME...
 //   wcxhost PLUGIN progress PLAYLIST DESTDIR
+//   wcxhost PLUGIN copy FROM TO [NAME...]
 //
 // The header record is the host's own: raw bytes of the host's size at the host's offsets, with
 // guard bytes after it, so a plug-in that writes past it or elsewhere is caught here. Built for
@@ -210,9 +211,11 @@ static void PrintResult(int result, const char16_t* name) {
 
 enum Layout { Flat, Split, Tree };
 
-// Lists (destDir null) or extracts entries; the number of failures.
+// Lists (destDir null) or extracts entries; the number of failures. With `extracted`, the names
+// extracted are added to that list (ListUnits, each name ended by a zero, the list by another).
 static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, Layout layout,
-                char16_t** names, int nameCount) {
+                char16_t** names, int nameCount, char16_t* extracted = nullptr) {
+    size_t used = 0;
     void* handle = OpenPlaylist(p, playlist, destDir ? 1 : 0);
     if (!handle) {
         return 1;
@@ -264,8 +267,41 @@ static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, La
         }
         PrintResult(result, fileName);
         failures += result != 0;
+        size_t n = WideLength(fileName) + 1;
+        if (extracted && result == 0 && used + n + 1 <= ListUnits) {
+            memcpy(extracted + used, fileName, n * 2);
+            used += n;
+            extracted[used] = 0;
+        }
     }
     p.CloseArchive(handle);
+    return failures;
+}
+
+// A copy between two playlists as a file manager makes it: the entries (all, or those named)
+// copied out with their folders into a fresh folder under the system's temporary folder, packed
+// into the other playlist from there, and the folder removed. The number of failures.
+static int CopyBetween(const Plugin& p, char16_t* from, char16_t* to, char16_t** names,
+                       int nameCount) {
+    static char16_t folder[Units], source[Units], list[ListUnits];
+    const char16_t separator[] = {static_cast<char16_t>(HostPaths.Separator), 0};
+    if (!MakeTempFolder(folder, Units) || !Join(source, folder, separator)) {
+        Print("cannot make a temporary folder\n");
+        return 1;
+    }
+    list[0] = 0;
+    int failures = Walk(p, from, folder, Tree, names, nameCount, list);
+    if (list[0]) {
+        int result = p.PackFilesW(to, nullptr, source, list, 2);
+        char text[32];
+        snprintf(text, sizeof text, "pack: %d\n", result);
+        Print(text);
+        failures += result != 0;
+    }
+    if (!RemoveTree(folder)) {
+        Print("cannot remove the temporary folder\n");
+        ++failures;
+    }
     return failures;
 }
 
@@ -358,7 +394,7 @@ static int Usage() {
     fprintf(stderr, "usage: wcxhost PLUGIN caps | about | list PLAYLIST | test PLAYLIST |\n"
                     "       extract [--split | --tree] PLAYLIST DESTDIR [NAME...] |\n"
                     "       pack PLAYLIST SRCDIR NAME... | delete PLAYLIST NAME... |\n"
-                    "       progress PLAYLIST DESTDIR\n");
+                    "       progress PLAYLIST DESTDIR | copy FROM TO [NAME...]\n");
     return 2;
 }
 
@@ -426,6 +462,8 @@ static int Run(int argc, char16_t** argv) {
         snprintf(text, sizeof text, "pack: %d\n", result);
         Print(text);
         status = result != 0;
+    } else if (SameName(command, u"copy") && argc >= 5) {
+        status = CopyBetween(p, argv[3], argv[4], argv + 5, argc - 5) ? 1 : 0;
     } else if (SameName(command, u"progress") && argc == 5) {
         status = ShowProgress(p, argv[3], argv[4]) ? 1 : 0;
     } else if (SameName(command, u"delete") && argc >= 5 && NameList(list, argv + 4, argc - 4)) {

@@ -187,27 +187,36 @@ struct __attribute__((packed)) tExtensionStartupInfo {
     void* CreateComponent;
     char LanguageID[16];
 };
-// The pointers follow one another from 32772 in either width: 8 bytes each on x86-64 and
-// aarch64, 4 on armhf.
+// The pointer-wide fields follow one another from 32772 in either width: 8 bytes each on x86-64
+// and aarch64, 4 on armhf.
 constexpr size_t HostServicesAt = 32772;
-constexpr size_t HostPointer = sizeof(void*);
+constexpr size_t HostService(int k) {
+    return HostServicesAt + k * sizeof(void*);
+}
+static_assert(offsetof(tExtensionStartupInfo, StructSize) == 0, "StructSize");
 static_assert(offsetof(tExtensionStartupInfo, PluginDir) == 4, "PluginDir");
 static_assert(offsetof(tExtensionStartupInfo, PluginConfDir) == 16388, "PluginConfDir");
-static_assert(offsetof(tExtensionStartupInfo, InputBox) == HostServicesAt, "InputBox");
+static_assert(offsetof(tExtensionStartupInfo, InputBox) == HostService(0), "InputBox");
 static_assert(offsetof(tExtensionStartupInfo, MessageBox) == (Wide64 ? 32780 : 32776),
               "MessageBox");
-static_assert(offsetof(tExtensionStartupInfo, SendDlgMsg) == (Wide64 ? 32812 : 32792),
-              "SendDlgMsg");
-static_assert(offsetof(tExtensionStartupInfo, Translation) == (Wide64 ? 32820 : 32796),
-              "Translation");
+static_assert(offsetof(tExtensionStartupInfo, MessageBox) == HostService(1), "MessageBox");
+static_assert(offsetof(tExtensionStartupInfo, DialogBoxLFM) == HostService(2), "DialogBoxLFM");
+static_assert(offsetof(tExtensionStartupInfo, DialogBoxLRS) == HostService(3), "DialogBoxLRS");
+static_assert(offsetof(tExtensionStartupInfo, DialogBoxLFMFile) == HostService(4),
+              "DialogBoxLFMFile");
+static_assert(offsetof(tExtensionStartupInfo, SendDlgMsg) == HostService(5), "SendDlgMsg");
+static_assert(offsetof(tExtensionStartupInfo, Translation) == HostService(6), "Translation");
+static_assert(offsetof(tExtensionStartupInfo, TranslateString) == HostService(7),
+              "TranslateString");
 static_assert(offsetof(tExtensionStartupInfo, VersionAPI) == (Wide64 ? 32836 : 32804),
               "VersionAPI");
-static_assert(offsetof(tExtensionStartupInfo, MsgChoiceBox) == (Wide64 ? 32844 : 32808),
-              "MsgChoiceBox");
-static_assert(offsetof(tExtensionStartupInfo, CreateComponent) == (Wide64 ? 32876 : 32824),
+static_assert(offsetof(tExtensionStartupInfo, VersionAPI) == HostService(8), "VersionAPI");
+static_assert(offsetof(tExtensionStartupInfo, MsgChoiceBox) == HostService(9), "MsgChoiceBox");
+static_assert(offsetof(tExtensionStartupInfo, DialogBoxParam) == HostService(10), "DialogBoxParam");
+static_assert(offsetof(tExtensionStartupInfo, SetProperty) == HostService(11), "SetProperty");
+static_assert(offsetof(tExtensionStartupInfo, GetProperty) == HostService(12), "GetProperty");
+static_assert(offsetof(tExtensionStartupInfo, CreateComponent) == HostService(13),
               "CreateComponent");
 static_assert(offsetof(tExtensionStartupInfo, LanguageID) == (Wide64 ? 32884 : 32828),
               "LanguageID");
 static_assert(sizeof(tExtensionStartupInfo) == (Wide64 ? 32900 : 32844), "up to the reserved");
-static_assert(offsetof(tExtensionStartupInfo, LanguageID) == HostServicesAt + 14 * HostPointer,
-              "fourteen pointer-wide fields");

@@ -4,6 +4,7 @@
 
 #include "build_date.h"
 #include "plugin/exports.h"
+#include "plugin/hostbox.h"
 #include "plugin/records.h"
 #include "plugin/version.h"
 #include "playlist/playlist.h"
@@ -181,17 +182,34 @@ int WCX_CALL GetPackerCaps() {
            PK_CAPS_HIDE;
 }
 
-int WCX_CALL ConfigurePacker(void* parent, void*) {
-    if (!ThisHost.ShowsAboutBox) {
-        return 0; // the parent is no window a message box could belong to
-    }
-    char text[1024] = {};
-    char caption[1024] = {};
-    snprintf(text, sizeof text, "%s\nVersion %s (%s)\n\n%s", M3U_PRODUCT_NAME, M3U_VERSION_TEXT,
-             M3U_BUILD_DATE, M3U_COPYRIGHT);
-    snprintf(caption, sizeof caption, "%s", M3U_PRODUCT_NAME);
-    return ShowInformationBox(parent, text, caption);
+// The about box's text and caption, the same for every host.
+struct AboutText {
+    char Text[1024];
+    char Caption[1024];
+};
+
+static void FormatAbout(AboutText* about) {
+    *about = {};
+    snprintf(about->Text, sizeof about->Text, "%s\nVersion %s (%s)\n\n%s", M3U_PRODUCT_NAME,
+             M3U_VERSION_TEXT, M3U_BUILD_DATE, M3U_COPYRIGHT);
+    snprintf(about->Caption, sizeof about->Caption, "%s", M3U_PRODUCT_NAME);
 }
+
+int WCX_CALL ConfigurePacker(void* parent, void*) {
+    AboutText about;
+    FormatAbout(&about);
+    if (ThisHost.AboutThroughHost) {
+        // The parent is no window of the system's there: the host's own box, or nothing.
+        return ShowHostMessageBox(about.Text, about.Caption, HostBoxOk | HostBoxInformation);
+    }
+    return ShowInformationBox(parent, about.Text, about.Caption);
+}
+
+#if M3U_LINUX_HOST
+void ExtensionInitialize(tExtensionStartupInfo* startupInfo) {
+    KeepHostMessageBox(startupInfo);
+}
+#endif
 
 int WCX_CALL GetBackgroundFlags() {
     // State lives in the handles, the callbacks for packing and deleting per thread, and rewrites

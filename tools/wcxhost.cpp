@@ -14,7 +14,8 @@
 // guard bytes after it, so a plug-in that writes past it or elsewhere is caught here. Built for
 // the Linux host (M3U_LINUX_HOST), it does what that file manager does: the packed record, Unix
 // times and st_mode, the callback setters with a real handle and with -1, default parameters of
-// interface 2.22, an empty name with PK_SKIP, full destination names, folders made by the host.
+// interface 2.22, its services through ExtensionInitialize (a message box that prints what it is
+// given), an empty name with PK_SKIP, full destination names, folders made by the host.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -52,6 +53,17 @@ typedef int(WCX_CALL* ConfigurePackerFn)(void*, void*);
 typedef void(WCX_CALL* SetCallbackFn)(void*, void*);
 typedef void(WCX_CALL* PackSetDefaultParamsFn)(void*);
 
+typedef void (*ExtensionInitializeFn)(void*);
+
+// The Linux host's record of services, as raw bytes at its offsets: StructSize at 0, the
+// plug-in's folders at 4 and 16388, fourteen pointer-wide fields from 32772 (the message box the
+// second), LanguageID, reserved bytes; 65,588 bytes on x86-64, as Double Commander 1.0.10 passes.
+enum {
+    ServicesAt = 32772,
+    MessageBoxAt = ServicesAt + sizeof(void*),
+    StartupBytes = ServicesAt + 14 * sizeof(void*) + 16 + 4086 * sizeof(void*)
+};
+
 // The host's default-parameter record.
 struct PackDefaultParams {
     int Size;
@@ -64,6 +76,14 @@ enum { Units = 1024, ListUnits = 65536 };
 
 static void Print(const char* text) {
     WriteOut(text, strlen(text));
+}
+
+// The host's message box: the caption in brackets, the text, the flags; answered with OK.
+static int PrintMessageBox(char* text, char* caption, long flags) {
+    char shown[4096];
+    snprintf(shown, sizeof shown, "[%s]\n%s\nflags 0x%lx\n", caption, text, flags);
+    Print(shown);
+    return 1;
 }
 
 static void PrintWide(const char16_t* text) {
@@ -425,6 +445,20 @@ static int Run(int argc, char16_t** argv) {
         PackDefaultParams defaults = {sizeof defaults, 22, 2, "/tmp/wcxhost/doublecmd.ini"};
         p.PackSetDefaultParams(&defaults);
         SetCallbacks(p, reinterpret_cast<void*>(-1));
+        // Once after loading, when the plug-in has it; the record lives for this call alone.
+        ExtensionInitializeFn initialize =
+            reinterpret_cast<ExtensionInitializeFn>(LibrarySymbol(library, "ExtensionInitialize"));
+        if (initialize) {
+            static unsigned char startup[StartupBytes];
+            memset(startup, 0, sizeof startup);
+            uint32_t size = StartupBytes;
+            memcpy(startup, &size, sizeof size);
+            snprintf(reinterpret_cast<char*>(startup + 4), 16384, "/tmp/wcxhost/");
+            HostMessageBox box = PrintMessageBox;
+            memcpy(startup + MessageBoxAt, &box, sizeof box);
+            initialize(startup);
+            memset(startup, 0xCC, sizeof startup);
+        }
     }
     const char16_t* command = argv[2];
     char text[64];

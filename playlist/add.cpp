@@ -5,6 +5,7 @@
 #include "path/path.h"
 #include "playlist/nametable.h"
 #include "playlist/playlist.h"
+#include "playlist/tempcopies.h"
 #include "playlist/xmlfiles.h"
 #include "text/text.h"
 
@@ -17,11 +18,13 @@ static bool AppendUtf8(char* out, size_t* used, const char16_t* text) {
     return true;
 }
 
-// SrcPath and the name joined, in UTF-8; false when it does not fit a line.
+// SrcPath and the name joined, in UTF-8, or the original file when that is a copy of one in the
+// temporary folder; false when it does not fit a line, or is a copy that changed.
 static bool SourcePath(const char16_t* srcPath, const char16_t* name, char* out) {
     out[0] = 0; // each part is encoded whole with its terminator: no need to clear the rest
     size_t used = 0;
-    return (!srcPath || AppendUtf8(out, &used, srcPath)) && AppendUtf8(out, &used, name);
+    return (!srcPath || AppendUtf8(out, &used, srcPath)) && AppendUtf8(out, &used, name) &&
+           SourceStandingFor(out, LineBytes);
 }
 
 // The line that names the source: relative to the playlist's directory, or the source's full

@@ -489,6 +489,19 @@ TEST(FormatsRoundTrip, EveryFormatThroughTheExports) {
         EXPECT_EQ(ReadFile(list), packed) << name;
         EXPECT_EQ(Delete(list, {both[0]}), E_SUCCESS) << name;
         EXPECT_EQ(List(list), Names{both[1]}) << name;
+        // Copying out and testing go by the entry's file, whatever the format.
+        WriteFile(dir + "/#1.mp3", "the music");
+        std::u16string arc = WidePath(list), out = WidePath(dir + "/out.mp3");
+        tOpenArchiveDataW open = {&arc[0], 0, 0, nullptr, 0, 0, 0};
+        void* handle = OpenArchiveW(&open);
+        static tHeaderDataExW header;
+        ASSERT_TRUE(handle && ReadHeaderExW(handle, &header) == 0) << name;
+        EXPECT_EQ(header.UnpSize, 9u) << name;
+        EXPECT_EQ(ProcessFileW(handle, PK_TEST, nullptr, nullptr), E_SUCCESS) << name;
+        EXPECT_EQ(ProcessFileW(handle, PK_EXTRACT, nullptr, &out[0]), E_SUCCESS) << name;
+        EXPECT_EQ(ReadHeaderExW(handle, &header), E_END_ARCHIVE) << name;
+        CloseArchive(handle);
+        EXPECT_EQ(ReadFile(dir + "/out.mp3"), "the music") << name;
         EXPECT_EQ(Pack(list, {"z.mp3"}), E_SUCCESS) << name;
         EXPECT_EQ(List(list), (Names{both[1], u"z.mp3"})) << name;
         EXPECT_EQ(Delete(list, List(list)), E_SUCCESS) << name;

@@ -359,9 +359,8 @@ static void NoteLineEnd(const PlsReader* r, const PlsPiece& piece, char* out) {
 PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineEnd) {
     static_assert(sizeof(PlsReader) < 12 * 1024, "fits a host's stack");
     PlsReader reader;
-    index->Count = index->Kept = index->Marked = 0;
+    index->Count = index->Kept = 0;
     index->Listed = true;
-    index->Overflow = false;
     index->LastEntryLine = index->HeaderLine = 0;
     uint32_t highest = 0; // the highest entry number so far
     bool ordered = true;  // every entry so far numbered one above the one before
@@ -408,7 +407,7 @@ PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineE
         ordered = ordered && line.N == highest + 1;
         highest = line.N > highest ? line.N : highest;
         if (!index->Listed) {
-            if (!ordered) {
+            if (!ordered || index->Count == PlsOrderedLimit) {
                 return PlsIndexTooMany;
             }
             ++index->Count;
@@ -432,7 +431,7 @@ PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineE
         ++index->Count;
     }
     if (!index->Listed) {
-        index->Marked = 0; // N now holds the numbers to delete
+        memset(index->N, 0, sizeof index->N); // a bit per entry to delete
     }
     index->Kept = index->Count;
     return reader.Failed ? PlsIndexUnreadable : PlsIndexRead;
@@ -472,17 +471,8 @@ bool MarkPls(const ByteSource* source, PlsIndex* index, PlsNamed named, void* co
         }
         if (index->Listed) {
             index->N[at] |= DeletedFlag;
-            continue;
-        }
-        at = Place(index->N, index->Marked, line.N, &found);
-        if (!found && index->Marked == PlsEntryLimit) {
-            index->Overflow = true;
-            return false;
-        }
-        if (!found) {
-            memmove(index->N + at + 1, index->N + at, (index->Marked - at) * sizeof index->N[0]);
-            index->N[at] = line.N;
-            ++index->Marked;
+        } else {
+            index->N[(line.N - 1) / 32] |= 1u << ((line.N - 1) % 32);
         }
     }
     for (size_t i = 0; index->Listed && i < index->Count; ++i) {
@@ -491,16 +481,25 @@ bool MarkPls(const ByteSource* source, PlsIndex* index, PlsNamed named, void* co
     return !reader.Failed;
 }
 
-bool AnyMarked(const PlsIndex* index) {
-    if (!index->Listed) {
-        return index->Marked > 0;
-    }
-    for (size_t i = 0; i < index->Count; ++i) {
-        if (index->N[i] & DeletedFlag) {
-            return true;
+// Entries marked for delete: where Listed, those flagged among the first `count` numbers; else
+// the bits of entries 1..count.
+static size_t MarkedIn(const PlsIndex* index, size_t count) {
+    size_t marked = 0;
+    if (index->Listed) {
+        for (size_t i = 0; i < count; ++i) {
+            marked += (index->N[i] & DeletedFlag) ? 1 : 0;
         }
+        return marked;
     }
-    return false;
+    for (size_t i = 0; i < count / 32; ++i) {
+        marked += static_cast<size_t>(__builtin_popcount(index->N[i]));
+    }
+    uint32_t part = count % 32 ? index->N[count / 32] & ((1u << (count % 32)) - 1) : 0;
+    return marked + static_cast<size_t>(__builtin_popcount(part));
+}
+
+bool AnyMarked(const PlsIndex* index) {
+    return MarkedIn(index, index->Count) > 0;
 }
 
 // Writes ASCII text in the text's encoding.
@@ -592,38 +591,50 @@ static bool WriteAdded(const PlsNewEntries* added, const char* key, uint64_t fir
     return true;
 }
 
-// Deleted entries before each block of 64 in the index, so that an entry's new number is found
-// without counting them all.
-enum { BlockShift = 6 };
+// Deleted entries before each block of 512 numbers in the index (or 512 bits), so that an
+// entry's new number is found without counting them all.
+enum { BlockShift = 9 };
 struct Renumbering {
     const PlsIndex* Index;
-    uint32_t DeletedBefore[(PlsEntryLimit >> BlockShift) + 1];
+    uint32_t DeletedBefore[(PlsOrderedLimit >> BlockShift) + 1];
 };
 
 static void StartRenumbering(Renumbering* r, const PlsIndex* index) {
     r->Index = index;
-    if (!index->Listed) {
-        return;
+    size_t blocks = (index->Count >> BlockShift) + 1;
+    for (size_t b = 0; b < blocks; ++b) {
+        r->DeletedBefore[b] = static_cast<uint32_t>(MarkedIn(index, b << BlockShift));
     }
-    uint32_t deleted = 0;
-    for (size_t i = 0; i < index->Count; ++i) {
-        if ((i & ((1u << BlockShift) - 1)) == 0) {
-            r->DeletedBefore[i >> BlockShift] = deleted;
+}
+
+// Entries marked among the first `count`, from the block's count on.
+static size_t MarkedBelow(const Renumbering* r, size_t count) {
+    size_t block = count >> BlockShift, from = block << BlockShift;
+    const PlsIndex* index = r->Index;
+    size_t marked = r->DeletedBefore[block];
+    if (index->Listed) {
+        for (size_t i = from; i < count; ++i) {
+            marked += (index->N[i] & DeletedFlag) ? 1 : 0;
         }
-        deleted += (index->N[i] & DeletedFlag) ? 1 : 0;
+        return marked;
     }
+    for (size_t i = from / 32; i < count / 32; ++i) {
+        marked += static_cast<size_t>(__builtin_popcount(index->N[i]));
+    }
+    uint32_t part = count % 32 ? index->N[count / 32] & ((1u << (count % 32)) - 1) : 0;
+    return marked + static_cast<size_t>(__builtin_popcount(part));
 }
 
 // An entry's number after the rewrite: 0 when it goes, ~0 when `n` is no entry's number.
 static uint64_t NewNumber(const Renumbering* r, uint32_t n) {
     bool found = false;
     if (!r->Index->Listed) {
-        // Entries 1..Count, the marked ones listed.
+        // Entries 1..Count, a bit for each one to delete.
         if (n > r->Index->Count) {
             return ~uint64_t{0};
         }
-        size_t below = Place(r->Index->N, r->Index->Marked, n, &found);
-        return found ? 0 : n - below;
+        bool marked = (r->Index->N[(n - 1) / 32] >> ((n - 1) % 32)) & 1;
+        return marked ? 0 : n - MarkedBelow(r, n - 1);
     }
     size_t at = Place(r->Index->N, r->Index->Count, n, &found);
     if (!found) {
@@ -632,11 +643,7 @@ static uint64_t NewNumber(const Renumbering* r, uint32_t n) {
     if (r->Index->N[at] & DeletedFlag) {
         return 0;
     }
-    uint32_t deleted = r->DeletedBefore[at >> BlockShift];
-    for (size_t i = at & ~size_t{(1u << BlockShift) - 1}; i < at; ++i) {
-        deleted += (r->Index->N[i] & DeletedFlag) ? 1 : 0;
-    }
-    return at + 1 - deleted;
+    return at + 1 - MarkedBelow(r, at);
 }
 
 // A line with the units [from, to) of its first piece replaced by `text`.
@@ -650,15 +657,11 @@ static bool WriteEdited(const ByteSink* sink, const PlsPiece& piece, size_t unit
 
 bool WritePls(const ByteSource* source, PlsIndex* index, const PlsNewEntries* added,
               const ByteSink* sink) {
-    static_assert(sizeof(PlsReader) + sizeof(Renumbering) + PlsLineBytes < 24 * 1024,
+    static_assert(sizeof(PlsReader) + sizeof(Renumbering) + PlsLineBytes < 16 * 1024,
                   "fits a host's stack");
     Renumbering renumbering;
     StartRenumbering(&renumbering, index);
-    size_t deleted = index->Listed ? 0 : index->Marked;
-    for (size_t i = 0; index->Listed && i < index->Count; ++i) {
-        deleted += (index->N[i] & DeletedFlag) ? 1 : 0;
-    }
-    index->Kept = index->Count - deleted;
+    index->Kept = index->Count - MarkedIn(index, index->Count);
     uint64_t total = index->Kept + added->Count;
     uint64_t insertAfter = index->LastEntryLine ? index->LastEntryLine : index->HeaderLine;
     PlsReader reader;

@@ -5,9 +5,9 @@
 // text is read per line as M3U's is: 8-bit, or UTF-16 after its byte-order mark.
 //
 // Nothing here holds more than fixed buffers: listing orders the entries window by window; a
-// rewrite orders at most PlsEntryLimit of them, unless they are numbered 1..N in the order they
-// stand (as every writer writes them), and then deletes at most PlsEntryLimit at once. Beyond
-// that it fails and changes nothing.
+// rewrite orders at most PlsEntryLimit of them, or PlsOrderedLimit where they are numbered 1..N
+// in the order they stand (as every writer writes them). Beyond that it fails and changes
+// nothing.
 #pragma once
 
 #include <cstddef>
@@ -17,9 +17,10 @@
 #include "formats/m3u.h"
 
 enum {
-    PlsEntryLimit = 8192, // entries a rewrite orders: 32 KiB of numbers, within a host's stack
-    PlsWindow = 2048,     // entries a listing orders per reading of the file
-    PlsLineBytes = 4096,  // the most of a line that is parsed; longer lines pass through whole
+    PlsEntryLimit = 8192,        // entries a rewrite orders: 32 KiB of numbers, on a host's stack
+    PlsOrderedLimit = 8192 * 32, // entries 1..N a rewrite takes, one bit each in the same room
+    PlsWindow = 2048,            // entries a listing orders per reading of the file
+    PlsLineBytes = 4096, // the most of a line that is parsed; longer lines pass through whole
     PlsBufferBytes = 8192
 };
 
@@ -85,11 +86,9 @@ int NextPlsLocation(PlsCursor* cursor, char* location, size_t* length, TextEncod
 enum PlsIndexed { PlsIndexRead, PlsIndexUnreadable, PlsIndexTooMany };
 struct PlsIndex {
     size_t Count;
-    size_t Kept;   // after WritePls: the entries that stayed
-    bool Listed;   // N holds every entry's number; else the entries are 1..Count in
-                   // the order they stand, and N holds the Marked numbers to delete
-    bool Overflow; // more entries were marked than N holds
-    size_t Marked;
+    size_t Kept; // after WritePls: the entries that stayed
+    bool Listed; // N holds every entry's number; else the entries are 1..Count in the order
+                 // they stand, and N holds a bit per entry to delete
     uint64_t LastEntryLine; // the line after which new entries go (counted from 1; 0: none)
     uint64_t HeaderLine;
     char FileKey[16];   // the last FileN key's letters as written ("File", "file")
@@ -101,8 +100,7 @@ struct PlsIndex {
 // new lines get when the text has none of its own.
 PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineEnd);
 // Each entry's location (first FileN of its number), raw in the text's encoding; an entry for
-// which `named` answers true is marked for delete. False when the text could not be read, or
-// when more entries are marked than an index of entries 1..N holds (Overflow).
+// which `named` answers true is marked for delete. False when the text could not be read.
 using PlsNamed = bool (*)(void* context, const char* location, size_t length, TextEncoding encoding,
                           bool whole);
 bool MarkPls(const ByteSource* source, PlsIndex* index, PlsNamed named, void* context);

@@ -379,8 +379,7 @@ static bool NamedLocation(void* context, const char* location, size_t length, Te
         more = FillBatch(names, &table, &batch, &folders);
         NamedIn in = {&table, &batch, folders};
         if (index && !MarkPls(source, index, NamedLocation, &in)) {
-            // More to delete than a rewrite can keep apart: nothing is guessed.
-            return index->Overflow ? E_NOT_SUPPORTED : E_EREAD;
+            return E_EREAD;
         }
         for (size_t i = 0; xml && i < XmlEntryCount(xml); ++i) {
             const char* location = XmlEntryLocation(xml, i);

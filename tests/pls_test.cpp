@@ -354,8 +354,8 @@ TEST(PlsRewrite, WhatCannotBeRewrittenStaysAsItWas) {
 void ExpectNumbered(const std::string& text, size_t count, bool hasEntries, const char* file);
 
 TEST(PlsRewrite, LongPlaylistsInTheirOrder) {
-    // Entries numbered 1..N where they stand need no ordering: any number of them is rewritten,
-    // and up to PlsEntryLimit of them deleted at once.
+    // Entries numbered 1..N where they stand need no ordering: more than PlsEntryLimit of them
+    // are rewritten, and any number of them deleted at once.
     const int count = PlsEntryLimit + 50;
     std::string text = "[playlist]\nNumberOfEntries=" + std::to_string(count) + "\n";
     Names all;
@@ -368,10 +368,13 @@ TEST(PlsRewrite, LongPlaylistsInTheirOrder) {
     text += "File3=duplicate.mp3\n";
     std::string dir = TestFolder(), list = dir + "/list.pls";
     WriteFile(list, text);
-    Names everything = all;
-    everything.push_back(u"other.mp3");
-    EXPECT_EQ(Delete(list, everything), E_NOT_SUPPORTED); // more than it deletes at once
-    EXPECT_EQ(ReadFile(list), text);
+    Names everything(all.begin() + 2, all.end());
+    WriteFile(list + "2", text);
+    std::string second = list + "2";
+    EXPECT_EQ(Delete(second, everything), E_SUCCESS);
+    // The line File3=duplicate.mp3 carries entry 3's number: it goes with it.
+    EXPECT_EQ(ReadFile(second),
+              "[playlist]\nNumberOfEntries=2\nFile1=e1.mp3\nTitle1=T\nFile2=e2.mp3\nTitle2=T\n");
     EXPECT_EQ(Delete(list, {all[1], all[count - 1], u"duplicate.mp3"}), E_SUCCESS);
     EXPECT_EQ(Pack(list, {"new.mp3"}), E_SUCCESS);
     Names want(all.begin(), all.end() - 1);

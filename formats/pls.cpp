@@ -278,11 +278,16 @@ static bool BuildWindow(PlsCursor* c) {
     c->Count = 0;
     c->Next = 0;
     c->Full = false;
-    if (!StartPlsReader(&c->Reader, c->Reader.Source)) {
+    if (!StartPlsReader(&c->Reader, c->Reader.Source) ||
+        (c->Start > 0 && !SeekReader(&c->Reader, c->Start))) {
         return false;
     }
     PlsPiece piece;
-    bool lineStart = true, inSection = false;
+    bool lineStart = true, inSection = c->Start > 0;
+    // Entries numbered one above the other where they stand, as writers leave them, end the
+    // window as soon as it is full; the next one starts where this one ended.
+    uint32_t highest = c->Floor;
+    bool ordered = true;
     while (NextLine(&c->Reader, &piece, &lineStart)) {
         PlsLine line = TakeLine(&c->Reader, piece, &inSection);
         if (!IsNumbered(line, inSection) || line.Key != PlsKeyFile || line.N <= c->Floor) {
@@ -293,8 +298,14 @@ static bool BuildWindow(PlsCursor* c) {
         if (found) {
             continue; // of two with one number the first counts
         }
+        ordered = ordered && line.N == highest + 1;
+        highest = line.N > highest ? line.N : highest;
         if (c->Count == PlsWindow) {
             c->Full = true; // a later window takes what lies beyond
+            if (ordered) {
+                c->Start = piece.At; // every number up to here was seen: the window is whole
+                break;
+            }
             if (at == c->Count) {
                 continue;
             }
@@ -312,6 +323,7 @@ static bool BuildWindow(PlsCursor* c) {
 void StartPlsCursor(PlsCursor* cursor, const ByteSource* source) {
     cursor->Reader.Source = source;
     cursor->Floor = 0;
+    cursor->Start = 0;
     cursor->Count = cursor->Next = 0;
     cursor->Full = true;
     cursor->Done = false;

@@ -68,6 +68,7 @@ bool ReadPlsLineAt(PlsReader* reader, uint64_t at, PlsPiece* piece);
 struct PlsCursor {
     PlsReader Reader;
     uint32_t Floor; // every entry up to this number was listed
+    uint64_t Start; // and every one above it stands at or after this offset, in the section
     size_t Count, Next;
     bool Full; // the window was full: entries may lie beyond it
     bool Done;

@@ -1052,7 +1052,11 @@ char* RelativePrefixUnder(const char* base, bool* failed) {
     if (SchemeLength(base) || IsDrivePath(base) || base[0] == '/' || base[0] == '\\') {
         return nullptr;
     }
-    const char* slash = strrchr(base, '/');
+    // The base's folder, as Resolve takes it: its path up to the last '/' before any query.
+    const char* slash = nullptr;
+    for (const char* p = base; *p && *p != '?' && *p != '#'; ++p) {
+        slash = *p == '/' ? p : slash;
+    }
     if (!slash) {
         return Copy("", failed); // "foo" names a file beside the playlist
     }

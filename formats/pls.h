@@ -95,7 +95,7 @@ struct PlsIndex {
     char FileKey[16];   // the last FileN key's letters as written ("File", "file")
     char NewLineEnd[3]; // the line end new lines get
     TextEncoding Encoding;
-    uint32_t N[PlsEntryLimit]; // sorted; where Listed, the high bit marks an entry to delete
+    uint32_t N[PlsEntryLimit]; // where Listed, sorted, the high bit marking an entry to delete
 };
 // One reading of the text: the entries' numbers and where new ones go. `lineEnd`: the line end
 // new lines get when the text has none of its own.

@@ -512,6 +512,38 @@ TEST(FormatsRoundTrip, EveryFormatThroughTheExports) {
     }
 }
 
+std::vector<int> Told;
+int StopAt = 0;
+int WCX_CALL Hear(char16_t*, int size) {
+    Told.push_back(size);
+    return size == StopAt ? 0 : 1;
+}
+
+TEST(FormatsRoundTrip, DeleteTellsHalfAndWholeAndStops) {
+    // The entries to delete known, then the new version written; Cancel at either changes nothing.
+    const std::string pls = "[playlist]\nFile1=a.mp3\nFile2=b.mp3\n",
+                      xspf = "<playlist><trackList><track><location>a.mp3</location></track>"
+                             "</trackList></playlist>";
+    for (const auto& [name, text] :
+         {std::pair<std::string, std::string>{"list.pls", pls}, {"list.xspf", xspf}}) {
+        for (int stop : {0, -50, -100}) {
+            std::string dir = TestFolder(), list = dir + "/" + name;
+            WriteFile(list, text);
+            Told.clear();
+            StopAt = stop;
+            SetProcessDataProcW(reinterpret_cast<void*>(intptr_t{-1}),
+                                reinterpret_cast<void*>(Hear));
+            int result = Delete(list, {u"a.mp3"});
+            SetProcessDataProcW(reinterpret_cast<void*>(intptr_t{-1}), nullptr);
+            EXPECT_EQ(result, stop ? E_EABORTED : E_SUCCESS) << name << stop;
+            const std::vector<int> half = {-50}, both = {-50, -100};
+            EXPECT_EQ(Told, stop == -50 ? half : both) << name << stop;
+            EXPECT_EQ(ReadFile(list) == text, stop != 0) << name << stop;
+            EXPECT_EQ(FolderListing(dir), name) << name << stop;
+        }
+    }
+}
+
 TEST(FormatsRoundTrip, PlaylistsOfOtherProgramsLoseEveryListedEntry) {
     // The XML files of other programs (tests/formats-corpus): those read whole lose every entry
     // they list, those not read whole are never written.

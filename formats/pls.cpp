@@ -278,11 +278,16 @@ static bool BuildWindow(PlsCursor* c) {
     c->Count = 0;
     c->Next = 0;
     c->Full = false;
-    if (!StartPlsReader(&c->Reader, c->Reader.Source)) {
+    if (!StartPlsReader(&c->Reader, c->Reader.Source) ||
+        (c->Start > 0 && !SeekReader(&c->Reader, c->Start))) {
         return false;
     }
     PlsPiece piece;
-    bool lineStart = true, inSection = false;
+    bool lineStart = true, inSection = c->Start > 0;
+    // Entries numbered one above the other where they stand, as writers leave them, end the
+    // window as soon as it is full; the next one starts where this one ended.
+    uint32_t highest = c->Floor;
+    bool ordered = true;
     while (NextLine(&c->Reader, &piece, &lineStart)) {
         PlsLine line = TakeLine(&c->Reader, piece, &inSection);
         if (!IsNumbered(line, inSection) || line.Key != PlsKeyFile || line.N <= c->Floor) {
@@ -293,8 +298,14 @@ static bool BuildWindow(PlsCursor* c) {
         if (found) {
             continue; // of two with one number the first counts
         }
+        ordered = ordered && line.N == highest + 1;
+        highest = line.N > highest ? line.N : highest;
         if (c->Count == PlsWindow) {
             c->Full = true; // a later window takes what lies beyond
+            if (ordered) {
+                c->Start = piece.At; // every number up to here was seen: the window is whole
+                break;
+            }
             if (at == c->Count) {
                 continue;
             }
@@ -312,6 +323,7 @@ static bool BuildWindow(PlsCursor* c) {
 void StartPlsCursor(PlsCursor* cursor, const ByteSource* source) {
     cursor->Reader.Source = source;
     cursor->Floor = 0;
+    cursor->Start = 0;
     cursor->Count = cursor->Next = 0;
     cursor->Full = true;
     cursor->Done = false;
@@ -360,7 +372,10 @@ PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineE
     static_assert(sizeof(PlsReader) < 12 * 1024, "fits a host's stack");
     PlsReader reader;
     index->Count = index->Kept = 0;
+    index->Listed = true;
     index->LastEntryLine = index->HeaderLine = 0;
+    uint32_t highest = 0; // the highest entry number so far
+    bool ordered = true;  // every entry so far numbered one above the one before
     strcpy(index->FileKey, "File");
     strncpy(index->NewLineEnd, lineEnd, sizeof index->NewLineEnd - 1);
     index->NewLineEnd[sizeof index->NewLineEnd - 1] = 0;
@@ -397,17 +412,38 @@ PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineE
                 static_cast<char>(Unit(piece.Bytes, line.KeyStart + i, reader.Encoding));
             index->FileKey[i + 1] = 0;
         }
+        // Entries numbered 1, 2, 3... in the order they stand need no list of their numbers.
+        if (ordered && line.N <= highest) {
+            continue; // the first of its number came before
+        }
+        ordered = ordered && line.N == highest + 1;
+        highest = line.N > highest ? line.N : highest;
+        if (!index->Listed) {
+            if (!ordered || index->Count == PlsOrderedLimit) {
+                return PlsIndexTooMany;
+            }
+            ++index->Count;
+            continue;
+        }
         bool found = false;
         size_t at = Place(index->N, index->Count, line.N, &found);
         if (found) {
             continue;
         }
         if (index->Count == PlsEntryLimit) {
-            return PlsIndexTooMany;
+            if (!ordered) {
+                return PlsIndexTooMany;
+            }
+            index->Listed = false;
+            ++index->Count;
+            continue;
         }
         memmove(index->N + at + 1, index->N + at, (index->Count - at) * sizeof index->N[0]);
         index->N[at] = line.N;
         ++index->Count;
+    }
+    if (!index->Listed) {
+        memset(index->N, 0, sizeof index->N); // a bit per entry to delete
     }
     index->Kept = index->Count;
     return reader.Failed ? PlsIndexUnreadable : PlsIndexRead;
@@ -421,36 +457,61 @@ bool MarkPls(const ByteSource* source, PlsIndex* index, PlsNamed named, void* co
     size_t unit = UnitBytes(reader.Encoding);
     PlsPiece piece;
     bool lineStart = true, inSection = false;
+    uint32_t highest = 0;
     while (NextLine(&reader, &piece, &lineStart)) {
         PlsLine line = TakeLine(&reader, piece, &inSection);
         if (!IsNumbered(line, inSection) || line.Key != PlsKeyFile) {
             continue;
         }
         bool found = false;
-        size_t at = Place(index->N, index->Count, line.N, &found);
-        if (!found || (index->N[at] & SeenFlag)) {
+        size_t at = 0;
+        if (index->Listed) {
+            at = Place(index->N, index->Count, line.N, &found);
+            if (!found || (index->N[at] & SeenFlag)) {
+                continue;
+            }
+            index->N[at] |= SeenFlag;
+        } else if (line.N != highest + 1) {
+            continue; // the first of its number came before
+        } else {
+            highest = line.N;
+        }
+        const char* value = reinterpret_cast<const char*>(piece.Bytes) + line.ValueStart * unit;
+        if (!named(context, value, (line.ValueEnd - line.ValueStart) * unit, reader.Encoding,
+                   piece.LineEnds)) {
             continue;
         }
-        index->N[at] |= SeenFlag;
-        const char* value = reinterpret_cast<const char*>(piece.Bytes) + line.ValueStart * unit;
-        if (named(context, value, (line.ValueEnd - line.ValueStart) * unit, reader.Encoding,
-                  piece.LineEnds)) {
+        if (index->Listed) {
             index->N[at] |= DeletedFlag;
+        } else {
+            index->N[(line.N - 1) / 32] |= 1u << ((line.N - 1) % 32);
         }
     }
-    for (size_t i = 0; i < index->Count; ++i) {
+    for (size_t i = 0; index->Listed && i < index->Count; ++i) {
         index->N[i] &= ~SeenFlag;
     }
     return !reader.Failed;
 }
 
-bool AnyMarked(const PlsIndex* index) {
-    for (size_t i = 0; i < index->Count; ++i) {
-        if (index->N[i] & DeletedFlag) {
-            return true;
+// Entries marked for delete: where Listed, those flagged among the first `count` numbers; else
+// the bits of entries 1..count.
+static size_t MarkedIn(const PlsIndex* index, size_t count) {
+    size_t marked = 0;
+    if (index->Listed) {
+        for (size_t i = 0; i < count; ++i) {
+            marked += (index->N[i] & DeletedFlag) ? 1 : 0;
         }
+        return marked;
     }
-    return false;
+    for (size_t i = 0; i < count / 32; ++i) {
+        marked += static_cast<size_t>(__builtin_popcount(index->N[i]));
+    }
+    uint32_t part = count % 32 ? index->N[count / 32] & ((1u << (count % 32)) - 1) : 0;
+    return marked + static_cast<size_t>(__builtin_popcount(part));
+}
+
+bool AnyMarked(const PlsIndex* index) {
+    return MarkedIn(index, index->Count) > 0;
 }
 
 // Writes ASCII text in the text's encoding.
@@ -542,28 +603,51 @@ static bool WriteAdded(const PlsNewEntries* added, const char* key, uint64_t fir
     return true;
 }
 
-// Deleted entries before each block of 64 in the index, so that an entry's new number is found
-// without counting them all.
-enum { BlockShift = 6 };
+// Deleted entries before each block of 512 numbers in the index (or 512 bits), so that an
+// entry's new number is found without counting them all.
+enum { BlockShift = 9 };
 struct Renumbering {
     const PlsIndex* Index;
-    uint32_t DeletedBefore[(PlsEntryLimit >> BlockShift) + 1];
+    uint32_t DeletedBefore[(PlsOrderedLimit >> BlockShift) + 1];
 };
 
 static void StartRenumbering(Renumbering* r, const PlsIndex* index) {
     r->Index = index;
-    uint32_t deleted = 0;
-    for (size_t i = 0; i < index->Count; ++i) {
-        if ((i & ((1u << BlockShift) - 1)) == 0) {
-            r->DeletedBefore[i >> BlockShift] = deleted;
-        }
-        deleted += (index->N[i] & DeletedFlag) ? 1 : 0;
+    size_t blocks = (index->Count >> BlockShift) + 1;
+    for (size_t b = 0; b < blocks; ++b) {
+        r->DeletedBefore[b] = static_cast<uint32_t>(MarkedIn(index, b << BlockShift));
     }
+}
+
+// Entries marked among the first `count`, from the block's count on.
+static size_t MarkedBelow(const Renumbering* r, size_t count) {
+    size_t block = count >> BlockShift, from = block << BlockShift;
+    const PlsIndex* index = r->Index;
+    size_t marked = r->DeletedBefore[block];
+    if (index->Listed) {
+        for (size_t i = from; i < count; ++i) {
+            marked += (index->N[i] & DeletedFlag) ? 1 : 0;
+        }
+        return marked;
+    }
+    for (size_t i = from / 32; i < count / 32; ++i) {
+        marked += static_cast<size_t>(__builtin_popcount(index->N[i]));
+    }
+    uint32_t part = count % 32 ? index->N[count / 32] & ((1u << (count % 32)) - 1) : 0;
+    return marked + static_cast<size_t>(__builtin_popcount(part));
 }
 
 // An entry's number after the rewrite: 0 when it goes, ~0 when `n` is no entry's number.
 static uint64_t NewNumber(const Renumbering* r, uint32_t n) {
     bool found = false;
+    if (!r->Index->Listed) {
+        // Entries 1..Count, a bit for each one to delete.
+        if (n > r->Index->Count) {
+            return ~uint64_t{0};
+        }
+        bool marked = (r->Index->N[(n - 1) / 32] >> ((n - 1) % 32)) & 1;
+        return marked ? 0 : n - MarkedBelow(r, n - 1);
+    }
     size_t at = Place(r->Index->N, r->Index->Count, n, &found);
     if (!found) {
         return ~uint64_t{0};
@@ -571,11 +655,7 @@ static uint64_t NewNumber(const Renumbering* r, uint32_t n) {
     if (r->Index->N[at] & DeletedFlag) {
         return 0;
     }
-    uint32_t deleted = r->DeletedBefore[at >> BlockShift];
-    for (size_t i = at & ~size_t{(1u << BlockShift) - 1}; i < at; ++i) {
-        deleted += (r->Index->N[i] & DeletedFlag) ? 1 : 0;
-    }
-    return at + 1 - deleted;
+    return at + 1 - MarkedBelow(r, at);
 }
 
 // A line with the units [from, to) of its first piece replaced by `text`.
@@ -589,15 +669,11 @@ static bool WriteEdited(const ByteSink* sink, const PlsPiece& piece, size_t unit
 
 bool WritePls(const ByteSource* source, PlsIndex* index, const PlsNewEntries* added,
               const ByteSink* sink) {
-    static_assert(sizeof(PlsReader) + sizeof(Renumbering) + PlsLineBytes < 24 * 1024,
+    static_assert(sizeof(PlsReader) + sizeof(Renumbering) + PlsLineBytes < 16 * 1024,
                   "fits a host's stack");
     Renumbering renumbering;
     StartRenumbering(&renumbering, index);
-    size_t deleted = 0;
-    for (size_t i = 0; i < index->Count; ++i) {
-        deleted += (index->N[i] & DeletedFlag) ? 1 : 0;
-    }
-    index->Kept = index->Count - deleted;
+    index->Kept = index->Count - MarkedIn(index, index->Count);
     uint64_t total = index->Kept + added->Count;
     uint64_t insertAfter = index->LastEntryLine ? index->LastEntryLine : index->HeaderLine;
     PlsReader reader;

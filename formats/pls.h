@@ -4,8 +4,10 @@
 // '#' or ';' are comments; text before the header and other sections belong to no entry. The
 // text is read per line as M3U's is: 8-bit, or UTF-16 after its byte-order mark.
 //
-// Nothing here holds more than fixed buffers: listing orders the entries window by window, and a
-// rewrite orders at most PlsEntryLimit of them (beyond, it fails and changes nothing).
+// Nothing here holds more than fixed buffers: listing orders the entries window by window; a
+// rewrite orders at most PlsEntryLimit of them, or PlsOrderedLimit where they are numbered 1..N
+// in the order they stand (as every writer writes them). Beyond that it fails and changes
+// nothing.
 #pragma once
 
 #include <cstddef>
@@ -15,9 +17,10 @@
 #include "formats/m3u.h"
 
 enum {
-    PlsEntryLimit = 8192, // entries a rewrite orders: 32 KiB of numbers, within a host's stack
-    PlsWindow = 2048,     // entries a listing orders per reading of the file
-    PlsLineBytes = 4096,  // the most of a line that is parsed; longer lines pass through whole
+    PlsEntryLimit = 8192,        // entries a rewrite orders: 32 KiB of numbers, on a host's stack
+    PlsOrderedLimit = 8192 * 32, // entries 1..N a rewrite takes, one bit each in the same room
+    PlsWindow = 2048,            // entries a listing orders per reading of the file
+    PlsLineBytes = 4096, // the most of a line that is parsed; longer lines pass through whole
     PlsBufferBytes = 8192
 };
 
@@ -65,6 +68,7 @@ bool ReadPlsLineAt(PlsReader* reader, uint64_t at, PlsPiece* piece);
 struct PlsCursor {
     PlsReader Reader;
     uint32_t Floor; // every entry up to this number was listed
+    uint64_t Start; // and every one above it stands at or after this offset, in the section
     size_t Count, Next;
     bool Full; // the window was full: entries may lie beyond it
     bool Done;
@@ -83,13 +87,15 @@ int NextPlsLocation(PlsCursor* cursor, char* location, size_t* length, TextEncod
 enum PlsIndexed { PlsIndexRead, PlsIndexUnreadable, PlsIndexTooMany };
 struct PlsIndex {
     size_t Count;
-    size_t Kept;            // after SettlePls: the kept entries come first, then the deleted
+    size_t Kept; // after WritePls: the entries that stayed
+    bool Listed; // N holds every entry's number; else the entries are 1..Count in the order
+                 // they stand, and N holds a bit per entry to delete
     uint64_t LastEntryLine; // the line after which new entries go (counted from 1; 0: none)
     uint64_t HeaderLine;
     char FileKey[16];   // the last FileN key's letters as written ("File", "file")
     char NewLineEnd[3]; // the line end new lines get
     TextEncoding Encoding;
-    uint32_t N[PlsEntryLimit]; // sorted; the high bit marks an entry to delete
+    uint32_t N[PlsEntryLimit]; // where Listed, sorted, the high bit marking an entry to delete
 };
 // One reading of the text: the entries' numbers and where new ones go. `lineEnd`: the line end
 // new lines get when the text has none of its own.

@@ -1045,14 +1045,18 @@ void PlaceVlcItems(Reader* r, XmlLayout* l) {
     free(unit);
 }
 
-char* RelativePrefixUnder(const char* base, bool* failed) {
+char* ClimbOutOf(const char* base, bool* failed) {
     if (!base || !*base) {
         return Copy("", failed);
     }
     if (SchemeLength(base) || IsDrivePath(base) || base[0] == '/' || base[0] == '\\') {
         return nullptr;
     }
-    const char* slash = strrchr(base, '/');
+    // The base's folder, as Resolve takes it: its path up to the last '/' before any query.
+    const char* slash = nullptr;
+    for (const char* p = base; *p && *p != '?' && *p != '#'; ++p) {
+        slash = *p == '/' ? p : slash;
+    }
     if (!slash) {
         return Copy("", failed); // "foo" names a file beside the playlist
     }
@@ -1063,8 +1067,9 @@ char* RelativePrefixUnder(const char* base, bool* failed) {
     }
     free(folder);
     bool climbs = clean.Size >= 2 && clean.Data[0] == '.' && clean.Data[1] == '.';
+    // One climb per folder; an empty segment ("m//n/") is none, as ".." passes over it.
     for (size_t i = 0; i < clean.Size && !climbs; ++i) {
-        if (clean.Data[i] == '/') {
+        if (clean.Data[i] == '/' && i > 0 && clean.Data[i - 1] != '/') {
             Put(&prefix, "../");
         }
     }
@@ -1075,6 +1080,28 @@ char* RelativePrefixUnder(const char* base, bool* failed) {
         return nullptr;
     }
     return Take(&prefix, failed);
+}
+
+// What a path relative to the playlist needs before it under `base`; null when no relative
+// reference can name it there. The climb is checked by resolving it as a reader will.
+char* RelativePrefixUnder(const char* base, bool* failed) {
+    char* climb = ClimbOutOf(base, failed);
+    if (!climb) {
+        return nullptr;
+    }
+    Buffer probe = {}, resolved = {};
+    Put(&probe, climb);
+    Put(&probe, "x");
+    Resolve(base, probe.Data, &resolved);
+    bool undone = resolved.Data && strcmp(resolved.Data, "x") == 0;
+    *failed |= probe.Failed || resolved.Failed;
+    Drop(&probe);
+    Drop(&resolved);
+    if (!undone) {
+        free(climb);
+        return nullptr;
+    }
+    return climb;
 }
 
 XmlLayout* BuildLayout(Reader* r) {

@@ -12,3 +12,8 @@ void WriteOut(const char* bytes, size_t count);
 bool MakeParentFolders(const char16_t* path);
 // Whether a file or folder is there under the path.
 bool PathThere(const char16_t* path);
+// A fresh empty folder under the system's temporary folder, as a host makes one to copy between
+// two archives through: its path into `out` (`units`), without a closing separator.
+bool MakeTempFolder(char16_t* out, size_t units);
+// Removes a folder and everything in it.
+bool RemoveTree(const char16_t* folder);

@@ -134,6 +134,29 @@ PlatformFile* FileOpenRegular(const char16_t* path);
 // The status of a regular file; false when the path is missing or names anything else.
 bool GetRegularFileStatus(const char16_t* path, FileStatus* status);
 
+// The system's temporary folder, where hosts put the files they copy out of an archive for a
+// moment: as the system names it (GetTempPathW; $TMPDIR, else /tmp), without a closing separator,
+// into `out` (`units`). False when it does not fit.
+bool TempFolder(char16_t* out, size_t units);
+// The path of an existing file or folder with every link, "." and ".." resolved, in the
+// host's separator: two spellings of one place give the same units. False when it does not
+// exist or does not fit `units`.
+bool ResolvedPath(const char16_t* path, char16_t* out, size_t units);
+// What tells a file apart from every other (its volume or device and its index or inode) and
+// from itself before a change (its size and last write, in the system's finest units).
+struct FileIdentity {
+    uint64_t Volume, Index, Size;
+    int64_t WriteTime;
+};
+bool GetFileIdentity(const char16_t* path, FileIdentity* identity);
+inline bool SameFileIdentity(const FileIdentity& a, const FileIdentity& b) {
+    return a.Volume == b.Volume && a.Index == b.Index && a.Size == b.Size &&
+           a.WriteTime == b.WriteTime;
+}
+// The one lock of state that the whole library shares across threads; no handle needs it.
+void LockLibraryState();
+void UnlockLibraryState();
+
 struct CalendarTime {
     int Year, Month, Day, Hour, Minute, Second;
 };

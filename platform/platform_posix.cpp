@@ -12,6 +12,7 @@
 #include <ctime>
 #include <climits>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -348,6 +349,65 @@ PlatformFile* FileOpenLocked(const char16_t* path, bool create, LockOutcome* out
         close(fd);
     }
     return Adopt(stream);
+}
+
+// A file-system path (UTF-8) as the host writes paths, into `out` (`units`).
+static bool HostPath(const char* native, char16_t* out, size_t units) {
+    size_t inCount = strlen(native) + 1, room = units * 2;
+    if (Utf8ToUtf16(native, inCount, out, room) != 0) {
+        return false;
+    }
+    for (char16_t* p = out; *p; ++p) {
+        *p = *p == u'/' ? static_cast<char16_t>(HostPaths.Separator) : *p;
+    }
+    return true;
+}
+
+bool TempFolder(char16_t* out, size_t units) {
+    const char* folder = getenv("TMPDIR");
+    if (!folder || !folder[0]) {
+        folder = "/tmp";
+    }
+    char trimmed[NativePathBytes];
+    size_t n = strlen(folder);
+    if (n >= sizeof trimmed) {
+        return false;
+    }
+    memcpy(trimmed, folder, n + 1);
+    while (n > 1 && trimmed[n - 1] == '/') {
+        trimmed[--n] = 0;
+    }
+    return HostPath(trimmed, out, units);
+}
+
+bool ResolvedPath(const char16_t* path, char16_t* out, size_t units) {
+    char native[NativePathBytes];
+    char resolved[PATH_MAX];
+    return NativePath(path, native, sizeof native) && realpath(native, resolved) &&
+           HostPath(resolved, out, units);
+}
+
+bool GetFileIdentity(const char16_t* path, FileIdentity* identity) {
+    char native[NativePathBytes];
+    struct stat st;
+    if (!NativePath(path, native, sizeof native) || stat(native, &st) != 0) {
+        return false;
+    }
+    identity->Volume = static_cast<uint64_t>(st.st_dev);
+    identity->Index = static_cast<uint64_t>(st.st_ino);
+    identity->Size = static_cast<uint64_t>(st.st_size);
+    identity->WriteTime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+static pthread_mutex_t LibraryState = PTHREAD_MUTEX_INITIALIZER;
+
+void LockLibraryState() {
+    pthread_mutex_lock(&LibraryState);
+}
+
+void UnlockLibraryState() {
+    pthread_mutex_unlock(&LibraryState);
 }
 
 bool FileCloseLocked(PlatformFile* file) {

@@ -341,7 +341,7 @@ static bool SameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FI
            a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
-static bool FileIdentity(const char16_t* path, BY_HANDLE_FILE_INFORMATION* info) {
+static bool HandleInfo(const char16_t* path, BY_HANDLE_FILE_INFORMATION* info) {
     HANDLE h = CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -354,10 +354,64 @@ static bool FileIdentity(const char16_t* path, BY_HANDLE_FILE_INFORMATION* info)
 
 bool SameFile(const char16_t* a, const char16_t* b) {
     BY_HANDLE_FILE_INFORMATION ia, ib;
-    if (!FileIdentity(a, &ia) || !FileIdentity(b, &ib)) {
+    if (!HandleInfo(a, &ia) || !HandleInfo(b, &ib)) {
         return false;
     }
     return SameIdentity(ia, ib);
+}
+
+bool TempFolder(char16_t* out, size_t units) {
+    DWORD room = units > 0x7FFF ? 0x7FFF : static_cast<DWORD>(units);
+    DWORD n = GetTempPathW(room, reinterpret_cast<wchar_t*>(out));
+    if (n == 0 || n >= room) {
+        if (units > 0) {
+            out[0] = 0;
+        }
+        return false;
+    }
+    // "C:\" stays the root it is.
+    if (n > 3 && out[n - 1] == u'\\') {
+        out[n - 1] = 0;
+    }
+    return true;
+}
+
+bool ResolvedPath(const char16_t* path, char16_t* out, size_t units) {
+    HANDLE h = CreateFileW(Wide(path), 0, ShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD n = units > 0x7FFFFFFF ? 0
+                                 : GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(out),
+                                                             static_cast<DWORD>(units), 0);
+    CloseHandle(h);
+    return n > 0 && n < units;
+}
+
+bool GetFileIdentity(const char16_t* path, FileIdentity* identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!HandleInfo(path, &info)) {
+        return false;
+    }
+    identity->Volume = info.dwVolumeSerialNumber;
+    identity->Index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    identity->Size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    identity->WriteTime =
+        static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                             info.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
+// A slim lock needs no setting up: zero-filled, it is free.
+static SRWLOCK LibraryState = SRWLOCK_INIT;
+
+void LockLibraryState() {
+    AcquireSRWLockExclusive(&LibraryState);
+}
+
+void UnlockLibraryState() {
+    ReleaseSRWLockExclusive(&LibraryState);
 }
 
 // The rewrite lock is a byte far past the end of any playlist, which no reader ever reads, so
@@ -448,7 +502,7 @@ PlatformFile* FileOpenLocked(const char16_t* path, bool create, LockOutcome* out
     // Another rewrite may have put a new file in the path's place while this one waited: the
     // lock must be on the file the path names now.
     BY_HANDLE_FILE_INFORMATION held, named;
-    if (!GetFileInformationByHandle(h, &held) || !FileIdentity(path, &named) ||
+    if (!GetFileInformationByHandle(h, &held) || !HandleInfo(path, &named) ||
         !SameIdentity(held, named)) {
         *outcome = LockBusy;
         CloseHandle(h);

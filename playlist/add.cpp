@@ -7,6 +7,7 @@
 #include "playlist/nametable.h"
 #include "playlist/playlist.h"
 #include "playlist/style.h"
+#include "playlist/tempcopies.h"
 #include "playlist/xmlfiles.h"
 #include "text/text.h"
 
@@ -19,11 +20,13 @@ static bool AppendUtf8(char* out, size_t* used, const char16_t* text) {
     return true;
 }
 
-// SrcPath and the name joined, in UTF-8; false when it does not fit a line.
+// SrcPath and the name joined, in UTF-8, or the original file when that is a copy of one in the
+// temporary folder; false when it does not fit a line, or is a copy that changed.
 static bool SourcePath(const char16_t* srcPath, const char16_t* name, char* out) {
     out[0] = 0; // each part is encoded whole with its terminator: no need to clear the rest
     size_t used = 0;
-    return (!srcPath || AppendUtf8(out, &used, srcPath)) && AppendUtf8(out, &used, name);
+    return (!srcPath || AppendUtf8(out, &used, srcPath)) && AppendUtf8(out, &used, name) &&
+           SourceStandingFor(out, LineBytes);
 }
 
 // The line that names the source: relative to the playlist's directory, or the source's full
@@ -254,21 +257,19 @@ static void TallyLine(StyleTally* tally, const char* line, size_t length, TextEn
 }
 
 // Marks every key of the table under which an entry of a playlist of another format lists, in
-// one reading of its entries; false when it could not be read.
+// one reading of its entries (an XML file's, read already); false when it could not be read.
 [[gnu::noinline]] static bool MarkWalked(const char16_t* playlist, PlaylistFormat format,
-                                         NameTable* table, const NewLines* lines) {
-    PlatformFile* file = FileOpen(playlist, FileForReading);
-    if (!file) {
+                                         const XmlFile* xml, NameTable* table,
+                                         const NewLines* lines) {
+    PlatformFile* file = format == FormatPls ? FileOpen(playlist, FileForReading) : nullptr;
+    if (format == FormatPls && !file) {
         return false;
     }
     static_assert(sizeof(PlsCursor) < 40 * 1024, "fits a host's stack");
     PlsCursor cursor;
     ByteSource source = FileSource(file);
-    XmlFile* xml = nullptr;
     if (format == FormatPls) {
         StartPlsCursor(&cursor, &source);
-    } else {
-        xml = LoadXmlFile(file);
     }
     bool read = format == FormatPls || xml;
     char location[PlsLineBytes + 1];
@@ -298,8 +299,9 @@ static void TallyLine(StyleTally* tally, const char* line, size_t length, TextEn
             table->Ref[k] |= FoundRef;
         }
     }
-    FreeXmlFile(xml);
-    FileClose(file);
+    if (file) {
+        FileClose(file);
+    }
     return read;
 }
 
@@ -378,7 +380,7 @@ static bool IsFolderSource(const char* source) {
                                          LineWriter* writer, bool needBreak, AnsiVerdict* verdict,
                                          const HostProgress* progress, EntryStyle* style,
                                          PlaylistFormat format = FormatM3u,
-                                         size_t* newCount = nullptr) {
+                                         size_t* newCount = nullptr, const XmlFile* xml = nullptr) {
     static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 96 * 1024, "fits a host's stack");
     NameTable table;
     bool m3u = format == FormatM3u;
@@ -421,7 +423,7 @@ static bool IsFolderSource(const char* source) {
             !test ||
             (m3u ? (table.Count == 0 && !verdict->Open && tallied) ||
                        MarkHeld(packedFile, &table, &lines, verdict, tallied ? nullptr : &tally)
-                 : table.Count == 0 || MarkWalked(packedFile, format, &table, &lines));
+                 : table.Count == 0 || MarkWalked(packedFile, format, xml, &table, &lines));
         if (!marked) {
             result = E_EREAD; // a duplicate test that cannot read must not guess
             break;
@@ -550,7 +552,7 @@ static bool NextPath(void* context, char* path, size_t size) {
 // The new version of a playlist of another format than M3U, with the `count` entries whose paths
 // `news` holds. Its own frame, for the index and the reader.
 [[gnu::noinline]] static int WriteWith(Rewrite* rewrite, PlaylistFormat format, bool existed,
-                                       PlatformFile* news, size_t count) {
+                                       const XmlFile* xml, PlatformFile* news, size_t count) {
     if (existed && count == 0) {
         return KeepUnchanged(rewrite);
     }
@@ -584,14 +586,9 @@ static bool NextPath(void* context, char* path, size_t size) {
             *c = *c == '\\' ? '/' : *c;
         }
     }
-    XmlFile* xml = existed && result == E_SUCCESS ? LoadXmlFile(rewrite->Locked) : nullptr;
     if (result == E_SUCCESS) {
-        result = existed && !xml ? E_EREAD
-                 : xml && !XmlFileWhole(xml)
-                     ? E_NOT_SUPPORTED
-                     : WriteXmlFileWith(xml, format, paths, count, rewrite->Next.File);
+        result = WriteXmlFileWith(xml, format, paths, count, rewrite->Next.File);
     }
-    FreeXmlFile(xml);
     for (size_t i = 0; paths && i < count; ++i) {
         free(paths[i]);
     }
@@ -604,8 +601,15 @@ static bool NextPath(void* context, char* path, size_t size) {
 // writes them in its own form.
 static int PackOther(Rewrite* rewrite, PlaylistFormat format, bool existed, const char* base,
                      const char16_t* srcPath, NameList* names, const HostProgress* progress) {
+    // An XML playlist is read once, and only one read whole is written into.
+    XmlFile* xml = existed && format != FormatPls ? LoadXmlFile(rewrite->Locked) : nullptr;
+    if (existed && format != FormatPls && (!xml || !XmlFileWhole(xml))) {
+        FreeXmlFile(xml);
+        return xml ? E_NOT_SUPPORTED : E_EREAD;
+    }
     TempFile news = {};
     if (!OpenTemp(rewrite, &news)) {
+        FreeXmlFile(xml);
         return E_ECREATE;
     }
     LineWriter writer;
@@ -613,15 +617,16 @@ static int PackOther(Rewrite* rewrite, PlaylistFormat format, bool existed, cons
     AnsiVerdict verdict = {false, false, false};
     size_t count = 0;
     int result = AppendNames(rewrite->Playlist, existed, base, srcPath, names, &writer, false,
-                             &verdict, progress, nullptr, format, &count);
+                             &verdict, progress, nullptr, format, &count, xml);
     if (!FinishWriter(&writer) && result == E_SUCCESS) {
         result = E_EWRITE;
     }
     if (result == E_SUCCESS) {
-        result = FileRewind(news.File) ? WriteWith(rewrite, format, existed, news.File, count)
+        result = FileRewind(news.File) ? WriteWith(rewrite, format, existed, xml, news.File, count)
                                        : E_EWRITE;
     }
     DiscardTemp(&news);
+    FreeXmlFile(xml);
     return result;
 }
 

@@ -391,7 +391,14 @@ static bool NamedLocation(void* context, const char* location, size_t length, Te
 }
 
 // Delete from a PLS: its entries indexed and marked, then the text written again without them.
-static int DeletePls(Rewrite* rewrite, NameList* names) {
+// The host hears of half the way once the entries to delete are known; false when it asks to
+// stop there.
+static bool TellMarked(Percent* percent) {
+    percent->Read = percent->Bytes / 2;
+    return TellPercent(percent, false);
+}
+
+static int DeletePls(Rewrite* rewrite, NameList* names, Percent* percent) {
     PlsIndex index;
     ByteSource source = FileSource(rewrite->Locked);
     PlsIndexed indexed = IndexPls(&source, &index, HostPaths.LfUnlessCrLf ? "\n" : "\r\n");
@@ -400,6 +407,9 @@ static int DeletePls(Rewrite* rewrite, NameList* names) {
         return indexed == PlsIndexTooMany ? E_NOT_SUPPORTED : E_EREAD;
     }
     int result = MarkNamed(names, &source, &index, nullptr, nullptr);
+    if (result == E_SUCCESS && !TellMarked(percent)) {
+        return E_EABORTED;
+    }
     if (result != E_SUCCESS || !AnyMarked(&index)) {
         return result == E_SUCCESS ? KeepUnchanged(rewrite) : result;
     }
@@ -412,7 +422,7 @@ static int DeletePls(Rewrite* rewrite, NameList* names) {
 }
 
 // Delete from an XML playlist, which must have been read whole.
-static int DeleteXml(Rewrite* rewrite, NameList* names) {
+static int DeleteXml(Rewrite* rewrite, NameList* names, Percent* percent) {
     XmlFile* xml = LoadXmlFile(rewrite->Locked);
     if (!xml) {
         return E_EREAD;
@@ -422,6 +432,9 @@ static int DeleteXml(Rewrite* rewrite, NameList* names) {
     int result = !XmlFileWhole(xml) ? E_NOT_SUPPORTED : !remove ? E_EREAD : E_SUCCESS;
     if (result == E_SUCCESS) {
         result = MarkNamed(names, nullptr, nullptr, xml, remove);
+    }
+    if (result == E_SUCCESS && !TellMarked(percent)) {
+        result = E_EABORTED;
     }
     bool any = false;
     for (size_t i = 0; remove && i < count; ++i) {
@@ -452,11 +465,12 @@ int DeleteEntries(const char16_t* packedFile, NameList* names, const HostProgres
         return FinishRewrite(&rewrite, false, E_EREAD);
     }
     if (format != FormatM3u) {
+        // The host hears of half the way once the entries to delete are known, then of the end.
         // Another XML document or a binary file is never written into.
+        Percent whole = {progress, packedFile, 2, 0, 0, 100, 0};
         result = format == FormatUnknown ? E_NOT_SUPPORTED
-                 : format == FormatPls   ? DeletePls(&rewrite, names)
-                                         : DeleteXml(&rewrite, names);
-        Percent whole = {progress, packedFile, 0, 0, 0, 100, 0};
+                 : format == FormatPls   ? DeletePls(&rewrite, names, &whole)
+                                         : DeleteXml(&rewrite, names, &whole);
         if (result == E_SUCCESS && !TellPercent(&whole, true)) {
             result = E_EABORTED;
         }

@@ -1,5 +1,6 @@
 // Extracting: the entry's referenced file copied to the host's destination.
 #include "playlist/playlist.h"
+#include "playlist/tempcopies.h"
 
 // Appends src at dest[*used]; false when it would not leave room for the terminator.
 static bool Append(char16_t* dest, size_t* used, const char16_t* src) {
@@ -26,6 +27,9 @@ int ExtractEntry(const char16_t* entryPath, const char16_t* destPath, const char
         return E_EOPEN; // nothing listed yet
     }
     int result = CopyFileData(destination, entryPath, true, progress);
+    if (result == E_SUCCESS) {
+        RecordTempCopy(destination, entryPath); // a host's copy for a moment stands for the entry
+    }
     // A copy cut short, named like a good one, would pass for it. Only a file is removed: a
     // device given as the destination stays.
     FileStatus status;

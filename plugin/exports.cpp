@@ -4,9 +4,11 @@
 
 #include "build_date.h"
 #include "plugin/exports.h"
+#include "plugin/hostbox.h"
 #include "plugin/records.h"
 #include "plugin/version.h"
 #include "playlist/playlist.h"
+#include "playlist/tempcopies.h"
 
 // The host's progress callbacks; the wide one is called when both are set.
 struct HostCallbacks {
@@ -68,7 +70,9 @@ void* WCX_CALL OpenArchiveW(tOpenArchiveDataW* archiveData) {
     if (!archiveData || !archiveData->ArcName) {
         return nullptr;
     }
-    const char16_t* name = archiveData->ArcName;
+    // A playlist the host copied out of another for a moment opens as the one it copied.
+    char16_t original[PathUnits];
+    const char16_t* name = PlaylistStandingFor(archiveData->ArcName, original);
     size_t length = 0;
     while (name[length] && length < PathUnits) {
         ++length;
@@ -148,13 +152,17 @@ int WCX_CALL ProcessFileW(void* handle, int operation, char16_t* destPath, char1
 int PackNames(const char16_t* packedFile, const char16_t* srcPath, NameList* names) {
     HostCallbacks callbacks = ThreadCallbacks();
     HostProgress record;
-    return AddEntries(packedFile, srcPath, names, Progress(&callbacks, &record));
+    char16_t original[PathUnits]; // so that the playlist the user sees is the one that changes
+    return AddEntries(PlaylistStandingFor(packedFile, original), srcPath, names,
+                      Progress(&callbacks, &record));
 }
 
 int DeleteNames(const char16_t* packedFile, NameList* names) {
     HostCallbacks callbacks = ThreadCallbacks();
     HostProgress record;
-    return DeleteEntries(packedFile, names, Progress(&callbacks, &record));
+    char16_t original[PathUnits];
+    return DeleteEntries(PlaylistStandingFor(packedFile, original), names,
+                         Progress(&callbacks, &record));
 }
 
 int WCX_CALL PackFilesW(char16_t* packedFile, char16_t*, char16_t* srcPath, char16_t* addList,
@@ -175,17 +183,34 @@ int WCX_CALL GetPackerCaps() {
            PK_CAPS_HIDE;
 }
 
-int WCX_CALL ConfigurePacker(void* parent, void*) {
-    if (!ThisHost.ShowsAboutBox) {
-        return 0; // the parent is no window a message box could belong to
-    }
-    char text[1024] = {};
-    char caption[1024] = {};
-    snprintf(text, sizeof text, "%s\nVersion %s (%s)\n\n%s", M3U_PRODUCT_NAME, M3U_VERSION_TEXT,
-             M3U_BUILD_DATE, M3U_COPYRIGHT);
-    snprintf(caption, sizeof caption, "%s", M3U_PRODUCT_NAME);
-    return ShowInformationBox(parent, text, caption);
+// The about box's text and caption, the same for every host.
+struct AboutText {
+    char Text[1024];
+    char Caption[1024];
+};
+
+static void FormatAbout(AboutText* about) {
+    *about = {};
+    snprintf(about->Text, sizeof about->Text, "%s\nVersion %s (%s)\n\n%s", M3U_PRODUCT_NAME,
+             M3U_VERSION_TEXT, M3U_BUILD_DATE, M3U_COPYRIGHT);
+    snprintf(about->Caption, sizeof about->Caption, "%s", M3U_PRODUCT_NAME);
 }
+
+int WCX_CALL ConfigurePacker(void* parent, void*) {
+    AboutText about;
+    FormatAbout(&about);
+    if (ThisHost.AboutThroughHost) {
+        // The parent is no window of the system's there: the host's own box, or nothing.
+        return ShowHostMessageBox(about.Text, about.Caption, HostBoxOk | HostBoxInformation);
+    }
+    return ShowInformationBox(parent, about.Text, about.Caption);
+}
+
+#if M3U_LINUX_HOST
+void ExtensionInitialize(tExtensionStartupInfo* startupInfo) {
+    KeepHostMessageBox(startupInfo);
+}
+#endif
 
 int WCX_CALL GetBackgroundFlags() {
     // State lives in the handles, the callbacks for packing and deleting per thread, and rewrites
@@ -230,9 +255,15 @@ void SetChangeVolProcW(void*, void*) {}
 extern "C" int WCX_CALL DllMain(void* instance, unsigned long reason, void*) {
     if (reason == 1) { // attached to the process
         ModuleInstance = instance;
-    } else if (reason == 0) { // detached: the thread slots go back to the process
+    } else if (reason == 0) { // detached: the thread slots and the copies' records go back
         ReleaseThreadValues();
+        ResetTempCopies(0);
     }
     return 1;
+}
+#else
+// Unloaded: the copies' records go back to the process, which goes on without them.
+__attribute__((destructor)) static void Unloaded() {
+    ResetTempCopies(0);
 }
 #endif

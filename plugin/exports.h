@@ -1,5 +1,5 @@
-// The twenty functions the host resolves by name. The 32-bit build uses stdcall, so each
-// function removes its own arguments, as the host expects.
+// The twenty functions the hosts resolve by name, and the Linux host's ExtensionInitialize. The
+// 32-bit build uses stdcall, so each function removes its own arguments, as the host expects.
 #pragma once
 
 #include "plugin/wcx.h"
@@ -34,8 +34,14 @@ WCX_EXPORT int WCX_CALL DeleteFilesW(char16_t* packedFile, char16_t* deleteList)
 WCX_EXPORT int WCX_CALL GetPackerCaps();
 // Extracting and packing may run in threads of the host's own, several at once.
 WCX_EXPORT int WCX_CALL GetBackgroundFlags();
-// The host declares no result; the message box's answer is left where a result would be.
+// The about box. The host declares no result; the message box's answer is left where a result
+// would be.
 WCX_EXPORT int WCX_CALL ConfigurePacker(void* parent, void* dllInstance);
+#if M3U_LINUX_HOST
+// Called by the Linux host once after loading the plug-in, with its services; the message box
+// among them is kept for the about box (plugin/hostbox.h).
+WCX_EXPORT void ExtensionInitialize(tExtensionStartupInfo* startupInfo);
+#endif
 // The host's progress callbacks: the name of the file worked on and how far the work is (see
 // HostProgress); an answer of 0 asks to stop.
 typedef int(WCX_CALL* ProcessDataProc)(char* fileName, int size);

@@ -1,8 +1,8 @@
 // The host's packer-plugin interface as the plug-in sees it: records, codes and bits.
 // Layouts are fixed by the host; the checks below hold them to its offsets in every build.
 // The Windows file managers align their records naturally and keep DOS times; the Linux one
-// (built with M3U_LINUX_HOST) packs them, keeps Unix times and a file's st_mode, and has no
-// message box to show an about box in.
+// (built with M3U_LINUX_HOST) packs them, keeps Unix times and a file's st_mode, and lends the
+// plug-in its own message box for the about box.
 #pragma once
 
 #include <cstddef>
@@ -23,14 +23,16 @@ typedef char* CommentPointer;
 
 // What the host does with a record and with the options entry, chosen once per build.
 struct WcxHost {
-    bool UnixTimes;     // FileTime in seconds since 1970, UTC, rather than a local DOS time
-    bool ModeInAttr;    // FileAttr holds an st_mode, rather than being left zero
-    bool ShowsAboutBox; // ConfigurePacker shows a box, rather than returning at once
+    bool UnixTimes;  // FileTime in seconds since 1970, UTC, rather than a local DOS time
+    bool ModeInAttr; // FileAttr holds an st_mode, rather than being left zero
+    // The about box goes through the message box the host lent at ExtensionInitialize (nothing
+    // shows when it lent none), rather than through the system's own.
+    bool AboutThroughHost;
 };
 #if M3U_LINUX_HOST
-inline constexpr WcxHost ThisHost = {true, true, false};
+inline constexpr WcxHost ThisHost = {true, true, true};
 #else
-inline constexpr WcxHost ThisHost = {false, false, true};
+inline constexpr WcxHost ThisHost = {false, false, false};
 #endif
 
 // Results.
@@ -158,3 +160,63 @@ static_assert(!M3U_LINUX_HOST || (sizeof(tHeaderDataEx) == (Wide64 ? 3136 : 3132
                                   sizeof(tOpenArchiveDataW) == (Wide64 ? 36 : 28) &&
                                   sizeof(tOpenArchiveData) == (Wide64 ? 36 : 28)),
               "the Linux host's packed records");
+
+// The record the Linux host passes to ExtensionInitialize once after loading the plug-in: its
+// services, packed. It lives on the host's stack for that call alone, and StructSize says how far
+// it goes; the host's reserved bytes after LanguageID are not declared, since nothing reads them.
+// The message box takes UTF-8 text and the Windows MB_* flags.
+typedef int (*HostMessageBox)(char* text, char* caption, long flags);
+enum { HostBoxOk = 0, HostBoxInformation = 0x40 };
+struct __attribute__((packed)) tExtensionStartupInfo {
+    uint32_t StructSize;
+    char PluginDir[16384];
+    char PluginConfDir[16384];
+    void* InputBox;
+    HostMessageBox MessageBox;
+    void* DialogBoxLFM;
+    void* DialogBoxLRS;
+    void* DialogBoxLFMFile;
+    void* SendDlgMsg;
+    void* Translation;
+    void* TranslateString;
+    uintptr_t VersionAPI;
+    void* MsgChoiceBox;
+    void* DialogBoxParam;
+    void* SetProperty;
+    void* GetProperty;
+    void* CreateComponent;
+    char LanguageID[16];
+};
+// The pointer-wide fields follow one another from 32772 in either width: 8 bytes each on x86-64
+// and aarch64, 4 on armhf.
+constexpr size_t HostServicesAt = 32772;
+constexpr size_t HostService(int k) {
+    return HostServicesAt + k * sizeof(void*);
+}
+static_assert(offsetof(tExtensionStartupInfo, StructSize) == 0, "StructSize");
+static_assert(offsetof(tExtensionStartupInfo, PluginDir) == 4, "PluginDir");
+static_assert(offsetof(tExtensionStartupInfo, PluginConfDir) == 16388, "PluginConfDir");
+static_assert(offsetof(tExtensionStartupInfo, InputBox) == HostService(0), "InputBox");
+static_assert(offsetof(tExtensionStartupInfo, MessageBox) == (Wide64 ? 32780 : 32776),
+              "MessageBox");
+static_assert(offsetof(tExtensionStartupInfo, MessageBox) == HostService(1), "MessageBox");
+static_assert(offsetof(tExtensionStartupInfo, DialogBoxLFM) == HostService(2), "DialogBoxLFM");
+static_assert(offsetof(tExtensionStartupInfo, DialogBoxLRS) == HostService(3), "DialogBoxLRS");
+static_assert(offsetof(tExtensionStartupInfo, DialogBoxLFMFile) == HostService(4),
+              "DialogBoxLFMFile");
+static_assert(offsetof(tExtensionStartupInfo, SendDlgMsg) == HostService(5), "SendDlgMsg");
+static_assert(offsetof(tExtensionStartupInfo, Translation) == HostService(6), "Translation");
+static_assert(offsetof(tExtensionStartupInfo, TranslateString) == HostService(7),
+              "TranslateString");
+static_assert(offsetof(tExtensionStartupInfo, VersionAPI) == (Wide64 ? 32836 : 32804),
+              "VersionAPI");
+static_assert(offsetof(tExtensionStartupInfo, VersionAPI) == HostService(8), "VersionAPI");
+static_assert(offsetof(tExtensionStartupInfo, MsgChoiceBox) == HostService(9), "MsgChoiceBox");
+static_assert(offsetof(tExtensionStartupInfo, DialogBoxParam) == HostService(10), "DialogBoxParam");
+static_assert(offsetof(tExtensionStartupInfo, SetProperty) == HostService(11), "SetProperty");
+static_assert(offsetof(tExtensionStartupInfo, GetProperty) == HostService(12), "GetProperty");
+static_assert(offsetof(tExtensionStartupInfo, CreateComponent) == HostService(13),
+              "CreateComponent");
+static_assert(offsetof(tExtensionStartupInfo, LanguageID) == (Wide64 ? 32884 : 32828),
+              "LanguageID");
+static_assert(sizeof(tExtensionStartupInfo) == (Wide64 ? 32900 : 32844), "up to the reserved");

@@ -324,9 +324,10 @@ TEST(PlsPack, ByteForByte) {
 
 TEST(PlsRewrite, WhatCannotBeRewrittenStaysAsItWas) {
     std::string dir = TestFolder();
-    // More entries than a rewrite orders: listed all the same, never renumbered by guesswork.
+    // More entries than a rewrite orders, out of order: listed all the same, never renumbered by
+    // guesswork.
     std::string many = "[playlist]\n";
-    for (int n = 1; n <= PlsEntryLimit + 1; ++n) {
+    for (int n = PlsEntryLimit + 1; n >= 1; --n) {
         many += "File" + std::to_string(n) + "=e" + std::to_string(n) + ".mp3\n";
     }
     struct Row {
@@ -348,6 +349,41 @@ TEST(PlsRewrite, WhatCannotBeRewrittenStaysAsItWas) {
         EXPECT_EQ(ReadFile(list), row.text) << row.name;
         EXPECT_EQ(FolderListing(dir).find("|s"), std::string::npos) << FolderListing(dir);
     }
+}
+
+void ExpectNumbered(const std::string& text, size_t count, bool hasEntries, const char* file);
+
+TEST(PlsRewrite, LongPlaylistsInTheirOrder) {
+    // Entries numbered 1..N where they stand need no ordering: more than PlsEntryLimit of them
+    // are rewritten, and any number of them deleted at once.
+    const int count = PlsEntryLimit + 50;
+    std::string text = "[playlist]\nNumberOfEntries=" + std::to_string(count) + "\n";
+    Names all;
+    for (int n = 1; n <= count; ++n) {
+        text += "File" + std::to_string(n) + "=e" + std::to_string(n) + ".mp3\nTitle" +
+                std::to_string(n) + "=T\n";
+        std::string name = "e" + std::to_string(n) + ".mp3";
+        all.push_back(std::u16string(name.begin(), name.end()));
+    }
+    text += "File3=duplicate.mp3\n";
+    std::string dir = TestFolder(), list = dir + "/list.pls";
+    WriteFile(list, text);
+    Names everything(all.begin() + 2, all.end());
+    WriteFile(list + "2", text);
+    std::string second = list + "2";
+    EXPECT_EQ(Delete(second, everything), E_SUCCESS);
+    // The line File3=duplicate.mp3 carries entry 3's number: it goes with it.
+    EXPECT_EQ(ReadFile(second),
+              "[playlist]\nNumberOfEntries=2\nFile1=e1.mp3\nTitle1=T\nFile2=e2.mp3\nTitle2=T\n");
+    EXPECT_EQ(Delete(list, {all[1], all[count - 1], u"duplicate.mp3"}), E_SUCCESS);
+    EXPECT_EQ(Pack(list, {"new.mp3"}), E_SUCCESS);
+    Names want(all.begin(), all.end() - 1);
+    want.erase(want.begin() + 1);
+    want.push_back(u"new.mp3");
+    EXPECT_EQ(List(list), want);
+    ExpectNumbered(ReadFile(list), want.size(), true, "long");
+    EXPECT_NE(ReadFile(list).find("\nFile2=e3.mp3\nTitle2=T\n"), std::string::npos);
+    EXPECT_NE(ReadFile(list).find("\nFile2=duplicate.mp3\n"), std::string::npos);
 }
 
 // The numbers of the FileN keys in the `[playlist]` section, and NumberOfEntries' value (-1
@@ -456,10 +492,55 @@ TEST(FormatsRoundTrip, EveryFormatThroughTheExports) {
         EXPECT_EQ(ReadFile(list), packed) << name;
         EXPECT_EQ(Delete(list, {both[0]}), E_SUCCESS) << name;
         EXPECT_EQ(List(list), Names{both[1]}) << name;
+        // Copying out and testing go by the entry's file, whatever the format.
+        WriteFile(dir + "/#1.mp3", "the music");
+        std::u16string arc = WidePath(list), out = WidePath(dir + "/out.mp3");
+        tOpenArchiveDataW open = {&arc[0], 0, 0, nullptr, 0, 0, 0};
+        void* handle = OpenArchiveW(&open);
+        static tHeaderDataExW header;
+        ASSERT_TRUE(handle && ReadHeaderExW(handle, &header) == 0) << name;
+        EXPECT_EQ(header.UnpSize, 9u) << name;
+        EXPECT_EQ(ProcessFileW(handle, PK_TEST, nullptr, nullptr), E_SUCCESS) << name;
+        EXPECT_EQ(ProcessFileW(handle, PK_EXTRACT, nullptr, &out[0]), E_SUCCESS) << name;
+        EXPECT_EQ(ReadHeaderExW(handle, &header), E_END_ARCHIVE) << name;
+        CloseArchive(handle);
+        EXPECT_EQ(ReadFile(dir + "/out.mp3"), "the music") << name;
         EXPECT_EQ(Pack(list, {"z.mp3"}), E_SUCCESS) << name;
         EXPECT_EQ(List(list), (Names{both[1], u"z.mp3"})) << name;
         EXPECT_EQ(Delete(list, List(list)), E_SUCCESS) << name;
         EXPECT_TRUE(List(list).empty()) << name;
+    }
+}
+
+std::vector<int> Told;
+int StopAt = 0;
+int WCX_CALL Hear(char16_t*, int size) {
+    Told.push_back(size);
+    return size == StopAt ? 0 : 1;
+}
+
+TEST(FormatsRoundTrip, DeleteTellsHalfAndWholeAndStops) {
+    // The entries to delete known, then the new version written; Cancel at either changes nothing.
+    const std::string pls = "[playlist]\nFile1=a.mp3\nFile2=b.mp3\n",
+                      xspf = "<playlist><trackList><track><location>a.mp3</location></track>"
+                             "</trackList></playlist>";
+    for (const auto& [name, text] :
+         {std::pair<std::string, std::string>{"list.pls", pls}, {"list.xspf", xspf}}) {
+        for (int stop : {0, -50, -100}) {
+            std::string dir = TestFolder(), list = dir + "/" + name;
+            WriteFile(list, text);
+            Told.clear();
+            StopAt = stop;
+            SetProcessDataProcW(reinterpret_cast<void*>(intptr_t{-1}),
+                                reinterpret_cast<void*>(Hear));
+            int result = Delete(list, {u"a.mp3"});
+            SetProcessDataProcW(reinterpret_cast<void*>(intptr_t{-1}), nullptr);
+            EXPECT_EQ(result, stop ? E_EABORTED : E_SUCCESS) << name << stop;
+            const std::vector<int> half = {-50}, both = {-50, -100};
+            EXPECT_EQ(Told, stop == -50 ? half : both) << name << stop;
+            EXPECT_EQ(ReadFile(list) == text, stop != 0) << name << stop;
+            EXPECT_EQ(FolderListing(dir), name) << name << stop;
+        }
     }
 }
 

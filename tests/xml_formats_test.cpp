@@ -328,6 +328,16 @@ TEST(XmlWrite, PackLooksLikeTheNeighbours) {
          {Plain},
          "<playlist><trackList xml:base=\"m/n/\"><track><location>a</location></track><track>"
          "<location>../../a%20b/c%26d.mp3</location></track></trackList></playlist>"},
+        {"<playlist><trackList xml:base=\"m//n/\"><track><location>a</location></track>"
+         "</trackList></playlist>",
+         {Plain},
+         "<playlist><trackList xml:base=\"m//n/\"><track><location>a</location></track><track>"
+         "<location>../../a%20b/c%26d.mp3</location></track></trackList></playlist>"},
+        {"<playlist><trackList xml:base=\"m/n?q/r/\"><track><location>a</location></track>"
+         "</trackList></playlist>",
+         {Plain},
+         "<playlist><trackList xml:base=\"m/n?q/r/\"><track><location>a</location></track><track>"
+         "<location>../a%20b/c%26d.mp3</location></track></trackList></playlist>"},
         {"<playlist><trackList/></playlist>",
          {Plain},
          "<playlist><trackList>\n  <track>\n    <location>a%20b/c%26d.mp3</location>\n  </track>"

@@ -8,12 +8,14 @@
 //   wcxhost PLUGIN pack PLAYLIST SRCDIR NAME...
 //   wcxhost PLUGIN delete PLAYLIST NAME...
 //   wcxhost PLUGIN progress PLAYLIST DESTDIR
+//   wcxhost PLUGIN copy FROM TO [NAME...]
 //
 // The header record is the host's own: raw bytes of the host's size at the host's offsets, with
 // guard bytes after it, so a plug-in that writes past it or elsewhere is caught here. Built for
 // the Linux host (M3U_LINUX_HOST), it does what that file manager does: the packed record, Unix
 // times and st_mode, the callback setters with a real handle and with -1, default parameters of
-// interface 2.22, an empty name with PK_SKIP, full destination names, folders made by the host.
+// interface 2.22, its services through ExtensionInitialize (a message box that prints what it is
+// given), an empty name with PK_SKIP, full destination names, folders made by the host.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -51,6 +53,17 @@ typedef int(WCX_CALL* ConfigurePackerFn)(void*, void*);
 typedef void(WCX_CALL* SetCallbackFn)(void*, void*);
 typedef void(WCX_CALL* PackSetDefaultParamsFn)(void*);
 
+typedef void (*ExtensionInitializeFn)(void*);
+
+// The Linux host's record of services, as raw bytes at its offsets: StructSize at 0, the
+// plug-in's folders at 4 and 16388, fourteen pointer-wide fields from 32772 (the message box the
+// second), LanguageID, reserved bytes; 65,588 bytes on x86-64, as Double Commander 1.0.10 passes.
+enum {
+    ServicesAt = 32772,
+    MessageBoxAt = ServicesAt + sizeof(void*),
+    StartupBytes = ServicesAt + 14 * sizeof(void*) + 16 + 4086 * sizeof(void*)
+};
+
 // The host's default-parameter record.
 struct PackDefaultParams {
     int Size;
@@ -63,6 +76,14 @@ enum { Units = 1024, ListUnits = 65536 };
 
 static void Print(const char* text) {
     WriteOut(text, strlen(text));
+}
+
+// The host's message box: the caption in brackets, the text, the flags; answered with OK.
+static int PrintMessageBox(char* text, char* caption, long flags) {
+    char shown[4096];
+    snprintf(shown, sizeof shown, "[%s]\n%s\nflags 0x%lx\n", caption, text, flags);
+    Print(shown);
+    return 1;
 }
 
 static void PrintWide(const char16_t* text) {
@@ -210,9 +231,11 @@ static void PrintResult(int result, const char16_t* name) {
 
 enum Layout { Flat, Split, Tree };
 
-// Lists (destDir null) or extracts entries; the number of failures.
+// Lists (destDir null) or extracts entries; the number of failures. With `extracted`, the names
+// extracted are added to that list (ListUnits, each name ended by a zero, the list by another).
 static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, Layout layout,
-                char16_t** names, int nameCount) {
+                char16_t** names, int nameCount, char16_t* extracted = nullptr) {
+    size_t used = 0;
     void* handle = OpenPlaylist(p, playlist, destDir ? 1 : 0);
     if (!handle) {
         return 1;
@@ -264,8 +287,41 @@ static int Walk(const Plugin& p, char16_t* playlist, const char16_t* destDir, La
         }
         PrintResult(result, fileName);
         failures += result != 0;
+        size_t n = WideLength(fileName) + 1;
+        if (extracted && result == 0 && used + n + 1 <= ListUnits) {
+            memcpy(extracted + used, fileName, n * 2);
+            used += n;
+            extracted[used] = 0;
+        }
     }
     p.CloseArchive(handle);
+    return failures;
+}
+
+// A copy between two playlists as a file manager makes it: the entries (all, or those named)
+// copied out with their folders into a fresh folder under the system's temporary folder, packed
+// into the other playlist from there, and the folder removed. The number of failures.
+static int CopyBetween(const Plugin& p, char16_t* from, char16_t* to, char16_t** names,
+                       int nameCount) {
+    static char16_t folder[Units], source[Units], list[ListUnits];
+    const char16_t separator[] = {static_cast<char16_t>(HostPaths.Separator), 0};
+    if (!MakeTempFolder(folder, Units) || !Join(source, folder, separator)) {
+        Print("cannot make a temporary folder\n");
+        return 1;
+    }
+    list[0] = 0;
+    int failures = Walk(p, from, folder, Tree, names, nameCount, list);
+    if (list[0]) {
+        int result = p.PackFilesW(to, nullptr, source, list, 2);
+        char text[32];
+        snprintf(text, sizeof text, "pack: %d\n", result);
+        Print(text);
+        failures += result != 0;
+    }
+    if (!RemoveTree(folder)) {
+        Print("cannot remove the temporary folder\n");
+        ++failures;
+    }
     return failures;
 }
 
@@ -358,7 +414,7 @@ static int Usage() {
     fprintf(stderr, "usage: wcxhost PLUGIN caps | about | list PLAYLIST | test PLAYLIST |\n"
                     "       extract [--split | --tree] PLAYLIST DESTDIR [NAME...] |\n"
                     "       pack PLAYLIST SRCDIR NAME... | delete PLAYLIST NAME... |\n"
-                    "       progress PLAYLIST DESTDIR\n");
+                    "       progress PLAYLIST DESTDIR | copy FROM TO [NAME...]\n");
     return 2;
 }
 
@@ -389,6 +445,20 @@ static int Run(int argc, char16_t** argv) {
         PackDefaultParams defaults = {sizeof defaults, 22, 2, "/tmp/wcxhost/doublecmd.ini"};
         p.PackSetDefaultParams(&defaults);
         SetCallbacks(p, reinterpret_cast<void*>(-1));
+        // Once after loading, when the plug-in has it; the record lives for this call alone.
+        ExtensionInitializeFn initialize =
+            reinterpret_cast<ExtensionInitializeFn>(LibrarySymbol(library, "ExtensionInitialize"));
+        if (initialize) {
+            static unsigned char startup[StartupBytes];
+            memset(startup, 0, sizeof startup);
+            uint32_t size = StartupBytes;
+            memcpy(startup, &size, sizeof size);
+            snprintf(reinterpret_cast<char*>(startup + 4), 16384, "/tmp/wcxhost/");
+            HostMessageBox box = PrintMessageBox;
+            memcpy(startup + MessageBoxAt, &box, sizeof box);
+            initialize(startup);
+            memset(startup, 0xCC, sizeof startup);
+        }
     }
     const char16_t* command = argv[2];
     char text[64];
@@ -426,6 +496,8 @@ static int Run(int argc, char16_t** argv) {
         snprintf(text, sizeof text, "pack: %d\n", result);
         Print(text);
         status = result != 0;
+    } else if (SameName(command, u"copy") && argc >= 5) {
+        status = CopyBetween(p, argv[3], argv[4], argv + 5, argc - 5) ? 1 : 0;
     } else if (SameName(command, u"progress") && argc == 5) {
         status = ShowProgress(p, argv[3], argv[4]) ? 1 : 0;
     } else if (SameName(command, u"delete") && argc >= 5 && NameList(list, argv + 4, argc - 4)) {

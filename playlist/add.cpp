@@ -1,4 +1,5 @@
 // Adding: one line per packed file, relative to the playlist's directory.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -352,6 +353,58 @@ static bool WideSource(const char* source, char16_t* wide) {
     }
 }
 
+// Whether a style gives new entries of another format than M3U anything beside their paths.
+static bool CarriesFields(const EntryStyle& style) {
+    return style.Title || style.Length || style.Creator;
+}
+
+// A line of the temporary list of new entries behind '=', so that an empty value is a line too.
+static void WriteFieldLine(LineWriter* writer, const char* value) {
+    WriteBytes(writer, "=", 1);
+    WriteBytes(writer, value, strlen(value));
+    WriteBytes(writer, "\n", 1);
+}
+
+// A new entry of another format than M3U in the temporary list: its path in the playlist's style
+// and, when the style calls for them, four lines from the file's headers: the title as "Artist -
+// Title" (empty where neither a length nor a title is known), the tags' title, the artist, and
+// the length in milliseconds (-1: unknown). Its own frame, for the tags.
+[[gnu::noinline]] static void WriteOtherEntry(LineWriter* writer, const char* source,
+                                              const char* base, const char* entry,
+                                              const EntryStyle& style) {
+    char path[LineBytes];
+    const char* line = EntryPathText(style, source, base, path, sizeof path) ? path : entry;
+    WriteBytes(writer, line, strlen(line));
+    WriteBytes(writer, "\n", 1);
+    if (!CarriesFields(style)) {
+        return;
+    }
+    MediaInfo info = {};
+    info.Milliseconds = info.Seconds = -1;
+    char16_t wide[LineBytes] = {};
+    if (WideSource(source, wide)) {
+        ReadMediaInfo(wide, &info);
+    }
+    char text[LineBytes] = {};
+    if (style.Title && (info.TitleFromTags || info.Seconds >= 0)) {
+        DisplayTitle(info, text, sizeof text);
+    }
+    WriteFieldLine(writer, text);
+    text[0] = 0;
+    if (style.Title && info.TitleFromTags) {
+        OneLineText(info.Title, text, sizeof text);
+    }
+    WriteFieldLine(writer, text);
+    text[0] = 0;
+    if (style.Creator) {
+        OneLineText(info.Artist, text, sizeof text);
+    }
+    WriteFieldLine(writer, text);
+    snprintf(text, sizeof text, "%lld",
+             style.Length ? static_cast<long long>(info.Milliseconds) : -1LL);
+    WriteFieldLine(writer, text);
+}
+
 // Whether the joined source names a folder.
 static bool IsFolderSource(const char* source) {
     char16_t wide[LineBytes] = {};
@@ -390,7 +443,7 @@ static bool IsFolderSource(const char* source) {
     // written; a new playlist's is the plain one.
     StyleTally tally;
     StartTally(&tally, true, false);
-    bool tallied = !m3u || !test;
+    bool tallied = !m3u || !test || style->Header;
     char source[LineBytes];
     char entry[LineBytes];
     char16_t listed[PathUnits];
@@ -452,14 +505,19 @@ static bool IsFolderSource(const char* source) {
                     needBreak = false;
                 }
                 if (m3u) {
+                    // A new playlist is an extended one from its first entry on.
+                    if (style->Header) {
+                        WriteText(writer, "#EXTM3U", 7);
+                        WriteLineEnd(writer);
+                        style->Header = false;
+                    }
                     if (style->Title || style->Length) {
                         WriteInfoLine(writer, source, verdict->Ansi);
                     }
                     WriteNewLine(writer, entry, verdict->Ansi);
                     WriteLineEnd(writer);
                 } else {
-                    WriteBytes(writer, entry, strlen(entry));
-                    WriteBytes(writer, "\n", 1);
+                    WriteOtherEntry(writer, source, base, entry, *style);
                     ++*newCount;
                 }
             }
@@ -549,17 +607,42 @@ static bool NextPath(void* context, char* path, size_t size) {
            ReadPiece(static_cast<LineReader*>(context), path, &length, &lineEnds);
 }
 
+// One field line of the temporary list, without its '='; false when there is none.
+static bool NextField(LineReader* reader, char* text, size_t size) {
+    char line[LineBytes];
+    if (!NextPath(reader, line, sizeof line) || line[0] != '=' || strlen(line) > size) {
+        return false;
+    }
+    memmove(text, line + 1, strlen(line));
+    return true;
+}
+
+// A PLS entry's title and length (seconds), from the four field lines after its path.
+static bool NextPlsFields(void* context, char* title, size_t size, long long* seconds) {
+    LineReader* reader = static_cast<LineReader*>(context);
+    char skip[LineBytes], number[LineBytes];
+    if (!NextField(reader, title, size) || !NextField(reader, skip, sizeof skip) ||
+        !NextField(reader, skip, sizeof skip) || !NextField(reader, number, sizeof number)) {
+        return false;
+    }
+    long long ms = strtoll(number, nullptr, 10);
+    *seconds = ms < 0 ? -1 : ms / 1000;
+    return true;
+}
+
 // The new version of a playlist of another format than M3U, with the `count` entries whose paths
-// `news` holds. Its own frame, for the index and the reader.
+// (and, with `fields`, their field lines) `news` holds. Its own frame, for the index and the
+// reader.
 [[gnu::noinline]] static int WriteWith(Rewrite* rewrite, PlaylistFormat format, bool existed,
-                                       const XmlFile* xml, PlatformFile* news, size_t count) {
+                                       const XmlFile* xml, PlatformFile* news, size_t count,
+                                       bool fields) {
     if (existed && count == 0) {
         return KeepUnchanged(rewrite);
     }
     static_assert(sizeof(PlsIndex) + sizeof(LineReader) < 64 * 1024, "fits a host's stack");
     LineReader reader;
     StartReader(&reader, news);
-    PlsNewEntries added = {NextPath, &reader, count};
+    PlsNewEntries added = {NextPath, &reader, count, fields ? NextPlsFields : nullptr};
     ByteSink sink = FileSink(rewrite->Next.File);
     ByteSource source = FileSource(rewrite->Locked);
     const char* lineEnd = HostPaths.LfUnlessCrLf ? "\n" : "\r\n";
@@ -574,26 +657,116 @@ static bool NextPath(void* context, char* path, size_t size) {
         return written ? E_SUCCESS : FileFailed(rewrite->Locked) ? E_EREAD : E_EWRITE;
     }
     // The XML modules take the new entries at once, relative paths with '/' between folders.
+    // Each entry's strings: its path, then (with fields) its title and creator.
+    char** texts = static_cast<char**>(calloc(count ? 3 * count : 1, sizeof(char*)));
+    NewEntryFields* extra =
+        fields ? static_cast<NewEntryFields*>(calloc(count ? count : 1, sizeof(NewEntryFields)))
+               : nullptr;
     char** paths = static_cast<char**>(calloc(count ? count : 1, sizeof(char*)));
-    int result = paths ? E_SUCCESS : E_EWRITE;
-    char line[LineBytes];
+    int result = texts && paths && (extra || !fields) ? E_SUCCESS : E_EWRITE;
+    char line[LineBytes], number[LineBytes];
     for (size_t i = 0; i < count && result == E_SUCCESS; ++i) {
-        if (!NextPath(&reader, line, sizeof line) || !(paths[i] = strdup(line))) {
+        if (!NextPath(&reader, line, sizeof line) || !(paths[i] = texts[3 * i] = strdup(line))) {
             result = E_EWRITE;
             break;
         }
         for (char* c = paths[i]; !IsFullPath(paths[i]) && *c; ++c) {
             *c = *c == '\\' ? '/' : *c;
         }
+        if (fields) {
+            // The display title is PLS's; the XML formats carry the title and creator apart.
+            bool read = NextField(&reader, line, sizeof line) &&
+                        NextField(&reader, line, sizeof line) &&
+                        (!line[0] || (texts[3 * i + 1] = strdup(line))) &&
+                        NextField(&reader, line, sizeof line) &&
+                        (!line[0] || (texts[3 * i + 2] = strdup(line))) &&
+                        NextField(&reader, number, sizeof number);
+            if (!read) {
+                result = E_EWRITE;
+                break;
+            }
+            extra[i] = {texts[3 * i + 1], texts[3 * i + 2], strtoll(number, nullptr, 10)};
+        }
     }
     if (result == E_SUCCESS) {
-        result = WriteXmlFileWith(xml, format, paths, count, rewrite->Next.File);
+        result = WriteXmlFileWith(xml, format, paths, extra, count, rewrite->Next.File);
     }
-    for (size_t i = 0; paths && i < count; ++i) {
-        free(paths[i]);
+    for (size_t i = 0; texts && i < 3 * count; ++i) {
+        free(texts[i]);
     }
+    free(texts);
+    free(extra);
     free(paths);
     return result;
+}
+
+// A PLS playlist's part in the style of new entries: its entries' locations, and whether most of
+// its FileN keys have a TitleN and a LengthN beside them (streams count here: radio lists give
+// them titles too). False when it could not be read. Its own frame, for the cursor.
+[[gnu::noinline]] static bool TallyPls(PlatformFile* file, StyleTally* tally, bool* titled,
+                                       bool* timed) {
+    static_assert(sizeof(PlsCursor) < 40 * 1024, "fits a host's stack");
+    ByteSource source = FileSource(file);
+    uint32_t files = 0, titles = 0, lengths = 0;
+    if (!FileRewind(file) || !CountPlsKeys(&source, &files, &titles, &lengths) ||
+        !FileRewind(file)) {
+        return false;
+    }
+    PlsCursor cursor;
+    StartPlsCursor(&cursor, &source);
+    char location[PlsLineBytes + 1];
+    char text[PlsLineBytes + 1];
+    size_t length = 0;
+    TextEncoding encoding = Text8Bit;
+    bool whole = false;
+    int got = 0;
+    while ((got = NextPlsLocation(&cursor, location, &length, &encoding, &whole)) > 0) {
+        // Roots, separators and schemes are ASCII: UTF-16 units beyond it stand as '_'.
+        size_t n = 0;
+        for (size_t i = 0; encoding != Text8Bit && i + 1 < length && n < PlsLineBytes; i += 2) {
+            unsigned unit = UnitAt(reinterpret_cast<const unsigned char*>(location) + i, encoding);
+            text[n++] = unit < 0x80 ? static_cast<char>(unit) : '_';
+        }
+        const char* at = encoding == Text8Bit ? location : text;
+        TallyEntry(tally, at, encoding == Text8Bit ? length : n, EntryFields{false, false, false});
+    }
+    // The keys are counted apart from the entries they belong to: a majority needs no more.
+    *titled = files > 0 && 2 * uint64_t{titles} > files;
+    *timed = files > 0 && 2 * uint64_t{lengths} > files;
+    return got == 0 && FileRewind(file);
+}
+
+// The style of new entries of another format than M3U, from its entries (a new playlist: the
+// plain form). PLS carries a title and a length, XSPF a title, creator and duration, ASX a title
+// and an author, WPL nothing; only M3U writes URIs of its own (XSPF's module makes them).
+static bool OtherStyle(PlaylistFormat format, PlatformFile* file, const XmlFile* xml,
+                       EntryStyle* style) {
+    StyleTally tally;
+    StartTally(&tally, false, false);
+    bool titled = false, timed = false;
+    if (format == FormatPls && file && !TallyPls(file, &tally, &titled, &timed)) {
+        return false;
+    }
+    for (size_t i = 0; xml && i < XmlEntryCount(xml); ++i) {
+        const char* at = XmlEntryLocation(xml, i);
+        bool title = false, creator = false, duration = false;
+        XmlEntryCarries(xml, i, &title, &creator, &duration);
+        if (at) {
+            TallyEntry(&tally, at, strlen(at), EntryFields{title, duration, creator});
+        }
+    }
+    *style = DecideStyle(&tally, false);
+    style->Uri = false;
+    if (format == FormatPls) {
+        style->Title = titled;
+        style->Length = timed;
+        style->Creator = false;
+    }
+    style->Length = style->Length && format != FormatAsx;
+    if (format == FormatWpl) {
+        style->Title = style->Length = style->Creator = false;
+    }
+    return true;
 }
 
 // Pack into a playlist of another format than M3U: the new entries are decided as for M3U (the
@@ -616,13 +789,19 @@ static int PackOther(Rewrite* rewrite, PlaylistFormat format, bool existed, cons
     StartWriter(&writer, news.File);
     AnsiVerdict verdict = {false, false, false};
     size_t count = 0;
-    int result = AppendNames(rewrite->Playlist, existed, base, srcPath, names, &writer, false,
-                             &verdict, progress, nullptr, format, &count, xml);
+    EntryStyle style = PlainStyle;
+    int result =
+        OtherStyle(format, existed ? rewrite->Locked : nullptr, xml, &style) ? E_SUCCESS : E_EREAD;
+    if (result == E_SUCCESS) {
+        result = AppendNames(rewrite->Playlist, existed, base, srcPath, names, &writer, false,
+                             &verdict, progress, &style, format, &count, xml);
+    }
     if (!FinishWriter(&writer) && result == E_SUCCESS) {
         result = E_EWRITE;
     }
     if (result == E_SUCCESS) {
-        result = FileRewind(news.File) ? WriteWith(rewrite, format, existed, xml, news.File, count)
+        result = FileRewind(news.File) ? WriteWith(rewrite, format, existed, xml, news.File, count,
+                                                   CarriesFields(style))
                                        : E_EWRITE;
     }
     DiscardTemp(&news);
@@ -691,9 +870,11 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
         return FinishRewrite(&rewrite, false, E_EREAD);
     }
     // New entries look like their neighbours, as the first reading of the playlist decides. A new
-    // playlist keeps the plain form for now: an #EXTM3U header would change the bytes of every
-    // new playlist the suites and scripts expect.
-    EntryStyle style = PlainStyle;
+    // playlist begins with #EXTM3U and its entries get #EXTINF, as players write it; an existing
+    // empty file is the user's own and keeps the plain form.
+    StyleTally none;
+    StartTally(&none, true, false);
+    EntryStyle style = existed ? PlainStyle : DecideStyle(&none, true);
     bool needBreak = end.InsideLine;
     PlatformFile* out = rewrite.Next.File;
     LineWriter writer;

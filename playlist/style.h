@@ -41,9 +41,8 @@ struct EntryStyle {
     bool Header;                 // a new M3U playlist: #EXTM3U goes first
 };
 
-// The decision, by majority of the entries tallied. `newM3u`: the playlist does not exist yet (or
-// is empty) and is an M3U one: it begins with #EXTM3U and its entries carry #EXTINF, as players
-// write it.
+// The decision, by majority of the entries tallied. `newM3u`: the playlist does not exist yet and
+// is an M3U one: it begins with #EXTM3U and its entries carry #EXTINF, as players write it.
 EntryStyle DecideStyle(const StyleTally* tally, bool newM3u);
 
 // A new entry's location text in that style: `file` is the file's full path and `folder` the

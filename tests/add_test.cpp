@@ -185,6 +185,9 @@ TEST_F(AddTable, AppendsByteForByte) {
             std::u16string src = row.src ? Host(row.src) : u"";
             EXPECT_EQ(Add(row.src ? src.c_str() : nullptr, names), E_SUCCESS);
             std::string after = row.after, before = row.before.value_or("");
+            if (!row.before && !after.empty()) {
+                after = "#EXTM3U\r\n" + after; // a new playlist is an extended one
+            }
             if (row.rules == Both) {
                 after = before + Host(after.substr(before.size()));
             }
@@ -243,7 +246,7 @@ TEST_F(AddTable, NewLinesInTheCodePageOfAnAnsiPlaylist) {
 TEST_F(AddTable, SubPathAndFlagsChangeNothing) {
     WriteFile(dir + "/D/a.mp3", "a");
     EXPECT_EQ(Add(u"%D\\", {u"a.mp3"}, 7), E_SUCCESS); // moving, paths, encryption: all ignored
-    EXPECT_EQ(ReadFile(list), AsWritten("", "a.mp3\r\n"));
+    EXPECT_EQ(ReadFile(list), AsWritten("", "#EXTM3U\r\na.mp3\r\n"));
     EXPECT_EQ(ReadFile(dir + "/D/a.mp3"), "a");
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "media/media.h"
 #include "plugin/exports.h"
 #include "tests/media_files.h"
 #include "tests/support.h"
@@ -81,6 +82,118 @@ TEST(PackStyle, NewEntriesLookLikeTheirNeighbours) {
         std::u16string names = WideList({r.Name});
         ASSERT_EQ(PackFilesW(&playlist[0], nullptr, &source[0], &names[0], 0), 0);
         EXPECT_EQ(ReadFile(list), AsWritten(r.Before, r.Before + r.Added, r.Before.size()));
+    }
+}
+
+// A new M3U playlist is an extended one: #EXTM3U first, #EXTINF where a file's headers give a
+// length or a title, none for a file that gives neither.
+TEST(PackStyle, NewPlaylistIsExtended) {
+    std::string dir = TestFolder();
+    for (const MediaFile& f : MediaFiles()) {
+        WriteFile(dir + "/" + f.Name, f.Bytes);
+    }
+    std::string list = dir + "/new.m3u";
+    std::u16string playlist = WidePath(list), source = WidePath(dir) + HostSeparator();
+    std::u16string names = WideList({u"v23.mp3", u"notes.txt", u"plain.mp3"});
+    ASSERT_EQ(PackFilesW(&playlist[0], nullptr, &source[0], &names[0], 0), 0);
+    EXPECT_EQ(ReadFile(list),
+              AsWritten("", "#EXTM3U\r\n#EXTINF:2,Bj\xC3\xB6rk - Caf\xC3\xA9 del Mar\r\n"
+                            "v23.mp3\r\nnotes.txt\r\n#EXTINF:2,plain\r\nplain.mp3\r\n"));
+}
+
+// The other formats: each new entry carries what most of its neighbours carry, and is written
+// by its path in their form. Expected pieces are looked for in the new text, the old text kept.
+TEST(PackStyle, OtherFormatsCarryWhatTheirEntriesCarry) {
+    std::string dir = TestFolder(), sep = Host("\\");
+    for (const MediaFile& f : MediaFiles()) {
+        WriteFile(dir + "/" + f.Name, f.Bytes);
+    }
+    std::string folder = NarrowPath(dir) + sep;
+    MediaInfo info;
+    ASSERT_TRUE(ReadMediaInfo(WidePath(dir + "/v23.mp3").c_str(), &info));
+    const std::string title = "Caf\xC3\xA9 del Mar", artist = "Bj\xC3\xB6rk";
+    const std::string ms = std::to_string(info.Milliseconds);
+    const std::string xspfHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<playlist "
+                                 "version=\"1\" xmlns=\"http://xspf.org/ns/0/\">\n  <trackList>\n";
+    auto track = [](const std::string& inside) {
+        return "    <track>\n      <location>old.mp3</location>\n" + inside + "    </track>\n";
+    };
+    const std::string xspfTail = "  </trackList>\n</playlist>\n";
+    struct Row {
+        const char* Case;
+        const char* File;
+        std::string Before;
+        std::vector<std::string> Has, HasNot; // in the text after the pack
+    } rows[] = {
+        {"PLS with titles: TitleN and LengthN, NumberOfEntries right",
+         "t.pls",
+         "[playlist]\r\nFile1=old.mp3\r\nTitle1=A - B\r\nLength1=10\r\nNumberOfEntries=1\r\n"
+         "Version=2\r\n",
+         {"Length1=10\r\nFile2=v23.mp3\r\nTitle2=" + artist + " - " + title +
+          "\r\nLength2=2\r\nNumberOfEntries=2\r\n"},
+         {}},
+        {"PLS keys in lower case: the new ones too",
+         "l.pls",
+         "[playlist]\nfile1=old.mp3\ntitle1=B\nlength1=10\n",
+         {"file2=v23.mp3\ntitle2=" + artist + " - " + title + "\nlength2=2\n"},
+         {}},
+        {"PLS without titles: FileN alone",
+         "p.pls",
+         "[playlist]\r\nFile1=old.mp3\r\nNumberOfEntries=1\r\n",
+         {"File2=v23.mp3\r\nNumberOfEntries=2\r\n"},
+         {"Title2", "Length2"}},
+        {"PLS: a file without tags gets its name and length",
+         "n.pls",
+         "[playlist]\r\nFile1=old.mp3\r\nTitle1=B\r\nLength1=10\r\n",
+         {"File2=plain.mp3\r\nTitle2=plain\r\nLength2=2\r\n"},
+         {}},
+        {"PLS of full paths: a full path",
+         "a.pls",
+         "[playlist]\r\nFile1=" + folder + "x.mp3\r\nFile2=" + folder + "y.mp3\r\n",
+         {"File3=" + folder + "v23.mp3\r\n"},
+         {}},
+        {"XSPF with durations: duration in milliseconds, title and creator",
+         "d.xspf",
+         xspfHead +
+             track("      <title>B</title>\n      <creator>A</creator>\n      "
+                   "<duration>10000</duration>\n") +
+             xspfTail,
+         {"<location>v23.mp3</location>", "<title>" + title + "</title>",
+          "<creator>" + artist + "</creator>", "<duration>" + ms + "</duration>"},
+         {}},
+        {"XSPF of locations alone: nothing more",
+         "p.xspf",
+         xspfHead + track("") + xspfTail,
+         {"<location>v23.mp3</location>"},
+         {title, "<duration>"}},
+        {"ASX with titles: a title",
+         "t.asx",
+         "<asx version=\"3.0\">\r\n  <entry>\r\n    <ref href=\"old.mp3\"/>\r\n    "
+         "<title>B</title>\r\n  </entry>\r\n</asx>\r\n",
+         {"<ref href=\"v23.mp3\"/>", "<title>" + title + "</title>"},
+         {"<duration>"}},
+        {"WPL: nothing beyond src",
+         "w.wpl",
+         "<?wpl version=\"1.0\"?>\r\n<smil>\r\n    <body>\r\n        <seq>\r\n            "
+         "<media src=\"old.mp3\"/>\r\n        </seq>\r\n    </body>\r\n</smil>\r\n",
+         {"<media src=\"v23.mp3\"/>"},
+         {title}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.Case);
+        std::string list = dir + "/" + r.File;
+        WriteFile(list, r.Before);
+        std::u16string playlist = WidePath(list), source = WidePath(dir) + HostSeparator();
+        std::u16string names =
+            WideList({r.Has[0].find("plain") != std::string::npos ? u"plain.mp3" : u"v23.mp3"});
+        ASSERT_EQ(PackFilesW(&playlist[0], nullptr, &source[0], &names[0], 0), 0);
+        std::string now = ReadFile(list);
+        for (const std::string& piece : r.Has) {
+            EXPECT_NE(now.find(piece), std::string::npos) << piece << "\nin\n" << now;
+        }
+        for (const std::string& piece : r.HasNot) {
+            EXPECT_EQ(now.find(piece), std::string::npos) << piece << "\nin\n" << now;
+        }
     }
 }
 

@@ -3,6 +3,8 @@
 // where its entries carry them; a file listed in another style is not added twice.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -196,5 +198,37 @@ TEST(PackStyle, OtherFormatsCarryWhatTheirEntriesCarry) {
         }
     }
 }
+
+#ifndef _WIN32
+// A player reads back what pack wrote: mpv shows a packed extended M3U's #EXTINF titles as its
+// entries' titles. Skipped where mpv is not installed; no audio or video output is opened.
+TEST(PackStyle, MpvReadsBackThePackedTitles) {
+    if (system("command -v mpv >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "mpv is not installed";
+    }
+    std::string dir = TestFolder();
+    for (const MediaFile& f : MediaFiles()) {
+        WriteFile(dir + "/" + f.Name, f.Bytes);
+    }
+    std::string list = dir + "/mpv.m3u";
+    std::u16string playlist = WidePath(list), source = WidePath(dir) + HostSeparator();
+    std::u16string names = WideList({u"v23.mp3", u"plain.mp3"});
+    ASSERT_EQ(PackFilesW(&playlist[0], nullptr, &source[0], &names[0], 0), 0);
+    std::string command = "cd '" + dir +
+                          "' && timeout 30 mpv --no-config --ao=null --vo=null --idle=no "
+                          "--msg-level=all=no,cplayer=info --frames=0 "
+                          "'--term-playing-msg=T:${playlist/0/title}|${playlist/1/title}' "
+                          "mpv.m3u 2>&1";
+    FILE* out = popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string said;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;) {
+        said.append(buffer, n);
+    }
+    pclose(out);
+    EXPECT_NE(said.find("T:Bj\xC3\xB6rk - Caf\xC3\xA9 del Mar|plain"), std::string::npos) << said;
+}
+#endif
 
 } // namespace

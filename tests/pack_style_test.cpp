@@ -216,7 +216,7 @@ TEST(PackStyle, MpvReadsBackThePackedTitles) {
     ASSERT_EQ(PackFilesW(&playlist[0], nullptr, &source[0], &names[0], 0), 0);
     std::string command = "cd '" + dir +
                           "' && timeout 30 mpv --no-config --ao=null --vo=null --idle=no "
-                          "--msg-level=all=no,cplayer=info --frames=0 "
+                          "--length=0.01 "
                           "'--term-playing-msg=T:${playlist/0/title}|${playlist/1/title}' "
                           "mpv.m3u 2>&1";
     FILE* out = popen(command.c_str(), "r");

@@ -757,6 +757,9 @@ static bool OtherStyle(PlaylistFormat format, PlatformFile* file, const XmlFile*
     }
     *style = DecideStyle(&tally, false);
     style->Uri = false;
+    if (format != FormatPls) {
+        style->Separator = HostPaths.Separator; // the XML modules write their own separators
+    }
     if (format == FormatPls) {
         style->Title = titled;
         style->Length = timed;

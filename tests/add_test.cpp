@@ -233,11 +233,14 @@ TEST_F(AddTable, NewLinesInTheCodePageOfAnAnsiPlaylist) {
         if (!row.before.empty()) {
             WriteFile(list, row.before);
         }
+        // A new playlist begins with #EXTM3U.
+        const std::string expected =
+            (row.before.empty() ? "#EXTM3U\r\n" : row.before) + row.added + "\r\n";
         EXPECT_EQ(Add(u"%D\\", {row.name}), E_SUCCESS);
-        EXPECT_EQ(ReadFile(list), row.before + row.added + "\r\n");
+        EXPECT_EQ(ReadFile(list), expected);
         // It lists under its name, and packing it again adds nothing.
         EXPECT_EQ(Add(u"%D\\", {row.name}), E_SUCCESS);
-        EXPECT_EQ(ReadFile(list), row.before + row.added + "\r\n");
+        EXPECT_EQ(ReadFile(list), expected);
         fs::remove(fs::u8path(list));
     }
 }

@@ -21,7 +21,6 @@ all: dist
 setup:
 	@for t in $(TOOLS); do command -v $$t >/dev/null || { tools/setup; break; }; done
 	@[ -d /usr/src/googletest ] && locale -a | grep -qi '^ru_RU.utf-\?8$$' || tools/setup
-	@/usr/lib/wine/wine --version >/dev/null 2>&1 || [ -x build/tools/qemu-i386 ] || tools/setup
 
 build/%/CMakeCache.txt: | setup
 	cmake --preset $* >/dev/null
@@ -80,7 +79,8 @@ test-win64: win64
 	xvfb-run -a ctest --preset win64
 
 # The same under Wine's 32-bit loader, in the prefix build/wineprefix32: natively where the kernel
-# runs i386 programs, else (or with M3U_I386=qemu) under qemu-i386, registered for this run only.
+# runs i386 programs, else (or with M3U_I386=qemu) under qemu-i386, registered for this run only
+# (fetched into build/tools by tools/setup on such a kernel, or here when missing).
 test-win32: win32
 	-WINEPREFIX=$(CURDIR)/build/wineprefix32 /usr/lib/wine/wineserver -k 2>/dev/null
 	cmake/with-qemu-i386 xvfb-run -a ctest --preset win32

@@ -48,6 +48,8 @@ bool FileWrite(PlatformFile* file, const void* data, size_t bytes);
 bool FileFailed(PlatformFile* file);
 // Moves a reading stream to `back` bytes before the end; false when the file is shorter.
 bool FileSeekFromEnd(PlatformFile* file, int64_t back);
+// Moves a reading stream to `offset` bytes from the start.
+bool FileSeekTo(PlatformFile* file, uint64_t offset);
 // Back to the start of the file, for reading what was written.
 bool FileRewind(PlatformFile* file);
 // Last-write time in the platform's own units, for handing from one stream to another.

@@ -118,6 +118,10 @@ bool FileRewind(PlatformFile* file) {
     return fseeko(Stream(file), 0, SEEK_SET) == 0;
 }
 
+bool FileSeekTo(PlatformFile* file, uint64_t offset) {
+    return fseeko(Stream(file), static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
 bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
     return fseeko(Stream(file), static_cast<off_t>(-back), SEEK_END) == 0;
 }

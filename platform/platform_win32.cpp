@@ -137,6 +137,10 @@ bool FileRewind(PlatformFile* file) {
     return fseek(Stream(file), 0, SEEK_SET) == 0;
 }
 
+bool FileSeekTo(PlatformFile* file, uint64_t offset) {
+    return _fseeki64(Stream(file), static_cast<int64_t>(offset), SEEK_SET) == 0;
+}
+
 bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
     return _fseeki64(Stream(file), -back, SEEK_END) == 0;
 }

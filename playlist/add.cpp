@@ -1,10 +1,12 @@
 // Adding: one line per packed file, relative to the playlist's directory.
+#include <cstdlib>
 #include <cstring>
 
 #include "path/path.h"
 #include "playlist/nametable.h"
 #include "playlist/playlist.h"
 #include "playlist/tempcopies.h"
+#include "playlist/xmlfiles.h"
 #include "text/text.h"
 
 // Encodes a whole string with its terminator at out[*used]; false when it does not fit.
@@ -26,8 +28,9 @@ static bool SourcePath(const char16_t* srcPath, const char16_t* name, char* out)
 }
 
 // The line that names the source: relative to the playlist's directory, or the source's full
-// path when it lies on another root (or the relative form would not fit a line).
-static void EntryLine(const char* base, const char* source, char* line) {
+// path when it lies on another root (or the relative form would not fit a line). `m3u`: it is an
+// M3U line, which must not read as a directive.
+static void EntryLine(const char* base, const char* source, char* line, bool m3u) {
     size_t length = RelativePath(base, source, line, LineBytes);
     if (length == 0 || length >= LineBytes) {
         strcpy(line, source); // both LineBytes; source is terminated inside its buffer
@@ -35,7 +38,7 @@ static void EntryLine(const char* base, const char* source, char* line) {
     }
     // A line that reads as a directive ("#1 hit.mp3") would never list: the current folder goes
     // first, as in ".\#1 hit.mp3".
-    if (KindOfLine(line, length, Text8Bit) != LinePath && length + 2 < LineBytes) {
+    if (m3u && KindOfLine(line, length, Text8Bit) != LinePath && length + 2 < LineBytes) {
         memmove(line + 2, line, length + 1);
         line[0] = '.';
         line[1] = HostPaths.Separator;
@@ -55,16 +58,19 @@ struct NewLines {
     const char16_t* SrcPath;
     const char* Base;
     uint32_t Own; // the reference of the name being decided, whose key needs no working out
+    bool M3u;     // new entries are M3U lines; else locations of another format
 };
 
 // The name under which a name's new line lists, into `listed` (PathUnits), with the line itself
 // into `entry` and the source path into `source` (LineBytes each); false when the line lists
 // under no name, so that no old line can make it a duplicate.
 static bool NewLineName(const char16_t* srcPath, const char* base, const char16_t* name,
-                        char* source, char* entry, char16_t* listed, size_t* units) {
+                        char* source, char* entry, char16_t* listed, size_t* units,
+                        bool m3u = true) {
     SourcePath(srcPath, name, source);
-    EntryLine(base, source, entry);
-    *units = ListedName(entry, strlen(entry), true, Text8Bit, listed);
+    EntryLine(base, source, entry, m3u);
+    *units = m3u ? ListedName(entry, strlen(entry), true, Text8Bit, listed)
+                 : LocationName(entry, strlen(entry), true, Text8Bit, listed);
     return *units != NotListed;
 }
 
@@ -78,7 +84,9 @@ static bool SameNewLine(const void* context, uint32_t ref, const KeyText& key) {
     char source[LineBytes], entry[LineBytes];
     size_t units = 0;
     const char16_t* name = NameAt(lines->Names, lines->Start + ref, scratch, &units);
-    return name && NewLineName(lines->SrcPath, lines->Base, name, source, entry, listed, &units) &&
+    return name &&
+           NewLineName(lines->SrcPath, lines->Base, name, source, entry, listed, &units,
+                       lines->M3u) &&
            units == key.Length && memcmp(listed, key.Units, units * sizeof(char16_t)) == 0;
 }
 
@@ -146,6 +154,55 @@ static void JudgeLine(AnsiVerdict* verdict, const char* line, size_t length) {
     return left == 0 || !reader.Failed;
 }
 
+// Marks every key of the table under which an entry of a playlist of another format lists, in
+// one reading of its entries (an XML file's, read already); false when it could not be read.
+[[gnu::noinline]] static bool MarkWalked(const char16_t* playlist, PlaylistFormat format,
+                                         const XmlFile* xml, NameTable* table,
+                                         const NewLines* lines) {
+    PlatformFile* file = format == FormatPls ? FileOpen(playlist, FileForReading) : nullptr;
+    if (format == FormatPls && !file) {
+        return false;
+    }
+    static_assert(sizeof(PlsCursor) < 40 * 1024, "fits a host's stack");
+    PlsCursor cursor;
+    ByteSource source = FileSource(file);
+    if (format == FormatPls) {
+        StartPlsCursor(&cursor, &source);
+    }
+    bool read = format == FormatPls || xml;
+    char location[PlsLineBytes + 1];
+    char16_t listed[PathUnits];
+    for (size_t i = 0; read;) {
+        size_t units = NotListed;
+        if (format == FormatPls) {
+            size_t length = 0;
+            TextEncoding encoding = Text8Bit;
+            bool whole = false;
+            int got = NextPlsLocation(&cursor, location, &length, &encoding, &whole);
+            if (got <= 0) {
+                read = got == 0;
+                break;
+            }
+            units = LocationName(location, length, whole, encoding, listed);
+        } else {
+            if (i == XmlEntryCount(xml)) {
+                break;
+            }
+            const char* at = XmlEntryLocation(xml, i++);
+            units = at ? LocationName(at, strlen(at), true, Text8Bit, listed) : NotListed;
+        }
+        int k = units != NotListed ? TableFind(table, MakeKey(listed, units, 0), SameNewLine, lines)
+                                   : -1;
+        if (k >= 0) {
+            table->Ref[k] |= FoundRef;
+        }
+    }
+    if (file) {
+        FileClose(file);
+    }
+    return read;
+}
+
 // Writes a new line (UTF-8) in the code page when the verdict says so and it holds every
 // character, else as UTF-8 in the writer's encoding. Code-page bytes that would read as UTF-8
 // beyond ASCII would list as other characters: such a line stays UTF-8.
@@ -197,13 +254,18 @@ static bool IsFolderSource(const char* source) {
 // go in batches of what the table holds, each tested in one reading of the playlist as it stood
 // before the call; a name given twice is appended twice. Its own frame, so that the table and
 // the buffers are gone before the new version is put in place.
+// For another format than M3U, each new entry's path goes into `writer` as a line of its own
+// (UTF-8, LF), counted in `newCount`.
 [[gnu::noinline]] static int AppendNames(const char16_t* packedFile, bool test, const char* base,
                                          const char16_t* srcPath, NameList* names,
                                          LineWriter* writer, bool needBreak, AnsiVerdict* verdict,
-                                         const HostProgress* progress) {
+                                         const HostProgress* progress,
+                                         PlaylistFormat format = FormatM3u,
+                                         size_t* newCount = nullptr, const XmlFile* xml = nullptr) {
     static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 96 * 1024, "fits a host's stack");
     NameTable table;
-    NewLines lines = {names, 0, srcPath, base, NoRef};
+    bool m3u = format == FormatM3u;
+    NewLines lines = {names, 0, srcPath, base, NoRef, m3u};
     char source[LineBytes];
     char entry[LineBytes];
     char16_t listed[PathUnits];
@@ -222,7 +284,7 @@ static bool IsFolderSource(const char* source) {
             if (!name) {
                 break;
             }
-            if (NewLineName(srcPath, base, name, source, entry, listed, &units) &&
+            if (NewLineName(srcPath, base, name, source, entry, listed, &units, m3u) &&
                 (at - first >= TableRefLimit ||
                  TableAdd(&table, MakeKey(listed, units, 0), static_cast<uint32_t>(at - first),
                           SameNewLine, &lines) < 0)) {
@@ -232,8 +294,11 @@ static bool IsFolderSource(const char* source) {
             }
             ++count;
         }
-        if (test && (table.Count > 0 || verdict->Open) &&
-            !MarkHeld(packedFile, &table, &lines, verdict)) {
+        bool marked = !test || (m3u ? (table.Count == 0 && !verdict->Open) ||
+                                          MarkHeld(packedFile, &table, &lines, verdict)
+                                    : table.Count == 0 ||
+                                          MarkWalked(packedFile, format, xml, &table, &lines));
+        if (!marked) {
             result = E_EREAD; // a duplicate test that cannot read must not guess
             break;
         }
@@ -241,7 +306,7 @@ static bool IsFolderSource(const char* source) {
         for (size_t k = 0; k < count && result == E_SUCCESS; ++k) {
             size_t at = names->Offset;
             const char16_t* name = NextName(names);
-            bool listsUnder = NewLineName(srcPath, base, name, source, entry, listed, &units);
+            bool listsUnder = NewLineName(srcPath, base, name, source, entry, listed, &units, m3u);
             bool folder = HostPaths.PacksFilesOnly && IsFolderSource(source);
             // The new line is a duplicate when an old one lists under the name it will list under.
             lines.Own = static_cast<uint32_t>(at - first);
@@ -255,8 +320,14 @@ static bool IsFolderSource(const char* source) {
                     BreakLine(writer);
                     needBreak = false;
                 }
-                WriteNewLine(writer, entry, verdict->Ansi);
-                WriteLineEnd(writer);
+                if (m3u) {
+                    WriteNewLine(writer, entry, verdict->Ansi);
+                    WriteLineEnd(writer);
+                } else {
+                    WriteBytes(writer, entry, strlen(entry));
+                    WriteBytes(writer, "\n", 1);
+                    ++*newCount;
+                }
             }
             if (progress && !TellSource(progress, source, added)) {
                 result = E_EABORTED;
@@ -335,6 +406,96 @@ static bool NamedUtf8(const char16_t* playlist) {
     return true;
 }
 
+// The paths of new entries, read back one a call from the lines AppendNames wrote.
+static bool NextPath(void* context, char* path, size_t size) {
+    static_assert(int{PlsLineBytes} >= int{LineBytes}, "a path line fits");
+    size_t length = 0;
+    bool lineEnds = false;
+    return size >= LineBytes &&
+           ReadPiece(static_cast<LineReader*>(context), path, &length, &lineEnds);
+}
+
+// The new version of a playlist of another format than M3U, with the `count` entries whose paths
+// `news` holds. Its own frame, for the index and the reader.
+[[gnu::noinline]] static int WriteWith(Rewrite* rewrite, PlaylistFormat format, bool existed,
+                                       const XmlFile* xml, PlatformFile* news, size_t count) {
+    if (existed && count == 0) {
+        return KeepUnchanged(rewrite);
+    }
+    static_assert(sizeof(PlsIndex) + sizeof(LineReader) < 64 * 1024, "fits a host's stack");
+    LineReader reader;
+    StartReader(&reader, news);
+    PlsNewEntries added = {NextPath, &reader, count};
+    ByteSink sink = FileSink(rewrite->Next.File);
+    ByteSource source = FileSource(rewrite->Locked);
+    const char* lineEnd = HostPaths.LfUnlessCrLf ? "\n" : "\r\n";
+    if (format == FormatPls) {
+        PlsIndex index;
+        PlsIndexed indexed = existed ? IndexPls(&source, &index, lineEnd) : PlsIndexRead;
+        if (indexed != PlsIndexRead) {
+            return indexed == PlsIndexTooMany ? E_NOT_SUPPORTED : E_EREAD;
+        }
+        bool written = existed ? WritePls(&source, &index, &added, &sink)
+                               : WriteNewPls(&added, lineEnd, &sink);
+        return written ? E_SUCCESS : FileFailed(rewrite->Locked) ? E_EREAD : E_EWRITE;
+    }
+    // The XML modules take the new entries at once, relative paths with '/' between folders.
+    char** paths = static_cast<char**>(calloc(count ? count : 1, sizeof(char*)));
+    int result = paths ? E_SUCCESS : E_EWRITE;
+    char line[LineBytes];
+    for (size_t i = 0; i < count && result == E_SUCCESS; ++i) {
+        if (!NextPath(&reader, line, sizeof line) || !(paths[i] = strdup(line))) {
+            result = E_EWRITE;
+            break;
+        }
+        for (char* c = paths[i]; !IsFullPath(paths[i]) && *c; ++c) {
+            *c = *c == '\\' ? '/' : *c;
+        }
+    }
+    if (result == E_SUCCESS) {
+        result = WriteXmlFileWith(xml, format, paths, count, rewrite->Next.File);
+    }
+    for (size_t i = 0; paths && i < count; ++i) {
+        free(paths[i]);
+    }
+    free(paths);
+    return result;
+}
+
+// Pack into a playlist of another format than M3U: the new entries are decided as for M3U (the
+// duplicate test on listed names), their paths kept in a temporary file, and the format's module
+// writes them in its own form.
+static int PackOther(Rewrite* rewrite, PlaylistFormat format, bool existed, const char* base,
+                     const char16_t* srcPath, NameList* names, const HostProgress* progress) {
+    // An XML playlist is read once, and only one read whole is written into.
+    XmlFile* xml = existed && format != FormatPls ? LoadXmlFile(rewrite->Locked) : nullptr;
+    if (existed && format != FormatPls && (!xml || !XmlFileWhole(xml))) {
+        FreeXmlFile(xml);
+        return xml ? E_NOT_SUPPORTED : E_EREAD;
+    }
+    TempFile news = {};
+    if (!OpenTemp(rewrite, &news)) {
+        FreeXmlFile(xml);
+        return E_ECREATE;
+    }
+    LineWriter writer;
+    StartWriter(&writer, news.File);
+    AnsiVerdict verdict = {false, false, false};
+    size_t count = 0;
+    int result = AppendNames(rewrite->Playlist, existed, base, srcPath, names, &writer, false,
+                             &verdict, progress, format, &count, xml);
+    if (!FinishWriter(&writer) && result == E_SUCCESS) {
+        result = E_EWRITE;
+    }
+    if (result == E_SUCCESS) {
+        result = FileRewind(news.File) ? WriteWith(rewrite, format, existed, xml, news.File, count)
+                                       : E_EWRITE;
+    }
+    DiscardTemp(&news);
+    FreeXmlFile(xml);
+    return result;
+}
+
 int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* names,
                const HostProgress* progress) {
     if (!packedFile || !NamesConvert(names)) {
@@ -365,8 +526,25 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
     if (started != E_SUCCESS) {
         return started;
     }
-    // The new version starts as a copy of the playlist, made in one pass by the system.
     bool existed = !rewrite.Created;
+    // The content decides a playlist's format; the name only a new one's, or one of whitespace.
+    PlaylistFormat format = FormatOfName(packedFile);
+    bool blank = false;
+    if (existed) {
+        PlaylistFormat content = FormatM3u;
+        if (!SniffFile(rewrite.Locked, packedFile, &content, &blank)) {
+            return FinishRewrite(&rewrite, false, E_EREAD);
+        }
+        format = blank && format != FormatM3u ? format : content;
+    }
+    if (format != FormatM3u) {
+        // Another XML document or a binary file is never written into.
+        int result = format == FormatUnknown ? E_NOT_SUPPORTED
+                                             : PackOther(&rewrite, format, existed && !blank, base,
+                                                         srcPath, names, progress);
+        return FinishRewrite(&rewrite, result == E_SUCCESS, result);
+    }
+    // The new version starts as a copy of the playlist, made in one pass by the system.
     CopyOutcome copied =
         existed ? FileCopyAll(rewrite.Locked, rewrite.Next.File, nullptr) : CopyDone;
     if (copied != CopyDone || !FileSeekFromEnd(rewrite.Next.File, 0)) {

@@ -1,8 +1,10 @@
 // Deleting: the playlist rewritten without the named entries' lines.
+#include <cstdlib>
 #include <cstring>
 
 #include "playlist/nametable.h"
 #include "playlist/playlist.h"
+#include "playlist/xmlfiles.h"
 #include "text/text.h"
 
 // Keys of the name table: each name of the list as an entry key, and a folder of the listing
@@ -349,6 +351,104 @@ static bool TellPercent(Percent* percent, bool done) {
     return TellPercent(percent, true) ? E_SUCCESS : E_EABORTED;
 }
 
+// The names of one batch, looked for among the entries of a format other than M3U.
+struct NamedIn {
+    const NameTable* Table;
+    BatchNames* Batch;
+    bool Folders;
+};
+
+// Whether an entry's location lists under a name of the batch.
+static bool NamedLocation(void* context, const char* location, size_t length, TextEncoding encoding,
+                          bool whole) {
+    NamedIn* in = static_cast<NamedIn*>(context);
+    char16_t name[PathUnits];
+    size_t units = LocationName(location, length, whole, encoding, name);
+    return units != NotListed && Named(in->Table, in->Batch, in->Folders, name, units);
+}
+
+// Marks every entry that a name of the list names, one batch of names at a time: in the PLS
+// index, or in `remove` for the XML file's entries. Its own frame, for the table.
+[[gnu::noinline]] static int MarkNamed(NameList* names, const ByteSource* source, PlsIndex* index,
+                                       const XmlFile* xml, bool* remove) {
+    NameTable table;
+    BatchNames batch = {};
+    bool folders = false;
+    names->Offset = 0;
+    for (bool more = true; more;) {
+        more = FillBatch(names, &table, &batch, &folders);
+        NamedIn in = {&table, &batch, folders};
+        if (index && !MarkPls(source, index, NamedLocation, &in)) {
+            return E_EREAD;
+        }
+        for (size_t i = 0; xml && i < XmlEntryCount(xml); ++i) {
+            const char* location = XmlEntryLocation(xml, i);
+            remove[i] = remove[i] || (location && NamedLocation(&in, location, strlen(location),
+                                                                Text8Bit, true));
+        }
+    }
+    return E_SUCCESS;
+}
+
+// Delete from a PLS: its entries indexed and marked, then the text written again without them.
+// The host hears of half the way once the entries to delete are known; false when it asks to
+// stop there.
+static bool TellMarked(Percent* percent) {
+    percent->Read = percent->Bytes / 2;
+    return TellPercent(percent, false);
+}
+
+static int DeletePls(Rewrite* rewrite, NameList* names, Percent* percent) {
+    PlsIndex index;
+    ByteSource source = FileSource(rewrite->Locked);
+    PlsIndexed indexed = IndexPls(&source, &index, HostPaths.LfUnlessCrLf ? "\n" : "\r\n");
+    if (indexed != PlsIndexRead) {
+        // Entries beyond what a rewrite can order are never renumbered by guesswork.
+        return indexed == PlsIndexTooMany ? E_NOT_SUPPORTED : E_EREAD;
+    }
+    int result = MarkNamed(names, &source, &index, nullptr, nullptr);
+    if (result == E_SUCCESS && !TellMarked(percent)) {
+        return E_EABORTED;
+    }
+    if (result != E_SUCCESS || !AnyMarked(&index)) {
+        return result == E_SUCCESS ? KeepUnchanged(rewrite) : result;
+    }
+    ByteSink sink = FileSink(rewrite->Next.File);
+    PlsNewEntries none = {nullptr, nullptr, 0};
+    if (!WritePls(&source, &index, &none, &sink)) {
+        return FileFailed(rewrite->Locked) ? E_EREAD : E_EWRITE;
+    }
+    return E_SUCCESS;
+}
+
+// Delete from an XML playlist, which must have been read whole.
+static int DeleteXml(Rewrite* rewrite, NameList* names, Percent* percent) {
+    XmlFile* xml = LoadXmlFile(rewrite->Locked);
+    if (!xml) {
+        return E_EREAD;
+    }
+    size_t count = XmlEntryCount(xml);
+    bool* remove = static_cast<bool*>(calloc(count ? count : 1, sizeof(bool)));
+    int result = !XmlFileWhole(xml) ? E_NOT_SUPPORTED : !remove ? E_EREAD : E_SUCCESS;
+    if (result == E_SUCCESS) {
+        result = MarkNamed(names, nullptr, nullptr, xml, remove);
+    }
+    if (result == E_SUCCESS && !TellMarked(percent)) {
+        result = E_EABORTED;
+    }
+    bool any = false;
+    for (size_t i = 0; remove && i < count; ++i) {
+        any = any || remove[i];
+    }
+    if (result == E_SUCCESS) {
+        result =
+            any ? WriteXmlFileWithout(xml, remove, rewrite->Next.File) : KeepUnchanged(rewrite);
+    }
+    free(remove);
+    FreeXmlFile(xml);
+    return result;
+}
+
 int DeleteEntries(const char16_t* packedFile, NameList* names, const HostProgress* progress) {
     if (!packedFile || !NamesConvert(names)) {
         return E_NOT_SUPPORTED;
@@ -359,6 +459,22 @@ int DeleteEntries(const char16_t* packedFile, NameList* names, const HostProgres
     int result = StartRewrite(packedFile, false, &rewrite);
     if (result != E_SUCCESS) {
         return result;
+    }
+    PlaylistFormat format = FormatM3u;
+    if (!SniffFile(rewrite.Locked, packedFile, &format)) {
+        return FinishRewrite(&rewrite, false, E_EREAD);
+    }
+    if (format != FormatM3u) {
+        // The host hears of half the way once the entries to delete are known, then of the end.
+        // Another XML document or a binary file is never written into.
+        Percent whole = {progress, packedFile, 2, 0, 0, 100, 0};
+        result = format == FormatUnknown ? E_NOT_SUPPORTED
+                 : format == FormatPls   ? DeletePls(&rewrite, names, &whole)
+                                         : DeleteXml(&rewrite, names, &whole);
+        if (result == E_SUCCESS && !TellPercent(&whole, true)) {
+            result = E_EABORTED;
+        }
+        return FinishRewrite(&rewrite, result == E_SUCCESS, result);
     }
     // A list larger than one batch takes one more rewrite per batch, each of the text that the
     // one before wrote: a rewrite reads back as the lines it kept, so deleting in steps deletes

@@ -8,59 +8,6 @@
 #include "playlist/playlist.h"
 #include "text/text.h"
 
-// The unit at index `i` of a line: a byte, or a UTF-16 unit in the file's byte order.
-static inline unsigned UnitOfLine(const char* bytes, size_t i, TextEncoding encoding) {
-    return encoding == Text8Bit
-               ? static_cast<unsigned char>(bytes[i])
-               : UnitAt(reinterpret_cast<const unsigned char*>(bytes) + 2 * i, encoding);
-}
-
-// Whether the units from `at` on begin with the ASCII `prefix`.
-static bool HasPrefix(const char* bytes, size_t at, size_t units, TextEncoding encoding,
-                      const char* prefix) {
-    for (size_t i = 0; prefix[i]; ++i) {
-        if (at + i >= units || UnitOfLine(bytes, at + i, encoding) != unsigned(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
-    // Nearly every line: 8-bit text that starts with what a name starts with.
-    if (encoding == Text8Bit && length > 0 && bytes[0] != '#' && bytes[0] != ' ' &&
-        bytes[0] != '\t') {
-        return LinePath;
-    }
-    size_t units = encoding == Text8Bit ? length : length / 2;
-    size_t i = 0;
-    while (i < units &&
-           (UnitOfLine(bytes, i, encoding) == ' ' || UnitOfLine(bytes, i, encoding) == '\t')) {
-        ++i;
-    }
-    if (i == units) {
-        // Half a unit is something, if nothing a name can hold.
-        return encoding == Text8Bit || units * 2 == length ? LineBlank : LinePath;
-    }
-    if (UnitOfLine(bytes, i, encoding) != '#') {
-        return LinePath;
-    }
-    if (HasPrefix(bytes, i, units, encoding, "#EXTINF:")) {
-        return LineInfo;
-    }
-    return HasPrefix(bytes, i, units, encoding, "#EXTVLCOPT:") ||
-                   HasPrefix(bytes, i, units, encoding, "#KODIPROP:")
-               ? LineOption
-               : LineDirective;
-}
-
-Belonging BelongsToNextEntry(LineKind kind, bool belowInfo) {
-    if (kind == LineInfo) {
-        return BelongsAsInfo;
-    }
-    return belowInfo || RunsIntoEntry(kind) ? BelongsMaybe : BelongsNot;
-}
-
 // How many leading bytes are ASCII other than zero, copied into `name` as units: eight at a time
 // while a word holds neither a high bit nor a zero byte.
 static size_t PlainAscii(const char* bytes, size_t length, char16_t* name) {
@@ -183,9 +130,9 @@ static bool FileUriName(const char* uri, size_t length, char16_t* name, size_t* 
 
 // The entry's path as the line names it.
 static size_t EntryPath(const char* bytes, size_t length, bool whole, TextEncoding encoding,
-                        char16_t* name) {
+                        char16_t* name, bool m3uLine) {
     // The first piece of a long line is a fragment that names no file.
-    if (!whole || KindOfLine(bytes, length, encoding) != LinePath) {
+    if (!whole || (m3uLine && KindOfLine(bytes, length, encoding) != LinePath)) {
         return NotListed;
     }
     size_t units = 0;
@@ -475,11 +422,11 @@ static size_t TreeName(const char16_t* path, size_t units, char16_t* name) {
     return shown == 0 ? NotListed : shown;
 }
 
-size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
-                  char16_t* name, char16_t* path, size_t* pathUnits) {
+static size_t NameOf(const char* bytes, size_t length, bool whole, TextEncoding encoding,
+                     char16_t* name, char16_t* path, size_t* pathUnits, bool m3uLine) {
     // Without room for the path the name is worked out where it lies.
     char16_t* text = path ? path : name;
-    size_t units = EntryPath(bytes, length, whole, encoding, text);
+    size_t units = EntryPath(bytes, length, whole, encoding, text, m3uLine);
     if (units == NotListed) {
         return NotListed;
     }
@@ -487,6 +434,21 @@ size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding enc
         *pathUnits = units;
     }
     return TreeName(text, units, name);
+}
+
+size_t ListedName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
+                  char16_t* name, char16_t* path, size_t* pathUnits) {
+    return NameOf(bytes, length, whole, encoding, name, path, pathUnits, true);
+}
+
+size_t LocationName(const char* bytes, size_t length, bool whole, TextEncoding encoding,
+                    char16_t* name, char16_t* path, size_t* pathUnits) {
+    // Only a line's first character makes it a directive; a location is a location whatever
+    // it begins with. An empty one names nothing.
+    if (length == 0) {
+        return NotListed;
+    }
+    return NameOf(bytes, length, whole, encoding, name, path, pathUnits, false);
 }
 
 bool IsFolderName(const char16_t* name, size_t units) {

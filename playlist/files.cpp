@@ -338,3 +338,11 @@ int FinishRewrite(Rewrite* rewrite, bool written, int result) {
     rewrite->Locked = nullptr;
     return result;
 }
+
+int KeepUnchanged(Rewrite* rewrite) {
+    if (!FileRewind(rewrite->Locked)) {
+        return E_EREAD;
+    }
+    CopyOutcome copied = FileCopyAll(rewrite->Locked, rewrite->Next.File, nullptr);
+    return copied == CopyDone ? E_SUCCESS : copied == CopyReadFailed ? E_EREAD : E_EWRITE;
+}

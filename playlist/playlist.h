@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "formats/format.h"
+#include "formats/pls.h"
 #include "platform/platform.h"
 #include "playlist/entries.h"
 #include "plugin/wcx.h"
@@ -133,6 +135,9 @@ void DiscardTemp(TempFile* temp);
 // copy is complete: it is kept when the copy failed part way, as the one complete new version.
 // The lock goes last. The result, or the step's error.
 int FinishRewrite(Rewrite* rewrite, bool written, int result);
+// The new version as a copy of the playlist, for a rewrite that changes nothing in it: 0,
+// E_EREAD or E_EWRITE.
+int KeepUnchanged(Rewrite* rewrite);
 // Tests only: how long a rewrite waits for another one's lock (30 s as built).
 void SetRewriteWait(int ms);
 // Tests only: where the temporary-name counter stands (-1: no name handed out yet).
@@ -149,6 +154,34 @@ struct ListedEntry {
 // Lists the next entry of an open playlist into `entry`, storing its full path in `entryPath`
 // (PathUnits): 0, or E_END_ARCHIVE when no entry is left.
 int ReadNextEntry(LineReader* playlist, const char16_t* playlistDir, char16_t* entryPath,
+                  ListedEntry* entry);
+
+// A file as the format modules read and write it.
+ByteSource FileSource(PlatformFile* file);
+ByteSink FileSink(PlatformFile* file);
+// The format of an open file by its start, which is read and the file rewound (`name` tells a
+// binary file apart, see FormatOfContent); false when it cannot be read. `blank`: the file holds
+// nothing but whitespace.
+bool SniffFile(PlatformFile* file, const char16_t* name, PlaylistFormat* format,
+               bool* blank = nullptr);
+
+// An open playlist as listing reads it, whatever its format: the entries in their order, each
+// under the name its location text lists under.
+struct XmlFile;
+struct PlaylistEntries {
+    PlaylistFormat Format;
+    LineReader Lines;  // the open file; M3U reads its lines forwards only
+    ByteSource Source; // PLS: the same file
+    PlsCursor Pls;
+    XmlFile* Xml; // XML: the whole file and its entries, on the heap until CloseEntries
+    size_t XmlNext;
+};
+// Takes an open playlist for listing; false (the file left open) when it is no playlist that can
+// be listed: another XML document, a binary file, or one that cannot be read.
+bool OpenEntries(PlaylistEntries* entries, PlatformFile* file, const char16_t* name);
+// Closes the file and frees what listing held.
+void CloseEntries(PlaylistEntries* entries);
+int ReadNextEntry(PlaylistEntries* playlist, const char16_t* playlistDir, char16_t* entryPath,
                   ListedEntry* entry);
 
 // Copies the file at entryPath to destPath (may be null) immediately followed by destName. A copy

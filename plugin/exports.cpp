@@ -20,7 +20,7 @@ struct HostCallbacks {
 struct ArchiveHandle {
     char16_t PlaylistDir[PathUnits]; // the playlist's path up to its last separator
     char16_t EntryPath[PathUnits];   // full path of the entry last listed
-    LineReader PlaylistStream;       // the open playlist, read forwards only
+    PlaylistEntries Entries;         // the open playlist, listed forwards only
     LocalZone Zone;                  // the local zone's rules, taken at the first entry
     HostCallbacks Callbacks;         // set for this handle's extracting and testing
 };
@@ -98,17 +98,19 @@ void* WCX_CALL OpenArchiveW(tOpenArchiveDataW* archiveData) {
             break;
         }
     }
-    StartReader(&handle->PlaylistStream, file);
+    // Another XML document or a binary file is no playlist this plug-in can show.
+    if (!OpenEntries(&handle->Entries, file, name)) {
+        FileClose(file);
+        ZeroFree(handle);
+        return nullptr;
+    }
     return handle;
 }
 
 int WCX_CALL CloseArchive(void* handle) {
     ArchiveHandle* archive = static_cast<ArchiveHandle*>(handle);
     if (archive) {
-        if (archive->PlaylistStream.File) {
-            FileClose(archive->PlaylistStream.File);
-            archive->PlaylistStream.File = nullptr;
-        }
+        CloseEntries(&archive->Entries);
         ZeroFree(archive);
     }
     return E_SUCCESS;
@@ -124,8 +126,7 @@ int WCX_CALL ReadHeaderExW(void* handle, tHeaderDataExW* headerData) {
         return E_END_ARCHIVE;
     }
     ListedEntry entry;
-    int result =
-        ReadNextEntry(&archive->PlaylistStream, archive->PlaylistDir, archive->EntryPath, &entry);
+    int result = ReadNextEntry(&archive->Entries, archive->PlaylistDir, archive->EntryPath, &entry);
     if (result == E_SUCCESS) {
         FillHeader(entry, headerData, &archive->Zone);
     }

@@ -346,6 +346,81 @@ static void BenchAdd(const fs::path& dir) {
     }
 }
 
+// A playlist of another format with `entries` entries named media\f%04d.mp3 as M3U's are.
+static void WriteFormat(const fs::path& path, bool xspf, int entries, int files) {
+    std::ofstream out(path, std::ios::binary);
+    out << (xspf ? "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<playlist version=\"1\" "
+                   "xmlns=\"http://xspf.org/ns/0/\">\n  <trackList>\n"
+                 : "[playlist]\n");
+    char text[256];
+    for (int i = 0; i < entries; ++i) {
+        if (xspf) {
+            snprintf(text, sizeof text,
+                     "    <track>\n      <location>media/f%04d.mp3</location>\n      <title>Title "
+                     "%d</title>\n      <creator>Artist %d</creator>\n    </track>\n",
+                     i % files, i, i % 500);
+        } else {
+            snprintf(text, sizeof text, "File%d=media\\f%04d.mp3\nTitle%d=Title %d\nLength%d=%d\n",
+                     i + 1, i % files, i + 1, i, i + 1, i % 600);
+        }
+        out << text;
+    }
+    out << (xspf ? "  </trackList>\n</playlist>\n"
+                 : "NumberOfEntries=" + std::to_string(entries) + "\nVersion=2\n");
+}
+
+// XSPF and PLS of 100,000 entries beside the M3U rows: a listing, a delete of 100 names and a
+// pack of 1,000, each rewrite beside a durable copy of the same file.
+static void BenchFormats(const fs::path& dir) {
+    const int entries = 100000, files = 1000;
+    fs::create_directories(dir / "media");
+    fs::create_directories(dir / "new");
+    for (int i = 0; i < files; ++i) {
+        char name[32];
+        snprintf(name, sizeof name, "f%04d.mp3", i);
+        std::ofstream(dir / "media" / name, std::ios::binary) << "x";
+        snprintf(name, sizeof name, "n%07d.mp3", i);
+        std::ofstream(dir / "new" / name, std::ios::binary) << "x";
+    }
+    for (bool xspf : {true, false}) {
+        const char* kind = xspf ? "xspf" : "pls";
+        fs::path pristine = dir / (std::string("pristine.") + kind);
+        fs::path work = dir / (std::string("work.") + kind);
+        WriteFormat(pristine, xspf, entries, files);
+        double durable = PlainCopy(pristine, dir / "copy", true);
+        std::u16string playlist = Wide(work), source = Wide(dir) + u"\\";
+        std::u16string deleted = List(Names("media\\f%04d.mp3", 100, 7, files));
+        std::u16string added = List(Names("new\\n%07d.mp3", 1000, 1, files));
+        double list = 1e9, remove = 1e9, pack = 1e9;
+        for (int run = 0; run < 3; ++run) {
+            Replace(pristine, work);
+            Clock::time_point start = Clock::now();
+            void* handle = OpenPlaylist(playlist);
+            static tHeaderDataExW header;
+            while (handle && ReadHeaderExW(handle, &header) == 0) {
+            }
+            CloseArchive(handle);
+            list = std::min(list, Seconds(start));
+            start = Clock::now();
+            int result = DeleteFilesW(&playlist[0], &deleted[0]);
+            remove = std::min(remove, Seconds(start));
+            start = Clock::now();
+            result = result ? result : PackFilesW(&playlist[0], nullptr, &source[0], &added[0], 0);
+            pack = std::min(pack, Seconds(start));
+            if (result != 0) {
+                printf("%s: %d\n", kind, result);
+            }
+        }
+        char what[64];
+        snprintf(what, sizeof what, "%s: list 100,000 entries", kind);
+        Report(what, list, durable, "flushed", entries, "entries");
+        snprintf(what, sizeof what, "%s: delete 100 of 100,000", kind);
+        Report(what, remove, durable, "flushed", entries, "entries");
+        snprintf(what, sizeof what, "%s: pack 1000 into 100,000", kind);
+        Report(what, pack, durable, "flushed", 1000, "names");
+    }
+}
+
 // Cost per line as the playlist grows, with a list of 1,000 names.
 static void BenchScaling(const fs::path& dir) {
     printf("%-10s %-26s %-26s\n", "lines", "pack 1,000 names", "delete 1,000 names");
@@ -414,7 +489,7 @@ static void BenchStack(const fs::path& dir) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: bench FOLDER [list|extract|delete|add]...\n");
+        fprintf(stderr, "usage: bench FOLDER [list|extract|delete|add|formats|scaling|stack]...\n");
         return 2;
     }
     fs::path dir = fs::u8path(argv[1]);
@@ -433,6 +508,9 @@ int main(int argc, char** argv) {
         }
         if (what == "add" || what == "pack" || what == "all") {
             BenchAdd(dir);
+        }
+        if (what == "formats" || what == "all") {
+            BenchFormats(dir);
         }
         if (what == "scaling" || what == "all") {
             BenchScaling(dir);

@@ -226,7 +226,7 @@ static std::vector<std::u16string> PickNames(const std::u16string& playlist, uns
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2 || size > 20000) {
+    if (size < 2 || size > 20000 || MayReadAsOtherFormat(data, size)) {
         return 0;
     }
     SetLastTempCounter(-1);

@@ -1,6 +1,7 @@
 // A scratch folder in memory for the fuzz targets, and paths into it as a host passes them.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
@@ -30,4 +31,20 @@ inline void Store(const std::string& path, const void* data, size_t size) {
         fwrite(data, 1, size, f);
         fclose(f);
     }
+}
+
+// Whether bytes could read as another format than M3U, now or once lines before them are
+// deleted: a tag opener ('<') or a "[playlist]" header anywhere, in 8-bit text or UTF-16. The
+// M3U targets leave such inputs to the formats' own targets.
+inline bool MayReadAsOtherFormat(const uint8_t* data, size_t size) {
+    std::string text;
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] == '<') {
+            return true;
+        }
+        if (data[i] != 0) {
+            text += static_cast<char>(data[i] >= 'A' && data[i] <= 'Z' ? data[i] + 32 : data[i]);
+        }
+    }
+    return text.find("[playlist]") != std::string::npos;
 }

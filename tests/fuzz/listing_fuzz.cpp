@@ -26,7 +26,7 @@ static void CheckGuard(const unsigned char* guard) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1) {
+    if (size < 1 || MayReadAsOtherFormat(data, size)) {
         return 0;
     }
     std::string path = ScratchFolder() + "/list.m3u";

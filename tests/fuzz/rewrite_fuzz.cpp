@@ -141,7 +141,7 @@ static std::string Load(const std::string& path) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2 || size > 200000) {
+    if (size < 2 || size > 200000 || MayReadAsOtherFormat(data, size)) {
         return 0;
     }
     // A process may hand out only so many temporary names; the fuzzer runs far more calls.

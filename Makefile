@@ -8,7 +8,7 @@ WINE_RUN := $(CURDIR)/cmake/wine-run
 TOOLS := cmake x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang clang-format xvfb-run \
          /usr/lib/wine/wine64 /usr/lib/wine/wine doublecmd xdotool xclip convert \
          /usr/bin/python3 unzip faketime aarch64-linux-gnu-g++ arm-linux-gnueabihf-g++ \
-         qemu-aarch64 qemu-arm
+         qemu-aarch64 qemu-arm mpv
 # `make dist BUILD_TARGETS=m3u_plugin` builds the plug-ins alone, without the test programs.
 BUILD_TARGETS ?=
 

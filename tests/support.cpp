@@ -265,6 +265,47 @@ void Release(void* handle) {
 }
 #endif
 
+#ifdef _WIN32
+static const wchar_t TempVariable[] = L"TMP";
+
+static bool GetVariable(std::string* value) {
+    wchar_t buffer[1024] = {};
+    DWORD n = GetEnvironmentVariableW(TempVariable, buffer, 1024);
+    *value = fs::path(std::wstring(buffer, n < 1024 ? n : 0)).u8string();
+    return n > 0 && n < 1024;
+}
+
+static void SetVariable(const std::string* value) {
+    SetEnvironmentVariableW(TempVariable, value ? Native(*value).wstring().c_str() : nullptr);
+}
+#else
+#include <cstdlib>
+
+static bool GetVariable(std::string* value) {
+    const char* old = getenv("TMPDIR");
+    *value = old ? old : "";
+    return old != nullptr;
+}
+
+static void SetVariable(const std::string* value) {
+    if (value) {
+        setenv("TMPDIR", value->c_str(), 1);
+    } else {
+        unsetenv("TMPDIR");
+    }
+}
+#endif
+
+TempFolderAt::TempFolderAt(const std::string& folder) {
+    Had = GetVariable(&Old);
+    fs::create_directories(Native(folder));
+    SetVariable(&folder);
+}
+
+TempFolderAt::~TempFolderAt() {
+    SetVariable(Had ? &Old : nullptr);
+}
+
 const TableMode TableModes[3] = {
     {"table as built", false, 0}, {"colliding hash", true, 0}, {"two keys per batch", false, 2}};
 

@@ -32,6 +32,14 @@ bool FileExists(const std::string& path);
 // Names of the files in a folder, sorted, joined by '|'.
 std::string FolderListing(const std::string& folder);
 void MakeReadOnly(const std::string& path, bool readOnly);
+// Points the system's temporary folder ($TMPDIR; TMP on Windows) at `folder` while it lives, so
+// that what a test puts outside it stays outside wherever the build runs (a clone under /tmp).
+struct TempFolderAt {
+    explicit TempFolderAt(const std::string& folder);
+    ~TempFolderAt();
+    std::string Old;
+    bool Had;
+};
 
 // Whether text that is not UTF-8 reads as Windows-1252 here (natively, and in Wine's default
 // locale); expectations that assume it are skipped under other code pages.

@@ -75,13 +75,13 @@ std::string Listed(const std::vector<std::pair<std::u16string, std::string>>& en
 }
 
 // The music, the playlist that lists it and the one copied into, side by side in a test's
-// folder; `Temp` a host's folder for one copy under the system's temporary folder, `Outside` a
-// folder beside the test's working folder, which no system keeps its temporary files in.
+// folder; `Temp` a host's folder for one copy under the system's temporary folder, which is the
+// test's own `tmp` for the test's life, `Outside` a folder beside it.
 struct Shelf {
     std::string Root, Music, Party, Mix, Temp, Outside;
-    Shelf() {
+    TempFolderAt System;
+    Shelf() : Root(TestFolder()), System(Root + "/tmp") {
         ResetTempCopies(0);
-        Root = TestFolder();
         Music = Root + "/music";
         Party = Music + "/party.m3u";
         Mix = Root + "/mix/mix.m3u";
@@ -93,7 +93,7 @@ struct Shelf {
 #endif
         Temp += "/_dc" + std::to_string(CurrentProcessId()) + "-" +
                 fs::u8path(Root).filename().u8string();
-        Outside = fs::current_path().u8string() + "/outside-" + std::to_string(CurrentProcessId());
+        Outside = Root + "/outside";
         for (const std::string& folder : {Music + "/sub", Root + "/mix", Temp + "/sub", Outside}) {
             fs::create_directories(fs::u8path(folder));
         }

@@ -262,7 +262,7 @@ static bool IsFolderSource(const char* source) {
                                          const HostProgress* progress,
                                          PlaylistFormat format = FormatM3u,
                                          size_t* newCount = nullptr, const XmlFile* xml = nullptr) {
-    static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 96 * 1024, "fits a host's stack");
+    static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 160 * 1024, "fits a host's stack");
     NameTable table;
     bool m3u = format == FormatM3u;
     NewLines lines = {names, 0, srcPath, base, NoRef, m3u};

@@ -434,7 +434,7 @@ static bool IsFolderSource(const char* source) {
                                          const HostProgress* progress, EntryStyle* style,
                                          PlaylistFormat format = FormatM3u,
                                          size_t* newCount = nullptr, const XmlFile* xml = nullptr) {
-    static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 96 * 1024, "fits a host's stack");
+    static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 160 * 1024, "fits a host's stack");
     NameTable table;
     bool m3u = format == FormatM3u;
     const EntryStyle* m3uStyle = m3u ? style : nullptr;

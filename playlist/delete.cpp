@@ -265,7 +265,7 @@ static bool TellPercent(Percent* percent, bool done) {
 [[gnu::noinline]] static int DeleteBatch(NameList* names, PlatformFile* in, PlatformFile* out,
                                          bool unguard, Pass* pass, Percent* percent) {
     static_assert(sizeof(NameTable) + sizeof(LineReader) + sizeof(LineWriter) + sizeof(Held) <
-                      96 * 1024,
+                      160 * 1024,
                   "fits a host's stack");
     NameTable table;
     BatchNames batch = {};

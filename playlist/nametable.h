@@ -10,8 +10,9 @@
 #include <cstdint>
 
 enum {
-    TableKeys = 5632, // keys one batch holds at most: 22 KiB of references
-    TableSlots = 8192 // open addressing, kept at most 11/16 full: 32 KiB
+    TableKeys = 11264, // keys one batch holds at most: 44 KiB of references, so that a list of
+                       // ten thousand names takes one pass over the playlist, not two
+    TableSlots = 16384 // open addressing, kept at most 11/16 full: 64 KiB
 };
 
 // A key's reference is the caller's and stays below TableRefLimit; the two bits above it are

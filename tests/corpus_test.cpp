@@ -18,16 +18,9 @@ namespace fs = std::filesystem;
 using Names = std::vector<std::u16string>;
 
 Names List(const std::string& playlist) {
-    std::u16string arc = WidePath(playlist);
-    tOpenArchiveDataW open = {&arc[0], 0, 0, nullptr, 0, 0, 0};
-    void* handle = OpenArchiveW(&open);
-    EXPECT_NE(handle, nullptr) << playlist;
-    Names names;
-    static tHeaderDataExW header;
-    while (handle && ReadHeaderExW(handle, &header) == 0) {
-        names.push_back(header.FileName);
-    }
-    CloseArchive(handle);
+    bool opened = false;
+    Names names = ListedNames(playlist, &opened);
+    EXPECT_TRUE(opened) << playlist;
     return names;
 }
 

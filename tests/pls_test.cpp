@@ -23,19 +23,7 @@ namespace fs = std::filesystem;
 using Names = std::vector<std::u16string>;
 
 Names List(const std::string& playlist, bool* opened = nullptr) {
-    std::u16string arc = WidePath(playlist);
-    tOpenArchiveDataW open = {&arc[0], 0, 0, nullptr, 0, 0, 0};
-    void* handle = OpenArchiveW(&open);
-    if (opened) {
-        *opened = handle != nullptr;
-    }
-    Names names;
-    static tHeaderDataExW header;
-    while (handle && ReadHeaderExW(handle, &header) == 0) {
-        names.push_back(header.FileName);
-    }
-    CloseArchive(handle);
-    return names;
+    return ListedNames(playlist, opened);
 }
 
 int Delete(const std::string& playlist, const Names& names) {

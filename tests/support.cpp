@@ -13,6 +13,7 @@
 #include "platform/conventions.h"
 #include "platform/platform.h"
 #include "playlist/nametable.h"
+#include "plugin/exports.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -264,6 +265,22 @@ void Release(void* handle) {
     CloseHandle(handle);
 }
 #endif
+
+std::vector<std::u16string> ListedNames(const std::string& playlist, bool* opened) {
+    std::u16string arc = WidePath(playlist);
+    tOpenArchiveDataW open = {&arc[0], 0, 0, nullptr, 0, 0, 0};
+    void* handle = OpenArchiveW(&open);
+    if (opened) {
+        *opened = handle != nullptr;
+    }
+    std::vector<std::u16string> names;
+    static tHeaderDataExW header; // large: kept off the stack
+    while (handle && ReadHeaderExW(handle, &header) == 0) {
+        names.push_back(header.FileName);
+    }
+    CloseArchive(handle);
+    return names;
+}
 
 #ifdef _WIN32
 static const wchar_t TempVariable[] = L"TMP";

@@ -32,6 +32,9 @@ bool FileExists(const std::string& path);
 // Names of the files in a folder, sorted, joined by '|'.
 std::string FolderListing(const std::string& folder);
 void MakeReadOnly(const std::string& path, bool readOnly);
+// The names a playlist lists through the wide exports, in order; `opened` (may be null) tells
+// whether it opened at all.
+std::vector<std::u16string> ListedNames(const std::string& playlist, bool* opened = nullptr);
 // Points the system's temporary folder ($TMPDIR; TMP on Windows) at `folder` while it lives, so
 // that what a test puts outside it stays outside wherever the build runs (a clone under /tmp).
 struct TempFolderAt {

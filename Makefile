@@ -20,7 +20,8 @@ all: dist
 
 setup:
 	@for t in $(TOOLS); do command -v $$t >/dev/null || { tools/setup; break; }; done
-	@[ -d /usr/src/googletest ] && locale -a | grep -qi '^ru_RU.utf-\?8$$' || tools/setup
+	@[ -d /usr/src/googletest ] && [ -f /usr/include/taglib/fileref.h ] && \
+		locale -a | grep -qi '^ru_RU.utf-\?8$$' || tools/setup
 
 build/%/CMakeCache.txt: | setup
 	cmake --preset $* >/dev/null

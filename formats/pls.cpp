@@ -582,25 +582,96 @@ static uint64_t DigitsValue(const unsigned char* bytes, size_t from, size_t to,
     return from < to ? n : ~uint64_t{0};
 }
 
-// The new entries' FileN lines, numbered from `first`.
+// A key named as the FileN key is: "title" beside "file", "TITLE" beside "FILE", else "Title".
+static void KeyLike(const char* fileKey, const char* name, char* out) {
+    bool lower = fileKey[0] >= 'a' && fileKey[0] <= 'z';
+    bool upper = !lower && fileKey[0] && fileKey[1] >= 'A' && fileKey[1] <= 'Z';
+    size_t i = 0;
+    for (; name[i]; ++i) {
+        char c = name[i];
+        out[i] =
+            (lower || (i > 0 && !upper)) ? static_cast<char>(c | 32) : static_cast<char>(c & ~32);
+    }
+    out[i] = 0;
+}
+
+// One "<key><N>=<value>" line.
+static bool WriteKeyLine(const ByteSink* sink, const char* key, uint64_t n, const char* value,
+                         const char* lineEnd, TextEncoding encoding) {
+    char head[64];
+    size_t k = strlen(key);
+    memcpy(head, key, k);
+    Decimal(n, head + k);
+    strcat(head, "=");
+    return WriteAscii(sink, head, encoding) && WriteUtf8(sink, value, encoding) &&
+           WriteAscii(sink, lineEnd, encoding);
+}
+
+// The new entries' FileN lines (with TitleN and LengthN where they have them), numbered from
+// `first`.
 static bool WriteAdded(const PlsNewEntries* added, const char* key, uint64_t first,
                        const char* lineEnd, TextEncoding encoding, const ByteSink* sink) {
     char path[PlsLineBytes];
-    char head[64];
+    char title[PlsLineBytes];
+    char titleKey[16], lengthKey[16];
+    KeyLike(key, "Title", titleKey);
+    KeyLike(key, "Length", lengthKey);
     for (size_t k = 0; k < added->Count; ++k) {
-        if (!added->Next(added->Context, path, sizeof path)) {
+        long long seconds = -1;
+        title[0] = 0;
+        if (!added->Next(added->Context, path, sizeof path) ||
+            (added->Fields && !added->Fields(added->Context, title, sizeof title, &seconds))) {
             return false;
         }
-        size_t n = strlen(key);
-        memcpy(head, key, n);
-        Decimal(first + k, head + n);
-        strcat(head, "=");
-        if (!WriteAscii(sink, head, encoding) || !WriteUtf8(sink, path, encoding) ||
-            !WriteAscii(sink, lineEnd, encoding)) {
+        char number[24];
+        Decimal(seconds < 0 ? 0 : static_cast<uint64_t>(seconds), number);
+        if (!WriteKeyLine(sink, key, first + k, path, lineEnd, encoding) ||
+            (title[0] && !WriteKeyLine(sink, titleKey, first + k, title, lineEnd, encoding)) ||
+            (seconds >= 0 &&
+             !WriteKeyLine(sink, lengthKey, first + k, number, lineEnd, encoding))) {
             return false;
         }
     }
     return true;
+}
+
+// Whether the units [from, to) of a line spell `name` (lower case ASCII), in any case.
+static bool KeyIs(const unsigned char* bytes, size_t from, size_t to, TextEncoding encoding,
+                  const char* name) {
+    size_t n = strlen(name);
+    if (to - from != n) {
+        return false;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (LowerUnit(Unit(bytes, from + i, encoding)) != static_cast<unsigned char>(name[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CountPlsKeys(const ByteSource* source, uint32_t* files, uint32_t* titles, uint32_t* lengths) {
+    *files = *titles = *lengths = 0;
+    PlsReader reader;
+    if (!StartPlsReader(&reader, source)) {
+        return false;
+    }
+    PlsPiece piece;
+    bool lineStart = true, inSection = false;
+    while (NextLine(&reader, &piece, &lineStart)) {
+        PlsLine line = TakeLine(&reader, piece, &inSection);
+        if (!IsNumbered(line, inSection)) {
+            continue;
+        }
+        if (line.Key == PlsKeyFile) {
+            ++*files;
+        } else if (KeyIs(piece.Bytes, line.KeyStart, line.DigitsStart, reader.Encoding, "title")) {
+            ++*titles;
+        } else if (KeyIs(piece.Bytes, line.KeyStart, line.DigitsStart, reader.Encoding, "length")) {
+            ++*lengths;
+        }
+    }
+    return !reader.Failed;
 }
 
 // Deleted entries before each block of 512 numbers in the index (or 512 bits), so that an

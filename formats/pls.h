@@ -113,7 +113,13 @@ struct PlsNewEntries {
     bool (*Next)(void* context, char* path, size_t size); // false: no more
     void* Context;
     size_t Count;
+    // Null, or the title and length (seconds) of the entry Next just gave: a TitleN line when
+    // the title is not empty, a LengthN line when the length is not negative. False: failed.
+    bool (*Fields)(void* context, char* title, size_t size, long long* seconds);
 };
+// How many TitleN and LengthN keys the `[playlist]` section holds, beside its FileN keys, so that
+// new entries carry them where their neighbours do; false when the text could not be read.
+bool CountPlsKeys(const ByteSource* source, uint32_t* files, uint32_t* titles, uint32_t* lengths);
 // The text again without the marked entries' lines (every key with their numbers), the rest
 // numbered 1..N in their order, the new entries after the last entry as FileN lines in the
 // neighbours' key case and line ends, and a NumberOfEntries line present set to the new count.

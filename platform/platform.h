@@ -52,6 +52,8 @@ bool FileSeekFromEnd(PlatformFile* file, int64_t back);
 bool FileSeekTo(PlatformFile* file, uint64_t offset);
 // Back to the start of the file, for reading what was written.
 bool FileRewind(PlatformFile* file);
+// The size of an open file in bytes.
+bool FileGetSize(PlatformFile* file, uint64_t* size);
 // Last-write time in the platform's own units, for handing from one stream to another.
 bool FileGetStamp(PlatformFile* file, uint64_t* stamp);
 bool FileSetStamp(PlatformFile* file, uint64_t stamp);

@@ -122,6 +122,15 @@ bool FileSeekTo(PlatformFile* file, uint64_t offset) {
     return fseeko(Stream(file), static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
+bool FileGetSize(PlatformFile* file, uint64_t* size) {
+    struct stat st;
+    if (fstat(fileno(Stream(file)), &st) != 0 || st.st_size < 0) {
+        return false;
+    }
+    *size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
 bool FileSeekFromEnd(PlatformFile* file, int64_t back) {
     return fseeko(Stream(file), static_cast<off_t>(-back), SEEK_END) == 0;
 }

@@ -149,6 +149,15 @@ static HANDLE OsHandle(PlatformFile* file) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(Stream(file))));
 }
 
+bool FileGetSize(PlatformFile* file, uint64_t* size) {
+    LARGE_INTEGER length;
+    if (!GetFileSizeEx(OsHandle(file), &length) || length.QuadPart < 0) {
+        return false;
+    }
+    *size = static_cast<uint64_t>(length.QuadPart);
+    return true;
+}
+
 bool FileGetStamp(PlatformFile* file, uint64_t* stamp) {
     FILETIME written;
     if (!GetFileTime(OsHandle(file), nullptr, nullptr, &written)) {

@@ -1,10 +1,13 @@
 // Adding: one line per packed file, relative to the playlist's directory.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "path/path.h"
+#include "media/media.h"
 #include "playlist/nametable.h"
 #include "playlist/playlist.h"
+#include "playlist/style.h"
 #include "playlist/tempcopies.h"
 #include "playlist/xmlfiles.h"
 #include "text/text.h"
@@ -29,19 +32,24 @@ static bool SourcePath(const char16_t* srcPath, const char16_t* name, char* out)
 
 // The line that names the source: relative to the playlist's directory, or the source's full
 // path when it lies on another root (or the relative form would not fit a line). `m3u`: it is an
-// M3U line, which must not read as a directive.
-static void EntryLine(const char* base, const char* source, char* line, bool m3u) {
-    size_t length = RelativePath(base, source, line, LineBytes);
-    if (length == 0 || length >= LineBytes) {
-        strcpy(line, source); // both LineBytes; source is terminated inside its buffer
+// M3U line, written in the playlist's style, which must not read as a directive.
+static void EntryLine(const char* base, const char* source, char* line, const EntryStyle* m3u) {
+    size_t length = 0;
+    if (m3u && EntryPathText(*m3u, source, base, line, LineBytes)) {
         length = strlen(line);
+    } else {
+        length = RelativePath(base, source, line, LineBytes);
+        if (length == 0 || length >= LineBytes) {
+            strcpy(line, source); // both LineBytes; source is terminated inside its buffer
+            length = strlen(line);
+        }
     }
     // A line that reads as a directive ("#1 hit.mp3") would never list: the current folder goes
     // first, as in ".\#1 hit.mp3".
     if (m3u && KindOfLine(line, length, Text8Bit) != LinePath && length + 2 < LineBytes) {
         memmove(line + 2, line, length + 1);
         line[0] = '.';
-        line[1] = HostPaths.Separator;
+        line[1] = m3u->Separator;
     }
 }
 
@@ -58,20 +66,73 @@ struct NewLines {
     const char16_t* SrcPath;
     const char* Base;
     uint32_t Own; // the reference of the name being decided, whose key needs no working out
-    bool M3u;     // new entries are M3U lines; else locations of another format
+    const EntryStyle* Style; // new entries are M3U lines in this style; null: another format's
 };
 
-// The name under which a name's new line lists, into `listed` (PathUnits), with the line itself
-// into `entry` and the source path into `source` (LineBytes each); false when the line lists
-// under no name, so that no old line can make it a duplicate.
+// The plain form of an M3U line, relative where it can be with the build's separator: the form
+// by which new lines and old ones are told duplicates, whatever the style either is written in.
+constexpr EntryStyle PlainStyle = {false, false, HostPaths.Separator, false, false, false, false};
+
+// The name under which a name's new line lists in its plain form, into `listed` (PathUnits), with
+// the line itself as written into `entry` and the source path into `source` (LineBytes each);
+// false when the line lists under no name, so that no old line can make it a duplicate.
 static bool NewLineName(const char16_t* srcPath, const char* base, const char16_t* name,
                         char* source, char* entry, char16_t* listed, size_t* units,
-                        bool m3u = true) {
+                        const EntryStyle* m3u) {
     SourcePath(srcPath, name, source);
-    EntryLine(base, source, entry, m3u);
+    EntryLine(base, source, entry, m3u ? &PlainStyle : nullptr);
     *units = m3u ? ListedName(entry, strlen(entry), true, Text8Bit, listed)
                  : LocationName(entry, strlen(entry), true, Text8Bit, listed);
+    if (m3u && m3u != &PlainStyle) {
+        EntryLine(base, source, entry, m3u);
+    }
     return *units != NotListed;
+}
+
+// An old line's plain form, when it names a file by its full path or a file:/// URI: the path
+// relative to the playlist's folder `base`, so that a file listed in another style is found as
+// a duplicate all the same. False when the line is neither, or lies on another root.
+static bool PlainFormOfLine(const char* base, const char* line, size_t length, char* out) {
+    char path[LineBytes];
+    size_t n = 0;
+    bool uri = length > 7 && (line[0] | 32) == 'f' && memcmp(line + 1, "ile:", 4) == 0 &&
+               line[5] == '/' && line[6] == '/';
+    if (uri) {
+        // file:///C:/a%20b.mp3 and file://localhost/C:/... name C:/a b.mp3; /home/x stays rooted.
+        size_t at = 7;
+        if (length - at >= 9 && memcmp(line + at, "localhost", 9) == 0) {
+            at += 9;
+        }
+        if (at + 2 < length && line[at] == '/' && line[at + 2] == ':') {
+            ++at;
+        }
+        for (; at < length && n + 1 < sizeof path; ++at) {
+            char c = line[at];
+            auto hex = [](char h) {
+                return h >= '0' && h <= '9'                 ? h - '0'
+                       : (h | 32) >= 'a' && (h | 32) <= 'f' ? (h | 32) - 'a' + 10
+                                                            : -1;
+            };
+            if (c == '%' && at + 2 < length && hex(line[at + 1]) >= 0 && hex(line[at + 2]) >= 0) {
+                c = static_cast<char>(hex(line[at + 1]) * 16 + hex(line[at + 2]));
+                at += 2;
+            }
+            path[n++] = c;
+        }
+    } else {
+        n = length < sizeof path ? length : sizeof path - 1;
+        memcpy(path, line, n);
+    }
+    path[n] = 0;
+    // Roots compare as written: both separators as the build's own.
+    for (size_t i = 0; i < n; ++i) {
+        path[i] = path[i] == '/' || path[i] == '\\' ? HostPaths.Separator : path[i];
+    }
+    if (n == 0 || memchr(path, 0, n) || PathRootLength(path) == 0) {
+        return false;
+    }
+    size_t written = RelativePath(base, path, out, LineBytes);
+    return written > 0 && written < LineBytes;
 }
 
 static bool SameNewLine(const void* context, uint32_t ref, const KeyText& key) {
@@ -86,7 +147,7 @@ static bool SameNewLine(const void* context, uint32_t ref, const KeyText& key) {
     const char16_t* name = NameAt(lines->Names, lines->Start + ref, scratch, &units);
     return name &&
            NewLineName(lines->SrcPath, lines->Base, name, source, entry, listed, &units,
-                       lines->M3u) &&
+                       lines->Style) &&
            units == key.Length && memcmp(listed, key.Units, units * sizeof(char16_t)) == 0;
 }
 
@@ -114,11 +175,41 @@ static void JudgeLine(AnsiVerdict* verdict, const char* line, size_t length) {
     }
 }
 
+// One line's part in the style of new entries: the first line may be the #EXTM3U header, an
+// info line marks the entry line after it as one with a title and a length.
+static void TallyLine(StyleTally* tally, const char* line, size_t length, TextEncoding encoding,
+                      bool first, bool* info) {
+    LineKind kind = KindOfLine(line, length, encoding);
+    // Roots, separators and schemes are ASCII: UTF-16 units beyond it stand as '_'.
+    char text[LineBytes];
+    size_t n = 0;
+    if (encoding == Text8Bit) {
+        n = length < sizeof text ? length : sizeof text - 1;
+        memcpy(text, line, n);
+    } else {
+        for (size_t i = 0; i + 1 < length && n + 1 < sizeof text; i += 2) {
+            unsigned unit = UnitAt(reinterpret_cast<const unsigned char*>(line) + i, encoding);
+            text[n++] = unit < 0x80 ? static_cast<char>(unit) : '_';
+        }
+    }
+    text[n] = 0;
+    if (first) {
+        tally->ExtendedHeader = n >= 7 && memcmp(text, "#EXTM3U", 7) == 0;
+    }
+    if (kind == LineInfo) {
+        *info = true;
+    } else if (kind == LinePath) {
+        TallyEntry(tally, text, n, EntryFields{*info, *info, false});
+        *info = false;
+    }
+}
+
 // Marks every key of the table under which an entry line of the playlist lists, in one reading
-// of it, which also settles an open `verdict`; false when the playlist could not be read as far
-// as needed.
+// of it, which also settles an open `verdict` and, when given, tallies every line into `tally`
+// for the style of new entries; false when the playlist could not be read as far as needed.
 [[gnu::noinline]] static bool MarkHeld(const char16_t* playlist, NameTable* table,
-                                       const NewLines* lines, AnsiVerdict* verdict) {
+                                       const NewLines* lines, AnsiVerdict* verdict,
+                                       StyleTally* tally) {
     PlatformFile* file = FileOpen(playlist, FileForReading);
     if (!file) {
         return false;
@@ -132,7 +223,12 @@ static void JudgeLine(AnsiVerdict* verdict, const char* line, size_t length) {
     bool lineEnds = false;
     bool lineStart = true; // the piece after one that did not end its line is no line of its own
     size_t left = table->Count;
-    while ((left > 0 || verdict->Open) && ReadPiece(&reader, line, &length, &lineEnds)) {
+    bool first = true, info = false;
+    while ((left > 0 || verdict->Open || tally) && ReadPiece(&reader, line, &length, &lineEnds)) {
+        if (tally && lineStart) {
+            TallyLine(tally, line, length, encoding, first, &info);
+            first = false;
+        }
         if (verdict->Open && lineStart && lineEnds) {
             JudgeLine(verdict, line, length);
         }
@@ -140,6 +236,13 @@ static void JudgeLine(AnsiVerdict* verdict, const char* line, size_t length) {
                                              : NotListed;
         int i = units != NotListed ? TableFind(table, MakeKey(listed, units, 0), SameNewLine, lines)
                                    : -1;
+        char plain[LineBytes];
+        if (i < 0 && units != NotListed && lines->Style && encoding == Text8Bit && lineEnds &&
+            PlainFormOfLine(lines->Base, line, length, plain)) {
+            units = ListedName(plain, strlen(plain), true, Text8Bit, listed);
+            i = units != NotListed ? TableFind(table, MakeKey(listed, units, 0), SameNewLine, lines)
+                                   : -1;
+        }
         if (i >= 0 && !(table->Ref[i] & FoundRef)) {
             table->Ref[i] |= FoundRef;
             --left;
@@ -233,6 +336,75 @@ static bool WideSource(const char* source, char16_t* wide) {
     return Utf8ToUtf16(source, inCount, wide, room) == 0;
 }
 
+// The #EXTINF line of a new entry, from the headers of the file it names: none when neither its
+// length nor a title from its tags is known. Its own frame, for the path and the tags.
+[[gnu::noinline]] static void WriteInfoLine(LineWriter* writer, const char* source, bool ansi) {
+    char16_t wide[LineBytes] = {};
+    MediaInfo info;
+    if (!WideSource(source, wide)) {
+        return;
+    }
+    ReadMediaInfo(wide, &info);
+    char line[LineBytes];
+    ExtinfLine(info, line, sizeof line);
+    if (line[0]) {
+        WriteNewLine(writer, line, ansi);
+        WriteLineEnd(writer);
+    }
+}
+
+// Whether a style gives new entries of another format than M3U anything beside their paths.
+static bool CarriesFields(const EntryStyle& style) {
+    return style.Title || style.Length || style.Creator;
+}
+
+// A line of the temporary list of new entries behind '=', so that an empty value is a line too.
+static void WriteFieldLine(LineWriter* writer, const char* value) {
+    WriteBytes(writer, "=", 1);
+    WriteBytes(writer, value, strlen(value));
+    WriteBytes(writer, "\n", 1);
+}
+
+// A new entry of another format than M3U in the temporary list: its path in the playlist's style
+// and, when the style calls for them, four lines from the file's headers: the title as "Artist -
+// Title" (empty where neither a length nor a title is known), the tags' title, the artist, and
+// the length in milliseconds (-1: unknown). Its own frame, for the tags.
+[[gnu::noinline]] static void WriteOtherEntry(LineWriter* writer, const char* source,
+                                              const char* base, const char* entry,
+                                              const EntryStyle& style) {
+    char path[LineBytes];
+    const char* line = EntryPathText(style, source, base, path, sizeof path) ? path : entry;
+    WriteBytes(writer, line, strlen(line));
+    WriteBytes(writer, "\n", 1);
+    if (!CarriesFields(style)) {
+        return;
+    }
+    MediaInfo info = {};
+    info.Milliseconds = info.Seconds = -1;
+    char16_t wide[LineBytes] = {};
+    if (WideSource(source, wide)) {
+        ReadMediaInfo(wide, &info);
+    }
+    char text[LineBytes] = {};
+    if (style.Title && (info.TitleFromTags || info.Seconds >= 0)) {
+        DisplayTitle(info, text, sizeof text);
+    }
+    WriteFieldLine(writer, text);
+    text[0] = 0;
+    if (style.Title && info.TitleFromTags) {
+        OneLineText(info.Title, text, sizeof text);
+    }
+    WriteFieldLine(writer, text);
+    text[0] = 0;
+    if (style.Creator) {
+        OneLineText(info.Artist, text, sizeof text);
+    }
+    WriteFieldLine(writer, text);
+    snprintf(text, sizeof text, "%lld",
+             style.Length ? static_cast<long long>(info.Milliseconds) : -1LL);
+    WriteFieldLine(writer, text);
+}
+
 // Whether the joined source names a folder.
 static bool IsFolderSource(const char* source) {
     char16_t wide[LineBytes] = {};
@@ -259,13 +431,19 @@ static bool IsFolderSource(const char* source) {
 [[gnu::noinline]] static int AppendNames(const char16_t* packedFile, bool test, const char* base,
                                          const char16_t* srcPath, NameList* names,
                                          LineWriter* writer, bool needBreak, AnsiVerdict* verdict,
-                                         const HostProgress* progress,
+                                         const HostProgress* progress, EntryStyle* style,
                                          PlaylistFormat format = FormatM3u,
                                          size_t* newCount = nullptr, const XmlFile* xml = nullptr) {
     static_assert(sizeof(NameTable) + 2 * sizeof(LineReader) < 160 * 1024, "fits a host's stack");
     NameTable table;
     bool m3u = format == FormatM3u;
-    NewLines lines = {names, 0, srcPath, base, NoRef, m3u};
+    const EntryStyle* m3uStyle = m3u ? style : nullptr;
+    NewLines lines = {names, 0, srcPath, base, NoRef, m3uStyle};
+    // The style of new lines is decided in the first reading of the playlist, before any is
+    // written; a new playlist's is the plain one.
+    StyleTally tally;
+    StartTally(&tally, true, false);
+    bool tallied = !m3u || !test || style->Header;
     char source[LineBytes];
     char entry[LineBytes];
     char16_t listed[PathUnits];
@@ -284,7 +462,7 @@ static bool IsFolderSource(const char* source) {
             if (!name) {
                 break;
             }
-            if (NewLineName(srcPath, base, name, source, entry, listed, &units, m3u) &&
+            if (NewLineName(srcPath, base, name, source, entry, listed, &units, m3uStyle) &&
                 (at - first >= TableRefLimit ||
                  TableAdd(&table, MakeKey(listed, units, 0), static_cast<uint32_t>(at - first),
                           SameNewLine, &lines) < 0)) {
@@ -294,19 +472,25 @@ static bool IsFolderSource(const char* source) {
             }
             ++count;
         }
-        bool marked = !test || (m3u ? (table.Count == 0 && !verdict->Open) ||
-                                          MarkHeld(packedFile, &table, &lines, verdict)
-                                    : table.Count == 0 ||
-                                          MarkWalked(packedFile, format, xml, &table, &lines));
+        bool marked =
+            !test ||
+            (m3u ? (table.Count == 0 && !verdict->Open && tallied) ||
+                       MarkHeld(packedFile, &table, &lines, verdict, tallied ? nullptr : &tally)
+                 : table.Count == 0 || MarkWalked(packedFile, format, xml, &table, &lines));
         if (!marked) {
             result = E_EREAD; // a duplicate test that cannot read must not guess
             break;
+        }
+        if (!tallied) {
+            *style = DecideStyle(&tally, false);
+            tallied = true;
         }
         names->Offset = first;
         for (size_t k = 0; k < count && result == E_SUCCESS; ++k) {
             size_t at = names->Offset;
             const char16_t* name = NextName(names);
-            bool listsUnder = NewLineName(srcPath, base, name, source, entry, listed, &units, m3u);
+            bool listsUnder =
+                NewLineName(srcPath, base, name, source, entry, listed, &units, m3uStyle);
             bool folder = HostPaths.PacksFilesOnly && IsFolderSource(source);
             // The new line is a duplicate when an old one lists under the name it will list under.
             lines.Own = static_cast<uint32_t>(at - first);
@@ -321,11 +505,19 @@ static bool IsFolderSource(const char* source) {
                     needBreak = false;
                 }
                 if (m3u) {
+                    // A new playlist is an extended one from its first entry on.
+                    if (style->Header) {
+                        WriteText(writer, "#EXTM3U", 7);
+                        WriteLineEnd(writer);
+                        style->Header = false;
+                    }
+                    if (style->Title || style->Length) {
+                        WriteInfoLine(writer, source, verdict->Ansi);
+                    }
                     WriteNewLine(writer, entry, verdict->Ansi);
                     WriteLineEnd(writer);
                 } else {
-                    WriteBytes(writer, entry, strlen(entry));
-                    WriteBytes(writer, "\n", 1);
+                    WriteOtherEntry(writer, source, base, entry, *style);
                     ++*newCount;
                 }
             }
@@ -415,17 +607,42 @@ static bool NextPath(void* context, char* path, size_t size) {
            ReadPiece(static_cast<LineReader*>(context), path, &length, &lineEnds);
 }
 
+// One field line of the temporary list, without its '='; false when there is none.
+static bool NextField(LineReader* reader, char* text, size_t size) {
+    char line[LineBytes];
+    if (!NextPath(reader, line, sizeof line) || line[0] != '=' || strlen(line) > size) {
+        return false;
+    }
+    memmove(text, line + 1, strlen(line));
+    return true;
+}
+
+// A PLS entry's title and length (seconds), from the four field lines after its path.
+static bool NextPlsFields(void* context, char* title, size_t size, long long* seconds) {
+    LineReader* reader = static_cast<LineReader*>(context);
+    char skip[LineBytes], number[LineBytes];
+    if (!NextField(reader, title, size) || !NextField(reader, skip, sizeof skip) ||
+        !NextField(reader, skip, sizeof skip) || !NextField(reader, number, sizeof number)) {
+        return false;
+    }
+    long long ms = strtoll(number, nullptr, 10);
+    *seconds = ms < 0 ? -1 : ms / 1000;
+    return true;
+}
+
 // The new version of a playlist of another format than M3U, with the `count` entries whose paths
-// `news` holds. Its own frame, for the index and the reader.
+// (and, with `fields`, their field lines) `news` holds. Its own frame, for the index and the
+// reader.
 [[gnu::noinline]] static int WriteWith(Rewrite* rewrite, PlaylistFormat format, bool existed,
-                                       const XmlFile* xml, PlatformFile* news, size_t count) {
+                                       const XmlFile* xml, PlatformFile* news, size_t count,
+                                       bool fields) {
     if (existed && count == 0) {
         return KeepUnchanged(rewrite);
     }
     static_assert(sizeof(PlsIndex) + sizeof(LineReader) < 64 * 1024, "fits a host's stack");
     LineReader reader;
     StartReader(&reader, news);
-    PlsNewEntries added = {NextPath, &reader, count};
+    PlsNewEntries added = {NextPath, &reader, count, fields ? NextPlsFields : nullptr};
     ByteSink sink = FileSink(rewrite->Next.File);
     ByteSource source = FileSource(rewrite->Locked);
     const char* lineEnd = HostPaths.LfUnlessCrLf ? "\n" : "\r\n";
@@ -440,26 +657,119 @@ static bool NextPath(void* context, char* path, size_t size) {
         return written ? E_SUCCESS : FileFailed(rewrite->Locked) ? E_EREAD : E_EWRITE;
     }
     // The XML modules take the new entries at once, relative paths with '/' between folders.
+    // Each entry's strings: its path, then (with fields) its title and creator.
+    char** texts = static_cast<char**>(calloc(count ? 3 * count : 1, sizeof(char*)));
+    NewEntryFields* extra =
+        fields ? static_cast<NewEntryFields*>(calloc(count ? count : 1, sizeof(NewEntryFields)))
+               : nullptr;
     char** paths = static_cast<char**>(calloc(count ? count : 1, sizeof(char*)));
-    int result = paths ? E_SUCCESS : E_EWRITE;
-    char line[LineBytes];
+    int result = texts && paths && (extra || !fields) ? E_SUCCESS : E_EWRITE;
+    char line[LineBytes], number[LineBytes];
     for (size_t i = 0; i < count && result == E_SUCCESS; ++i) {
-        if (!NextPath(&reader, line, sizeof line) || !(paths[i] = strdup(line))) {
+        if (!NextPath(&reader, line, sizeof line) || !(paths[i] = texts[3 * i] = strdup(line))) {
             result = E_EWRITE;
             break;
         }
         for (char* c = paths[i]; !IsFullPath(paths[i]) && *c; ++c) {
             *c = *c == '\\' ? '/' : *c;
         }
+        if (fields) {
+            // The display title is PLS's; the XML formats carry the title and creator apart.
+            bool read = NextField(&reader, line, sizeof line) &&
+                        NextField(&reader, line, sizeof line) &&
+                        (!line[0] || (texts[3 * i + 1] = strdup(line))) &&
+                        NextField(&reader, line, sizeof line) &&
+                        (!line[0] || (texts[3 * i + 2] = strdup(line))) &&
+                        NextField(&reader, number, sizeof number);
+            if (!read) {
+                result = E_EWRITE;
+                break;
+            }
+            extra[i] = {texts[3 * i + 1], texts[3 * i + 2], strtoll(number, nullptr, 10)};
+        }
     }
     if (result == E_SUCCESS) {
-        result = WriteXmlFileWith(xml, format, paths, count, rewrite->Next.File);
+        result = WriteXmlFileWith(xml, format, paths, extra, count, rewrite->Next.File);
     }
-    for (size_t i = 0; paths && i < count; ++i) {
-        free(paths[i]);
+    for (size_t i = 0; texts && i < 3 * count; ++i) {
+        free(texts[i]);
     }
+    free(texts);
+    free(extra);
     free(paths);
     return result;
+}
+
+// A PLS playlist's part in the style of new entries: its entries' locations, and whether most of
+// its FileN keys have a TitleN and a LengthN beside them (streams count here: radio lists give
+// them titles too). False when it could not be read. Its own frame, for the cursor.
+[[gnu::noinline]] static bool TallyPls(PlatformFile* file, StyleTally* tally, bool* titled,
+                                       bool* timed) {
+    static_assert(sizeof(PlsCursor) < 40 * 1024, "fits a host's stack");
+    ByteSource source = FileSource(file);
+    uint32_t files = 0, titles = 0, lengths = 0;
+    if (!FileRewind(file) || !CountPlsKeys(&source, &files, &titles, &lengths) ||
+        !FileRewind(file)) {
+        return false;
+    }
+    PlsCursor cursor;
+    StartPlsCursor(&cursor, &source);
+    char location[PlsLineBytes + 1];
+    char text[PlsLineBytes + 1];
+    size_t length = 0;
+    TextEncoding encoding = Text8Bit;
+    bool whole = false;
+    int got = 0;
+    while ((got = NextPlsLocation(&cursor, location, &length, &encoding, &whole)) > 0) {
+        // Roots, separators and schemes are ASCII: UTF-16 units beyond it stand as '_'.
+        size_t n = 0;
+        for (size_t i = 0; encoding != Text8Bit && i + 1 < length && n < PlsLineBytes; i += 2) {
+            unsigned unit = UnitAt(reinterpret_cast<const unsigned char*>(location) + i, encoding);
+            text[n++] = unit < 0x80 ? static_cast<char>(unit) : '_';
+        }
+        const char* at = encoding == Text8Bit ? location : text;
+        TallyEntry(tally, at, encoding == Text8Bit ? length : n, EntryFields{false, false, false});
+    }
+    // The keys are counted apart from the entries they belong to: a majority needs no more.
+    *titled = files > 0 && 2 * uint64_t{titles} > files;
+    *timed = files > 0 && 2 * uint64_t{lengths} > files;
+    return got == 0 && FileRewind(file);
+}
+
+// The style of new entries of another format than M3U, from its entries (a new playlist: the
+// plain form). PLS carries a title and a length, XSPF a title, creator and duration, ASX a title
+// and an author, WPL nothing; only M3U writes URIs of its own (XSPF's module makes them).
+static bool OtherStyle(PlaylistFormat format, PlatformFile* file, const XmlFile* xml,
+                       EntryStyle* style) {
+    StyleTally tally;
+    StartTally(&tally, false, false);
+    bool titled = false, timed = false;
+    if (format == FormatPls && file && !TallyPls(file, &tally, &titled, &timed)) {
+        return false;
+    }
+    for (size_t i = 0; xml && i < XmlEntryCount(xml); ++i) {
+        const char* at = XmlEntryLocation(xml, i);
+        bool title = false, creator = false, duration = false;
+        XmlEntryCarries(xml, i, &title, &creator, &duration);
+        if (at) {
+            TallyEntry(&tally, at, strlen(at), EntryFields{title, duration, creator});
+        }
+    }
+    *style = DecideStyle(&tally, false);
+    style->Uri = false;
+    if (format != FormatPls) {
+        style->Separator = HostPaths.Separator; // the XML modules write their own separators
+    }
+    if (format == FormatPls) {
+        style->Title = titled;
+        style->Length = timed;
+        style->Creator = false;
+    }
+    style->Length = style->Length && format != FormatAsx;
+    if (format == FormatWpl) {
+        style->Title = style->Length = style->Creator = false;
+    }
+    return true;
 }
 
 // Pack into a playlist of another format than M3U: the new entries are decided as for M3U (the
@@ -482,13 +792,19 @@ static int PackOther(Rewrite* rewrite, PlaylistFormat format, bool existed, cons
     StartWriter(&writer, news.File);
     AnsiVerdict verdict = {false, false, false};
     size_t count = 0;
-    int result = AppendNames(rewrite->Playlist, existed, base, srcPath, names, &writer, false,
-                             &verdict, progress, format, &count, xml);
+    EntryStyle style = PlainStyle;
+    int result =
+        OtherStyle(format, existed ? rewrite->Locked : nullptr, xml, &style) ? E_SUCCESS : E_EREAD;
+    if (result == E_SUCCESS) {
+        result = AppendNames(rewrite->Playlist, existed, base, srcPath, names, &writer, false,
+                             &verdict, progress, &style, format, &count, xml);
+    }
     if (!FinishWriter(&writer) && result == E_SUCCESS) {
         result = E_EWRITE;
     }
     if (result == E_SUCCESS) {
-        result = FileRewind(news.File) ? WriteWith(rewrite, format, existed, xml, news.File, count)
+        result = FileRewind(news.File) ? WriteWith(rewrite, format, existed, xml, news.File, count,
+                                                   CarriesFields(style))
                                        : E_EWRITE;
     }
     DiscardTemp(&news);
@@ -551,10 +867,17 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
         return FinishRewrite(&rewrite, false, copied == CopyReadFailed ? E_EREAD : E_EWRITE);
     }
     // A new playlist's lines end as the build writes them.
+    static_assert(sizeof(TextEnd) + sizeof(LineReader) < 40 * 1024, "fits a host's stack");
     TextEnd end = {Text8Bit, false, false, false, !HostPaths.LfUnlessCrLf};
     if (existed && !InspectEnd(rewrite.Playlist, &end)) {
         return FinishRewrite(&rewrite, false, E_EREAD);
     }
+    // New entries look like their neighbours, as the first reading of the playlist decides. A new
+    // playlist begins with #EXTM3U and its entries get #EXTINF, as players write it; an existing
+    // empty file is the user's own and keeps the plain form.
+    StyleTally none;
+    StartTally(&none, true, false);
+    EntryStyle style = existed ? PlainStyle : DecideStyle(&none, true);
     bool needBreak = end.InsideLine;
     PlatformFile* out = rewrite.Next.File;
     LineWriter writer;
@@ -566,7 +889,7 @@ int AddEntries(const char16_t* packedFile, const char16_t* srcPath, NameList* na
                                !NamedUtf8(packedFile) && WideToAnsiExactly(u"", probe, 1),
                            false, false};
     int result = AppendNames(rewrite.Playlist, existed, base, srcPath, names, &writer, needBreak,
-                             &verdict, progress);
+                             &verdict, progress, &style);
     bool written = FinishWriter(&writer);
     return FinishRewrite(&rewrite, written, result);
 }

@@ -414,7 +414,7 @@ static int DeletePls(Rewrite* rewrite, NameList* names, Percent* percent) {
         return result == E_SUCCESS ? KeepUnchanged(rewrite) : result;
     }
     ByteSink sink = FileSink(rewrite->Next.File);
-    PlsNewEntries none = {nullptr, nullptr, 0};
+    PlsNewEntries none = {nullptr, nullptr, 0, nullptr};
     if (!WritePls(&source, &index, &none, &sink)) {
         return FileFailed(rewrite->Locked) ? E_EREAD : E_EWRITE;
     }

@@ -85,15 +85,24 @@ int WriteXmlFileWithout(const XmlFile* xml, const bool* remove, PlatformFile* ou
     return Outcome(written, to);
 }
 
+void XmlEntryCarries(const XmlFile* xml, size_t i, bool* title, bool* creator, bool* duration) {
+    const XmlEntry& e = xml->Playlist.Entries[i];
+    *title = e.Title != nullptr;
+    *creator = e.Creator != nullptr;
+    *duration = e.DurationMs >= 0;
+}
+
 int WriteXmlFileWith(const XmlFile* xml, PlaylistFormat format, const char* const* paths,
-                     size_t count, PlatformFile* out) {
+                     const NewEntryFields* fields, size_t count, PlatformFile* out) {
     XmlNewEntry* entries =
         static_cast<XmlNewEntry*>(calloc(count ? count : 1, sizeof(XmlNewEntry)));
     if (!entries) {
         return E_EWRITE;
     }
     for (size_t i = 0; i < count; ++i) {
-        entries[i] = {paths[i], nullptr, nullptr, -1};
+        entries[i] =
+            fields ? XmlNewEntry{paths[i], fields[i].Title, fields[i].Creator, fields[i].DurationMs}
+                   : XmlNewEntry{paths[i], nullptr, nullptr, -1};
     }
     FileOut to = {out, false};
     XmlSink sink = {WriteToFile, &to};

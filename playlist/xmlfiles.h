@@ -23,5 +23,15 @@ int WriteXmlFileWithout(const XmlFile* xml, const bool* remove, PlatformFile* ou
 // The file again with new entries (UTF-8 paths, '/' between folders when relative), into `out`;
 // `xml` null for a new file of `format`. 0, E_EWRITE, or E_NOT_SUPPORTED when the module will
 // not write them there (a file not read whole, relative paths under an absolute base).
+// What a new entry carries beside its path: null (-1) where it has nothing.
+struct NewEntryFields {
+    const char* Title;
+    const char* Creator;
+    long long DurationMs;
+};
+// `fields`: one for each path, or null when they carry nothing. The module writes each only
+// where the file's own entries carry it.
 int WriteXmlFileWith(const XmlFile* xml, PlaylistFormat format, const char* const* paths,
-                     size_t count, PlatformFile* out);
+                     const NewEntryFields* fields, size_t count, PlatformFile* out);
+// Which of a title, a creator (ASX: author) and a duration entry `i` carries.
+void XmlEntryCarries(const XmlFile* xml, size_t i, bool* title, bool* creator, bool* duration);

@@ -91,7 +91,8 @@ TEST_F(AddTable, AppendsByteForByte) {
         {"sub/b.mp3\r\n", u"%D\\", {u"sub\\b.mp3"}, "sub/b.mp3\r\n"},
         {"..\\other\\x.mp3\r\n", u"%other\\", {u"x.mp3"}, "..\\other\\x.mp3\r\n"},
         {"sub\\..\\../other//x.mp3\r\n", u"%", {u"other\\x.mp3"}, "sub\\..\\../other//x.mp3\r\n"},
-        {"%D\\a.mp3\r\n", u"%D\\", {u"a.mp3"}, "%D\\a.mp3\r\na.mp3\r\n", WindowsOnly},
+        // A file listed by its full path is a duplicate of its relative form too.
+        {"%D\\a.mp3\r\n", u"%D\\", {u"a.mp3"}, "%D\\a.mp3\r\n", WindowsOnly},
         {"sub\\b.mp3\r\n./a.mp3\r\n",
          u"%D/",
          {u"sub/b.mp3", u"a.mp3"},
@@ -184,6 +185,9 @@ TEST_F(AddTable, AppendsByteForByte) {
             std::u16string src = row.src ? Host(row.src) : u"";
             EXPECT_EQ(Add(row.src ? src.c_str() : nullptr, names), E_SUCCESS);
             std::string after = row.after, before = row.before.value_or("");
+            if (!row.before && !after.empty()) {
+                after = "#EXTM3U\r\n" + after; // a new playlist is an extended one
+            }
             if (row.rules == Both) {
                 after = before + Host(after.substr(before.size()));
             }
@@ -229,11 +233,14 @@ TEST_F(AddTable, NewLinesInTheCodePageOfAnAnsiPlaylist) {
         if (!row.before.empty()) {
             WriteFile(list, row.before);
         }
+        // A new playlist begins with #EXTM3U.
+        const std::string expected =
+            (row.before.empty() ? "#EXTM3U\r\n" : row.before) + row.added + "\r\n";
         EXPECT_EQ(Add(u"%D\\", {row.name}), E_SUCCESS);
-        EXPECT_EQ(ReadFile(list), row.before + row.added + "\r\n");
+        EXPECT_EQ(ReadFile(list), expected);
         // It lists under its name, and packing it again adds nothing.
         EXPECT_EQ(Add(u"%D\\", {row.name}), E_SUCCESS);
-        EXPECT_EQ(ReadFile(list), row.before + row.added + "\r\n");
+        EXPECT_EQ(ReadFile(list), expected);
         fs::remove(fs::u8path(list));
     }
 }
@@ -242,7 +249,7 @@ TEST_F(AddTable, NewLinesInTheCodePageOfAnAnsiPlaylist) {
 TEST_F(AddTable, SubPathAndFlagsChangeNothing) {
     WriteFile(dir + "/D/a.mp3", "a");
     EXPECT_EQ(Add(u"%D\\", {u"a.mp3"}, 7), E_SUCCESS); // moving, paths, encryption: all ignored
-    EXPECT_EQ(ReadFile(list), AsWritten("", "a.mp3\r\n"));
+    EXPECT_EQ(ReadFile(list), AsWritten("", "#EXTM3U\r\na.mp3\r\n"));
     EXPECT_EQ(ReadFile(dir + "/D/a.mp3"), "a");
 }
 

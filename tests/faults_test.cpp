@@ -125,7 +125,7 @@ TEST(Faults, CopyOverAPlaylistFailsCleanlyAtEveryStep) {
 }
 
 TEST(Faults, AddToNewPlaylistFailsCleanlyAtEveryStep) {
-    WalkFaults({"new", "", "a.mp3\r\n", [](const std::string& dir) {
+    WalkFaults({"new", "", "#EXTM3U\r\na.mp3\r\n", [](const std::string& dir) {
                     std::u16string list = List({u"a.mp3"});
                     std::u16string source = WidePath(dir) + u"\\";
                     return PackFilesW(&WidePath(dir + "/list.m3u")[0], nullptr, &source[0],

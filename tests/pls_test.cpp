@@ -426,6 +426,7 @@ TEST(PlsCorpus, ListsDeletesAndPacksAsItsSourcesImply) {
         {"totem-emptyplaylist.pls", 0},
         {"totem-missing-items.pls", 19},
     };
+    const std::set<std::string> absolute = {"playlistsnet-Playlist.pls"};
     size_t seen = 0;
     for (const auto& entry : fs::directory_iterator(fs::u8path(M3U_PLS_CORPUS_DIR))) {
         std::string file = entry.path().filename().u8string();
@@ -454,7 +455,14 @@ TEST(PlsCorpus, ListsDeletesAndPacksAsItsSourcesImply) {
         EXPECT_EQ(Pack(list, {"new one.mp3"}), E_SUCCESS) << file;
         Names packed = List(list);
         ASSERT_FALSE(packed.empty()) << file;
-        EXPECT_EQ(packed.back(), u"new one.mp3") << file;
+        // Where most entries are full paths, so is the new one.
+        const std::u16string tail = u"new one.mp3";
+        if (absolute.count(file)) {
+            EXPECT_GT(packed.back().size(), tail.size() + 1) << file;
+            EXPECT_EQ(packed.back().substr(packed.back().size() - tail.size()), tail) << file;
+        } else {
+            EXPECT_EQ(packed.back(), tail) << file;
+        }
         ExpectNumbered(ReadFile(list), packed.size(), hasEntries || names.empty(), file.c_str());
         // Deleting every listed name leaves no entry, and no FileN line.
         EXPECT_EQ(Delete(list, packed), E_SUCCESS) << file;

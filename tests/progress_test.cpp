@@ -4,11 +4,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "playlist/playlist.h"
 #include "plugin/exports.h"
+#include "tests/media_files.h"
 #include "tests/support.h"
 
 namespace {
@@ -288,6 +290,71 @@ TEST_F(ProgressRewrite, DeleteTellsRisingPercentsAndCancelKeepsThePlaylist) {
             EXPECT_EQ(FolderListing(dir), "a.mp3|b.mp3|c.mp3|list.m3u");
             heard.StopAt = -1;
         }
+    }
+}
+
+// Pack reads each new file's headers where the playlist's entries carry titles: the host hears of
+// each file once its headers are read, and a Cancel answered at any point of a big batch leaves
+// the playlist as it was, in each format that carries them.
+TEST_F(ProgressRewrite, CancelDuringHeaderReadsKeepsThePlaylist) {
+    std::string tagged;
+    for (const MediaFile& f : MediaFiles()) {
+        tagged = std::string(f.Name) == "v23.mp3" ? f.Bytes : tagged;
+    }
+    ASSERT_FALSE(tagged.empty());
+    const int count = 300;
+    std::vector<std::u16string> files;
+    for (int i = 0; i < count; ++i) {
+        std::string name = "t" + std::to_string(i) + ".mp3";
+        WriteFile(dir + "/" + name, tagged);
+        files.push_back(std::u16string(name.begin(), name.end()));
+    }
+    const struct {
+        const char* File;
+        std::string Text;
+    } lists[] = {
+        {"ext.m3u", "#EXTM3U\r\n#EXTINF:1,x\r\nb.mp3\r\n"},
+        {"titled.pls",
+         "[playlist]\r\nFile1=b.mp3\r\nTitle1=x\r\nLength1=1\r\nNumberOfEntries=1\r\n"},
+        {"timed.xspf",
+         "<?xml version=\"1.0\"?>\n<playlist xmlns=\"http://xspf.org/ns/0/\"><trackList>"
+         "<track><location>b.mp3</location><title>x</title><duration>1000</duration>"
+         "</track></trackList></playlist>\n"},
+    };
+    std::u16string source = WidePath(dir) + HostSeparator(), names = WideList(files);
+    auto inFolder = [&] {
+        size_t n = 0;
+        for (auto it = std::filesystem::directory_iterator(std::filesystem::u8path(dir));
+             it != std::filesystem::directory_iterator(); ++it) {
+            ++n;
+        }
+        return n;
+    };
+    for (const auto& l : lists) {
+        SCOPED_TRACE(l.File);
+        std::string path = dir + "/" + l.File;
+        std::u16string list = WidePath(path);
+        for (int stopAt : {0, count / 2, count - 1}) {
+            WriteFile(path, l.Text);
+            size_t before = inFolder();
+            heard.Calls.clear();
+            heard.StopAt = stopAt;
+            EXPECT_EQ(PackFilesW(&list[0], nullptr, &source[0], &names[0], 0), E_EABORTED);
+            EXPECT_EQ(heard.Calls.size(), size_t(stopAt + 1));
+            EXPECT_EQ(ReadFile(path), l.Text) << stopAt;
+            EXPECT_EQ(inFolder(), before) << "a temporary file left";
+        }
+        heard.Calls.clear();
+        heard.StopAt = -1;
+        ASSERT_EQ(PackFilesW(&list[0], nullptr, &source[0], &names[0], 0), 0);
+        EXPECT_EQ(heard.Calls.size(), size_t(count));
+        std::string now = ReadFile(path);
+        size_t titles = 0;
+        for (size_t at = now.find("Caf\xC3\xA9 del Mar"); at != std::string::npos;
+             at = now.find("Caf\xC3\xA9 del Mar", at + 1)) {
+            ++titles;
+        }
+        EXPECT_EQ(titles, size_t(count)) << "every new entry carries its title";
     }
 }
 

@@ -107,7 +107,7 @@ void RunAtOnce(const Plan& plan) {
         t.join();
     }
     EXPECT_EQ(failed, 0);
-    std::string kept = plan.OldEntries < 0 ? "" : "#EXTM3U\r\n";
+    std::string kept = "#EXTM3U\r\n"; // a new playlist begins with it too
     for (int i = 0; i < plan.OldEntries; ++i) {
         kept += deleted.count(i) ? "" : OldEntry(i);
     }

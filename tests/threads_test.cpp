@@ -59,8 +59,9 @@ TEST(Threads, FourPlaylistsAtOnce) {
     }
     EXPECT_EQ(faults, 0);
     for (int t = 0; t < 4; ++t) {
-        EXPECT_EQ(ReadFile(dirs[t] + "/list.m3u"), AsWritten("", "b.mp3\r\n")); // packed new
-        EXPECT_EQ(ReadFile(dirs[t] + "/out.mp3"), "a" + std::to_string(t));     // listed last
+        EXPECT_EQ(ReadFile(dirs[t] + "/list.m3u"),
+                  AsWritten("", "#EXTM3U\r\nb.mp3\r\n"));                   // packed new
+        EXPECT_EQ(ReadFile(dirs[t] + "/out.mp3"), "a" + std::to_string(t)); // listed last
         EXPECT_EQ(FolderListing(dirs[t]), "a.mp3|b.mp3|list.m3u|out.mp3");
     }
 }

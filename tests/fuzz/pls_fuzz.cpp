@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(index.Count == before.size());
     Check(MarkPls(&source, &index, EvenLength, nullptr));
     size_t k = 0;
-    PlsNewEntries added = {NextAdded, &k, 2};
+    PlsNewEntries added = {NextAdded, &k, 2, nullptr};
     Memory output;
     ByteSink sink = {Write, &output.Bytes};
     Check(WritePls(&source, &index, &added, &sink));

@@ -42,9 +42,13 @@ static std::vector<std::u16string> Listing(const std::u16string& playlist) {
     return names;
 }
 
+// Whether a file of the playlist's folder lists: under its name, or under its full path where
+// most of the playlist's lines are full paths (and new lines follow them).
 static bool Lists(const std::vector<std::u16string>& names, const std::u16string& name) {
+    const std::u16string tail = u"\\" + name;
     for (const auto& n : names) {
-        if (n == name) {
+        if (n == name ||
+            (n.size() > tail.size() && n.compare(n.size() - tail.size(), tail.size(), tail) == 0)) {
             return true;
         }
     }

@@ -635,21 +635,6 @@ static bool WriteAdded(const PlsNewEntries* added, const char* key, uint64_t fir
     return true;
 }
 
-// Whether the units [from, to) of a line spell `name` (lower case ASCII), in any case.
-static bool KeyIs(const unsigned char* bytes, size_t from, size_t to, TextEncoding encoding,
-                  const char* name) {
-    size_t n = strlen(name);
-    if (to - from != n) {
-        return false;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        if (LowerUnit(Unit(bytes, from + i, encoding)) != static_cast<unsigned char>(name[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool CountPlsKeys(const ByteSource* source, uint32_t* files, uint32_t* titles, uint32_t* lengths) {
     *files = *titles = *lengths = 0;
     PlsReader reader;
@@ -665,9 +650,11 @@ bool CountPlsKeys(const ByteSource* source, uint32_t* files, uint32_t* titles, u
         }
         if (line.Key == PlsKeyFile) {
             ++*files;
-        } else if (KeyIs(piece.Bytes, line.KeyStart, line.DigitsStart, reader.Encoding, "title")) {
+        } else if (SameWord(piece.Bytes, line.KeyStart, line.DigitsStart, reader.Encoding,
+                            "title")) {
             ++*titles;
-        } else if (KeyIs(piece.Bytes, line.KeyStart, line.DigitsStart, reader.Encoding, "length")) {
+        } else if (SameWord(piece.Bytes, line.KeyStart, line.DigitsStart, reader.Encoding,
+                            "length")) {
             ++*lengths;
         }
     }

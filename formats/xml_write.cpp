@@ -92,6 +92,19 @@ void PutElement(Buffer* b, const char* name, const char* escapedText, const char
     PutByte(b, '>');
 }
 
+// An element holding a number, named by the first `prefixBytes` of `prefix` and `local`.
+static void PutNumberElement(Buffer* b, const char* prefix, size_t prefixBytes, const char* local,
+                             unsigned long long value) {
+    Buffer number = {}, name = {};
+    PutNumber(&number, value);
+    Put(&name, prefix, prefixBytes);
+    Put(&name, local);
+    PutElement(b, name.Data, number.Data, nullptr);
+    b->Failed |= number.Failed || name.Failed;
+    Drop(&number);
+    Drop(&name);
+}
+
 // One new entry as UTF-8, in its neighbours' form.
 void PutEntry(const XmlLayout* l, PlaylistFormat format, const XmlNewEntry* entry, long long vlcId,
               Buffer* b) {
@@ -159,34 +172,22 @@ void PutEntry(const XmlLayout* l, PlaylistFormat format, const XmlNewEntry* entr
             PutElement(b, l->AuthorName, nullptr, entry->Creator);
         }
         if (format == FormatXspf && l->WithDuration && entry->DurationMs >= 0) {
-            Buffer number = {};
-            PutNumber(&number, (unsigned long long)entry->DurationMs);
             Put(b, sep);
-            const char* local = LocalName(l->EntryName);
-            Buffer name = {};
-            Put(&name, l->EntryName, (size_t)(local - l->EntryName));
-            Put(&name, "duration");
-            PutElement(b, name.Data, number.Data, nullptr);
-            b->Failed |= number.Failed || name.Failed;
-            Drop(&number);
-            Drop(&name);
+            // The track's own prefix, whatever it is.
+            size_t prefix = (size_t)(LocalName(l->EntryName) - l->EntryName);
+            PutNumberElement(b, l->EntryName, prefix, "duration",
+                             (unsigned long long)entry->DurationMs);
         }
         if (vlcId >= 0) {
-            Buffer id = {}, name = {};
-            PutNumber(&id, (unsigned long long)vlcId);
-            Put(&name, l->VlcPrefix);
-            Put(&name, ":id");
             Put(b, sep);
             Put(b, "<extension application=\"");
             Put(b, VlcApplication);
             Put(b, "\">");
             Put(b, deeper.Data);
-            PutElement(b, name.Data, id.Data, nullptr);
+            PutNumberElement(b, l->VlcPrefix, l->VlcPrefix ? strlen(l->VlcPrefix) : 0, ":id",
+                             (unsigned long long)vlcId);
             Put(b, sep);
             Put(b, "</extension>");
-            b->Failed |= id.Failed || name.Failed;
-            Drop(&id);
-            Drop(&name);
         }
         if (l->ChildIndent) {
             Put(b, l->LineEnd);

@@ -210,6 +210,15 @@ TEST(Path, RelativePath) {
         {"\\\\srv\\share", "\\\\srv\\share\\a.mp3", ""},
         {"\\\\?\\C:\\m", "C:\\m\\a.mp3", ""},
         {"C:\\M\xC3\x89", "C:\\m\xC3\xA9\\a", "..\\m\xC3\xA9\\a"},
+        // Dots that make no "." or ".." segment resolve nothing; one segment that does, at the
+        // start, the end or after a run of separators, is resolved wherever it stands.
+        {"C:\\m", "C:\\m\\...\\..a\\a..\\.b.\\x", "...\\..a\\a..\\.b.\\x"},
+        {"C:\\m\\...", "C:\\m\\x", "..\\x"},
+        {"C:\\m", "C:\\m\\x\\..", "."},
+        {"C:\\m", "C:\\m\\x\\\\/.", "x"},
+        {"C:\\m\\x.\\..", "C:\\m\\y", "y"},
+        {"..\\m", "..\\m\\a.b", "a.b"},
+        {"C:.", "C:a", "a"},
     };
     for (const auto& t : cases) {
         char out[64];

@@ -217,14 +217,16 @@ static void TallyLine(StyleTally* tally, const char* line, size_t length, TextEn
     LineReader reader;
     StartReader(&reader, file);
     TextEncoding encoding = ReaderEncoding(&reader);
-    char line[LineBytes] = {};
+    char piece[LineBytes] = {};
+    const char* line = piece;
     char16_t listed[PathUnits];
     size_t length = 0;
     bool lineEnds = false;
     bool lineStart = true; // the piece after one that did not end its line is no line of its own
     size_t left = table->Count;
     bool first = true, info = false;
-    while ((left > 0 || verdict->Open || tally) && ReadPiece(&reader, line, &length, &lineEnds)) {
+    while ((left > 0 || verdict->Open || tally) &&
+           ReadPieceView(&reader, piece, &line, &length, &lineEnds)) {
         if (tally && lineStart) {
             TallyLine(tally, line, length, encoding, first, &info);
             first = false;

@@ -81,12 +81,14 @@ static bool IsLineEnd(unsigned c) {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read little-endian");
 
-// Bytes before the first CR, LF or 0x1A: eight at a time, since most bytes of a playlist are
-// none of them and the runtime's own searches look for one byte only.
-static size_t OrdinaryRun(const unsigned char* p, size_t n) {
+// Bytes before the first CR, LF or 0x1A among the first `n`: eight at a time, since most bytes
+// of a playlist are none of them and the runtime's own searches look for one byte only. Words
+// may be loaded up to `loadable` bytes (at least n), past the n that count, so a line's last
+// bytes need no byte-by-byte tail; what lies past n never counts.
+static size_t OrdinaryRun(const unsigned char* p, size_t n, size_t loadable) {
     const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
     size_t i = 0;
-    while (i + 8 <= n) {
+    while (i < n && i + 8 <= loadable) {
         uint64_t w;
         memcpy(&w, p + i, 8);
         // The lowest high bit set marks the first byte of w below 0x1B, which takes in all
@@ -98,15 +100,15 @@ static size_t OrdinaryRun(const unsigned char* p, size_t n) {
             continue;
         }
         i += static_cast<size_t>(__builtin_ctzll(low)) / 8;
-        if (IsLineEnd(p[i]) || p[i] == 0x1A) {
-            return i;
+        if (i >= n || IsLineEnd(p[i]) || p[i] == 0x1A) {
+            return i < n ? i : n;
         }
         ++i;
     }
     while (i < n && !IsLineEnd(p[i]) && p[i] != 0x1A) {
         ++i;
     }
-    return i;
+    return i < n ? i : n;
 }
 
 static inline void NoteFirstEnd(LineReader* r, bool crLf) {
@@ -131,7 +133,7 @@ static bool Piece8(LineReader* r, char* line, size_t* length, bool* lineEnds) {
         // The run of ordinary bytes in view, at once, as far as a piece holds.
         const unsigned char* at = r->Buffer + r->Pos;
         size_t inView = r->Len - r->Pos, room = PieceBytes - n;
-        size_t run = OrdinaryRun(at, inView < room ? inView : room);
+        size_t run = OrdinaryRun(at, inView < room ? inView : room, sizeof r->Buffer - r->Pos);
         memcpy(line + n, at, run);
         n += run;
         r->Pos += run;
@@ -207,6 +209,41 @@ bool ReadPiece(LineReader* r, char* line, size_t* length, bool* lineEnds) {
         NoteFirstEnd(r, false); // no line at all
     }
     return read;
+}
+
+bool ReadPieceView(LineReader* r, char* line, const char** bytes, size_t* length, bool* lineEnds) {
+    // Nearly every line of 8-bit text lies whole in the buffer, its end in view: it is taken
+    // where it lies, as Piece8 would take it. Anything else goes the copying way.
+    const unsigned char* at = r->Buffer + r->Pos;
+    size_t inView = r->Len - r->Pos;
+    if (r->Started && r->Encoding == Text8Bit && !r->AtEndMark && inView > 0 && at[0] != 0x1A) {
+        size_t run = OrdinaryRun(at, inView < size_t{PieceBytes} ? inView : size_t{PieceBytes},
+                                 sizeof r->Buffer - r->Pos);
+        unsigned char next = run < inView ? at[run] : 0;
+        // A CR last in view may have its LF in the next block.
+        if (run < inView && !(next == '\r' && run + 1 == inView)) {
+            size_t taken = run;
+            bool ends = true, crLf = false;
+            if (next == 0x1A) {
+                r->AtEndMark = true; // the end mark stays in the buffer for WriteRemainder
+            } else if (IsLineEnd(next)) {
+                crLf = next == '\r' && at[run + 1] == '\n';
+                taken += crLf ? 2 : 1;
+            } else {
+                ends = false; // the piece is full and the line goes on in the next
+            }
+            if (ends) {
+                NoteFirstEnd(r, crLf);
+            }
+            r->Pos += taken;
+            *bytes = reinterpret_cast<const char*>(at);
+            *length = run;
+            *lineEnds = ends;
+            return true;
+        }
+    }
+    *bytes = line;
+    return ReadPiece(r, line, length, lineEnds);
 }
 
 bool EndsInCrLf(const LineReader* reader) {

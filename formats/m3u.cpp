@@ -10,13 +10,14 @@ static inline unsigned UnitOfLine(const char* bytes, size_t i, TextEncoding enco
                : UnitAt(reinterpret_cast<const unsigned char*>(bytes) + 2 * i, encoding);
 }
 
-// Whether the units from `at` on begin with the ASCII `prefix`.
-static bool HasPrefix(const char* bytes, size_t at, size_t units, TextEncoding encoding,
-                      const char* prefix) {
+// Whether the units from `at` on begin with the ASCII `prefix`. Inline, so that the prefix's
+// length is known where it is asked.
+template <size_t Size>
+static inline bool HasPrefix(const char* bytes, size_t at, size_t units, TextEncoding encoding,
+                             const char (&prefix)[Size]) {
     if (encoding == Text8Bit) {
         // Bytes are units: one comparison, as every info line of a playlist asks.
-        size_t n = strlen(prefix);
-        return units - at >= n && memcmp(bytes + at, prefix, n) == 0;
+        return units - at >= Size - 1 && memcmp(bytes + at, prefix, Size - 1) == 0;
     }
     for (size_t i = 0; prefix[i]; ++i) {
         if (at + i >= units || UnitOfLine(bytes, at + i, encoding) != unsigned(prefix[i])) {

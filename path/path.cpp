@@ -142,8 +142,12 @@ static bool Same(const char* a, size_t lenA, const char* b, size_t lenB, const P
     if (lenA != lenB) {
         return false;
     }
+    // Most names that meet are written alike, case and all.
+    if (lenA == 0 || memcmp(a, b, lenA) == 0) {
+        return true;
+    }
     if (!style.CaseBlind) {
-        return lenA == 0 || memcmp(a, b, lenA) == 0;
+        return false;
     }
     for (size_t i = 0; i < lenA; ++i) {
         if (LowerAscii(static_cast<unsigned char>(a[i])) !=

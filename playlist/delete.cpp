@@ -130,8 +130,7 @@ static void WriteHeld(LineWriter* writer, const Held* held, size_t from, size_t 
         bool info = at == held->Info;
         bool blank = static_cast<LineKind>(held->Lines[at]) == LineBlank;
         if (part == AllHeld || (part == AllButInfo && !info) || (part == BlanksOnly && blank)) {
-            WriteBytes(writer, held->Lines + at + RecordHead, RecordLength(held, at));
-            WriteLineEnd(writer);
+            WriteWholeLine(writer, held->Lines + at + RecordHead, RecordLength(held, at));
         }
     }
 }
@@ -207,6 +206,11 @@ static void NewInfo(LineWriter* writer, Held* held) {
 // `piece`.
 static void WriteLine(LineReader* reader, LineWriter* writer, const char* bytes, char* piece,
                       size_t n, bool lineEnds) {
+    if (lineEnds) {
+        FollowLineEnds(writer, reader);
+        WriteWholeLine(writer, bytes, n);
+        return;
+    }
     WriteBytes(writer, bytes, n);
     while (!lineEnds && ReadPiece(reader, piece, &n, &lineEnds)) {
         WriteBytes(writer, piece, n);
@@ -293,13 +297,18 @@ static bool TellPercent(Percent* percent, bool done) {
         ReadPiece(&reader, piece, &n, &lineEnds);
     }
     const char* line = piece;
+    bool endKnown = false;
     while (ReadPieceView(&reader, piece, &line, &n, &lineEnds)) {
         percent->Read += n + (lineEnds ? 1 : 0); // about: line ends and longer lines vary
         if (!TellPercent(percent, false)) {
             return E_EABORTED; // the temporary file goes with the rest of the rewrite
         }
-        // A held line is written after the first line was read through, so its end is known.
-        FollowLineEnds(&writer, &reader);
+        // A held line is written after the first line was read through, so its end is known;
+        // from then on it stays as it is.
+        if (!endKnown) {
+            FollowLineEnds(&writer, &reader);
+            endKnown = reader.FirstEnd != FirstEndUnread;
+        }
         LineKind kind = KindOfLine(line, n, encoding);
         if (kind == LinePath) {
             size_t units = ListedName(line, n, lineEnds, encoding, name);

@@ -1,6 +1,10 @@
 // Line reading and writing over binary streams, so that every build treats line ends alike.
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "playlist/playlist.h"
 #include "text/text.h"
 
@@ -85,9 +89,25 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read little-
 // of a playlist are none of them and the runtime's own searches look for one byte only. Words
 // may be loaded up to `loadable` bytes (at least n), past the n that count, so a line's last
 // bytes need no byte-by-byte tail; what lies past n never counts.
-static size_t OrdinaryRun(const unsigned char* p, size_t n, size_t loadable) {
+[[gnu::always_inline]] static inline size_t OrdinaryRun(const unsigned char* p, size_t n,
+                                                        size_t loadable) {
     const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
     size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen at a time where every x86-64 machine can: a line then takes one or two steps.
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), end = _mm_set1_epi8(0x1A);
+    while (i < n && i + 16 <= loadable) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
+                                   _mm_cmpeq_epi8(v, end));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (mask != 0) {
+            i += static_cast<size_t>(__builtin_ctz(mask));
+            return i < n ? i : n;
+        }
+        i += 16;
+    }
+#endif
     while (i < n && i + 8 <= loadable) {
         uint64_t w;
         memcpy(&w, p + i, 8);
@@ -350,6 +370,22 @@ void WriteLineEnd(LineWriter* writer) {
     size_t unit = writer->Encoding == Text8Bit ? 1 : 2;
     size_t skip = writer->CrLf ? 0 : unit;
     WriteBytes(writer, ends[writer->Encoding] + skip, 2 * unit - skip);
+}
+
+void WriteWholeLine(LineWriter* w, const void* data, size_t bytes) {
+    // Nearly always: 8-bit text, nothing to guard, room for the line and its end.
+    if (w->Encoding == Text8Bit && !w->GuardMark && bytes + 2 <= sizeof w->Buffer - w->Len) {
+        memcpy(w->Buffer + w->Len, data, bytes);
+        w->Len += bytes;
+        w->HalfUnit = w->HalfUnit != (bytes % 2 == 1);
+        if (w->CrLf) {
+            w->Buffer[w->Len++] = '\r';
+        }
+        w->Buffer[w->Len++] = '\n';
+        return;
+    }
+    WriteBytes(w, data, bytes);
+    WriteLineEnd(w);
 }
 
 void WriteRemainder(LineWriter* writer, LineReader* reader) {

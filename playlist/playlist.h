@@ -74,6 +74,8 @@ void WriteBytes(LineWriter* writer, const void* data, size_t bytes);
 void WriteText(LineWriter* writer, const char* utf8, size_t bytes);
 // CR LF or LF, as units in UTF-16; nothing after half a unit, which ends the text.
 void WriteLineEnd(LineWriter* writer);
+// WriteBytes and WriteLineEnd in one call, as a rewrite writes most lines.
+void WriteWholeLine(LineWriter* writer, const void* data, size_t bytes);
 // Lines end as EndsInCrLf says for the text being rewritten.
 void FollowLineEnds(LineWriter* writer, const LineReader* reader);
 // The 0x1A byte that ended a reader's text and everything after it, unchanged.

@@ -247,8 +247,21 @@ static bool SameRoot(const char* a, size_t ra, const char* b, size_t rb, const P
     return ra == rb && (!style.DriveRoots || Same(a, ra, b, rb, style));
 }
 
-size_t RelativePath(const char* base, const char* target, char* out, size_t size,
-                    const PathStyle& style) {
+// Where the target goes on below the base, when it begins with the base's very bytes, the base
+// ends in a separator and neither holds a "." or ".." segment: then every segment of the base
+// is one of the target's, and the rest are the relative path. Null otherwise. Pack asks this
+// of every name, whose source lies below the playlist's folder.
+static const char* Below(const char* base, const char* target, size_t root) {
+    size_t n = strlen(base);
+    if (n == 0 || !IsSeparator(base[n - 1]) || strncmp(base, target, n) != 0 ||
+        HasDotSegment(base + root) || HasDotSegment(target + root)) {
+        return nullptr;
+    }
+    return target + n;
+}
+
+static size_t Relative(const char* base, const char* target, char* out, size_t size,
+                       const PathStyle& style, bool general) {
     size_t ra = RootLength(base, style);
     size_t rb = RootLength(target, style);
     if (!SameRoot(base, ra, target, rb, style)) {
@@ -257,26 +270,41 @@ size_t RelativePath(const char* base, const char* target, char* out, size_t size
         }
         return 0;
     }
-    bool rooted = ra > 0 && IsSeparator(base[ra - 1]);
-
-    PathCursor a;
-    PathCursor b;
-    Open(&a, base, style);
-    Open(&b, target, style);
-    WalkResult w = WalkCommonPrefix(&a, &b, rooted);
-
     size_t pos = 0;
-    const char up[] = {'.', '.', style.Separator};
-    if (w.okA && SkipTo(&a, rooted)) {
-        do {
-            Append(out, size, &pos, up, 3);
-        } while (Next(&a) && SkipTo(&a, rooted));
-    }
-    if (w.okB && SkipTo(&b, rooted)) {
-        do {
-            Append(out, size, &pos, b.SegStart, b.SegLength);
-            Append(out, size, &pos, &style.Separator, 1);
-        } while (Next(&b) && SkipTo(&b, rooted));
+    if (const char* rest = general ? nullptr : Below(base, target, ra)) {
+        // The target's segments below the base, as the walk below would find them.
+        while (*rest) {
+            while (IsSeparator(*rest)) {
+                ++rest;
+            }
+            const char* from = rest;
+            while (*rest && !IsSeparator(*rest)) {
+                ++rest;
+            }
+            if (rest > from) {
+                Append(out, size, &pos, from, static_cast<size_t>(rest - from));
+                Append(out, size, &pos, &style.Separator, 1);
+            }
+        }
+    } else {
+        bool rooted = ra > 0 && IsSeparator(base[ra - 1]);
+        PathCursor a;
+        PathCursor b;
+        Open(&a, base, style);
+        Open(&b, target, style);
+        WalkResult w = WalkCommonPrefix(&a, &b, rooted);
+        const char up[] = {'.', '.', style.Separator};
+        if (w.okA && SkipTo(&a, rooted)) {
+            do {
+                Append(out, size, &pos, up, 3);
+            } while (Next(&a) && SkipTo(&a, rooted));
+        }
+        if (w.okB && SkipTo(&b, rooted)) {
+            do {
+                Append(out, size, &pos, b.SegStart, b.SegLength);
+                Append(out, size, &pos, &style.Separator, 1);
+            } while (Next(&b) && SkipTo(&b, rooted));
+        }
     }
 
     size_t length;
@@ -291,6 +319,18 @@ size_t RelativePath(const char* base, const char* target, char* out, size_t size
     }
     return length;
 }
+
+size_t RelativePath(const char* base, const char* target, char* out, size_t size,
+                    const PathStyle& style) {
+    return Relative(base, target, out, size, style, false);
+}
+
+#if defined(M3U_FAULT_INJECTION)
+size_t GeneralRelativePathForTests(const char* base, const char* target, char* out, size_t size,
+                                   const PathStyle& style) {
+    return Relative(base, target, out, size, style, true);
+}
+#endif
 
 // The public names; calls within this file use the static forms, which the compiler may inline
 // into each other even where public functions could be replaced at load time.

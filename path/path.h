@@ -74,3 +74,9 @@ WalkResult WalkCommonPrefix(PathCursor* a, PathCursor* b, bool rooted);
 // roots differ.
 size_t RelativePath(const char* base, const char* target, char* out, size_t size,
                     const PathStyle& style = HostPaths);
+
+#if defined(M3U_FAULT_INJECTION)
+// Tests only: RelativePath by the walk alone, without the way for a target below the base.
+size_t GeneralRelativePathForTests(const char* base, const char* target, char* out, size_t size,
+                                   const PathStyle& style);
+#endif

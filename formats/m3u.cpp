@@ -27,7 +27,7 @@ static inline bool HasPrefix(const char* bytes, size_t at, size_t units, TextEnc
     return true;
 }
 
-LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
+LineKind KindOfAnyLine(const char* bytes, size_t length, TextEncoding encoding) {
     // Nearly every line: 8-bit text that starts with what a name starts with.
     if (encoding == Text8Bit && length > 0 && bytes[0] != '#' && bytes[0] != ' ' &&
         bytes[0] != '\t') {

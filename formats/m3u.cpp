@@ -1,6 +1,8 @@
 // M3U's line rules: what kind of line a line is, and which lines an entry takes with it.
 #include "formats/m3u.h"
 
+#include <cstring>
+
 // The unit at index `i` of a line: a byte, or a UTF-16 unit in the file's byte order.
 static inline unsigned UnitOfLine(const char* bytes, size_t i, TextEncoding encoding) {
     return encoding == Text8Bit
@@ -8,9 +10,15 @@ static inline unsigned UnitOfLine(const char* bytes, size_t i, TextEncoding enco
                : UnitAt(reinterpret_cast<const unsigned char*>(bytes) + 2 * i, encoding);
 }
 
-// Whether the units from `at` on begin with the ASCII `prefix`.
-static bool HasPrefix(const char* bytes, size_t at, size_t units, TextEncoding encoding,
-                      const char* prefix) {
+// Whether the units from `at` on begin with the ASCII `prefix`. Inline, so that the prefix's
+// length is known where it is asked.
+template <size_t Size>
+static inline bool HasPrefix(const char* bytes, size_t at, size_t units, TextEncoding encoding,
+                             const char (&prefix)[Size]) {
+    if (encoding == Text8Bit) {
+        // Bytes are units: one comparison, as every info line of a playlist asks.
+        return units - at >= Size - 1 && memcmp(bytes + at, prefix, Size - 1) == 0;
+    }
     for (size_t i = 0; prefix[i]; ++i) {
         if (at + i >= units || UnitOfLine(bytes, at + i, encoding) != unsigned(prefix[i])) {
             return false;
@@ -19,7 +27,7 @@ static bool HasPrefix(const char* bytes, size_t at, size_t units, TextEncoding e
     return true;
 }
 
-LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
+LineKind KindOfAnyLine(const char* bytes, size_t length, TextEncoding encoding) {
     // Nearly every line: 8-bit text that starts with what a name starts with.
     if (encoding == Text8Bit && length > 0 && bytes[0] != '#' && bytes[0] != ' ' &&
         bytes[0] != '\t') {

@@ -23,7 +23,15 @@ enum LineKind {
 };
 
 // A line's bytes as the reader yields them: without line end, in the file's encoding.
-LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding);
+LineKind KindOfAnyLine(const char* bytes, size_t length, TextEncoding encoding);
+// The same, inline for nearly every line: 8-bit text that starts with what a name starts with.
+inline LineKind KindOfLine(const char* bytes, size_t length, TextEncoding encoding) {
+    if (encoding == Text8Bit && length > 0 && bytes[0] != '#' && bytes[0] != ' ' &&
+        bytes[0] != '\t') {
+        return LinePath;
+    }
+    return KindOfAnyLine(bytes, length, encoding);
+}
 
 // The lines of an entry: its path line, the last info line above it with every line between the
 // two, and directly above those (or above the path line, without an info line) a run of options.

@@ -97,6 +97,12 @@ static bool PlainFormOfLine(const char* base, const char* line, size_t length, c
     size_t n = 0;
     bool uri = length > 7 && (line[0] | 32) == 'f' && memcmp(line + 1, "ile:", 4) == 0 &&
                line[5] == '/' && line[6] == '/';
+    // Only a line that begins with a root can be one: most lines are relative and end here.
+    bool rooted = length > 0 && (line[0] == '/' || line[0] == '\\' ||
+                                 (HostPaths.DriveRoots && length > 1 && line[1] == ':'));
+    if (!uri && !rooted) {
+        return false;
+    }
     if (uri) {
         // file:///C:/a%20b.mp3 and file://localhost/C:/... name C:/a b.mp3; /home/x stays rooted.
         size_t at = 7;
@@ -162,6 +168,14 @@ struct AnsiVerdict {
 };
 
 static void JudgeLine(AnsiVerdict* verdict, const char* line, size_t length) {
+    // Nearly every line is ASCII, which is UTF-8 and decides nothing: one look at each byte.
+    size_t ascii = 0;
+    while (ascii < length && static_cast<unsigned char>(line[ascii]) < 0x80) {
+        ++ascii;
+    }
+    if (ascii == length) {
+        return;
+    }
     if (!IsUtf8Text(line, length)) {
         verdict->Legacy = true;
         return;
@@ -177,29 +191,33 @@ static void JudgeLine(AnsiVerdict* verdict, const char* line, size_t length) {
 
 // One line's part in the style of new entries: the first line may be the #EXTM3U header, an
 // info line marks the entry line after it as one with a title and a length.
-static void TallyLine(StyleTally* tally, const char* line, size_t length, TextEncoding encoding,
-                      bool first, bool* info) {
-    LineKind kind = KindOfLine(line, length, encoding);
-    // Roots, separators and schemes are ASCII: UTF-16 units beyond it stand as '_'.
+static void TallyLine(StyleTally* tally, const char* line, size_t length, LineKind kind,
+                      TextEncoding encoding, bool first, bool* info) {
+    if (encoding == Text8Bit && !first && kind != LinePath) {
+        *info = *info || kind == LineInfo;
+        return; // nothing of such a line is read
+    }
+    // Roots, separators and schemes are ASCII: UTF-16 units beyond it stand as '_'. 8-bit text
+    // is read where it lies.
     char text[LineBytes];
-    size_t n = 0;
-    if (encoding == Text8Bit) {
-        n = length < sizeof text ? length : sizeof text - 1;
-        memcpy(text, line, n);
-    } else {
+    const char* at = line;
+    size_t n = length;
+    if (encoding != Text8Bit) {
+        n = 0;
         for (size_t i = 0; i + 1 < length && n + 1 < sizeof text; i += 2) {
             unsigned unit = UnitAt(reinterpret_cast<const unsigned char*>(line) + i, encoding);
             text[n++] = unit < 0x80 ? static_cast<char>(unit) : '_';
         }
+        text[n] = 0;
+        at = text;
     }
-    text[n] = 0;
     if (first) {
-        tally->ExtendedHeader = n >= 7 && memcmp(text, "#EXTM3U", 7) == 0;
+        tally->ExtendedHeader = n >= 7 && memcmp(at, "#EXTM3U", 7) == 0;
     }
     if (kind == LineInfo) {
         *info = true;
     } else if (kind == LinePath) {
-        TallyEntry(tally, text, n, EntryFields{*info, *info, false});
+        TallyEntry(tally, at, n, EntryFields{*info, *info, false});
         *info = false;
     }
 }
@@ -217,23 +235,28 @@ static void TallyLine(StyleTally* tally, const char* line, size_t length, TextEn
     LineReader reader;
     StartReader(&reader, file);
     TextEncoding encoding = ReaderEncoding(&reader);
-    char line[LineBytes] = {};
+    char piece[LineBytes] = {};
+    const char* line = piece;
     char16_t listed[PathUnits];
     size_t length = 0;
     bool lineEnds = false;
     bool lineStart = true; // the piece after one that did not end its line is no line of its own
     size_t left = table->Count;
     bool first = true, info = false;
-    while ((left > 0 || verdict->Open || tally) && ReadPiece(&reader, line, &length, &lineEnds)) {
+    while ((left > 0 || verdict->Open || tally) &&
+           ReadPieceView(&reader, piece, &line, &length, &lineEnds)) {
+        // A piece after the first of its line is of no kind, and lists nothing.
+        LineKind kind = lineStart ? KindOfLine(line, length, encoding) : LineDirective;
         if (tally && lineStart) {
-            TallyLine(tally, line, length, encoding, first, &info);
+            TallyLine(tally, line, length, kind, encoding, first, &info);
             first = false;
         }
         if (verdict->Open && lineStart && lineEnds) {
             JudgeLine(verdict, line, length);
         }
-        size_t units = lineStart && left > 0 ? ListedName(line, length, lineEnds, encoding, listed)
-                                             : NotListed;
+        size_t units = kind == LinePath && lineStart && left > 0
+                           ? ListedName(line, length, lineEnds, encoding, listed)
+                           : NotListed;
         int i = units != NotListed ? TableFind(table, MakeKey(listed, units, 0), SameNewLine, lines)
                                    : -1;
         char plain[LineBytes];

@@ -130,8 +130,7 @@ static void WriteHeld(LineWriter* writer, const Held* held, size_t from, size_t 
         bool info = at == held->Info;
         bool blank = static_cast<LineKind>(held->Lines[at]) == LineBlank;
         if (part == AllHeld || (part == AllButInfo && !info) || (part == BlanksOnly && blank)) {
-            WriteBytes(writer, held->Lines + at + RecordHead, RecordLength(held, at));
-            WriteLineEnd(writer);
+            WriteWholeLine(writer, held->Lines + at + RecordHead, RecordLength(held, at));
         }
     }
 }
@@ -203,10 +202,16 @@ static void NewInfo(LineWriter* writer, Held* held) {
     held->Spilled = false;
 }
 
-// Writes a line that goes out at once, the pieces after its first included.
-static void WriteLine(LineReader* reader, LineWriter* writer, char* piece, size_t n,
-                      bool lineEnds) {
-    WriteBytes(writer, piece, n);
+// Writes a line that goes out at once, its first piece `bytes` and those after it, read into
+// `piece`.
+static void WriteLine(LineReader* reader, LineWriter* writer, const char* bytes, char* piece,
+                      size_t n, bool lineEnds) {
+    if (lineEnds) {
+        FollowLineEnds(writer, reader);
+        WriteWholeLine(writer, bytes, n);
+        return;
+    }
+    WriteBytes(writer, bytes, n);
     while (!lineEnds && ReadPiece(reader, piece, &n, &lineEnds)) {
         WriteBytes(writer, piece, n);
     }
@@ -291,30 +296,36 @@ static bool TellPercent(Percent* percent, bool done) {
     if (unguard) {
         ReadPiece(&reader, piece, &n, &lineEnds);
     }
-    while (ReadPiece(&reader, piece, &n, &lineEnds)) {
+    const char* line = piece;
+    bool endKnown = false;
+    while (ReadPieceView(&reader, piece, &line, &n, &lineEnds)) {
         percent->Read += n + (lineEnds ? 1 : 0); // about: line ends and longer lines vary
         if (!TellPercent(percent, false)) {
             return E_EABORTED; // the temporary file goes with the rest of the rewrite
         }
-        // A held line is written after the first line was read through, so its end is known.
-        FollowLineEnds(&writer, &reader);
-        LineKind kind = KindOfLine(piece, n, encoding);
+        // A held line is written after the first line was read through, so its end is known;
+        // from then on it stays as it is.
+        if (!endKnown) {
+            FollowLineEnds(&writer, &reader);
+            endKnown = reader.FirstEnd != FirstEndUnread;
+        }
+        LineKind kind = KindOfLine(line, n, encoding);
         if (kind == LinePath) {
-            size_t units = ListedName(piece, n, lineEnds, encoding, name);
+            size_t units = ListedName(line, n, lineEnds, encoding, name);
             if (units != NotListed && Named(&table, &batch, folders, name, units)) {
                 Release(&writer, &held, BlanksOnly);
                 SkipRestOfLine(&reader, piece, lineEnds);
             } else {
                 // A path line keeps its lines, whether it lists or not.
                 Release(&writer, &held, AllHeld);
-                WriteLine(&reader, &writer, piece, n, lineEnds);
+                WriteLine(&reader, &writer, line, piece, n, lineEnds);
             }
             continue;
         }
         if (!lineEnds) {
             // A line longer than a read is never held.
             Spill(&writer, &held);
-            WriteLine(&reader, &writer, piece, n, lineEnds);
+            WriteLine(&reader, &writer, line, piece, n, lineEnds);
             continue;
         }
         Belonging belonging = BelongsToNextEntry(kind, held.Info != NoInfo);
@@ -326,17 +337,17 @@ static bool TellPercent(Percent* percent, bool done) {
             // entries goes out at once).
             Release(&writer, &held, AllHeld);
             if (belonging == BelongsNot || kind == LineBlank) {
-                WriteLine(&reader, &writer, piece, n, lineEnds);
+                WriteLine(&reader, &writer, line, piece, n, lineEnds);
                 continue;
             }
         }
-        if (!Hold(&held, kind, piece, n)) {
+        if (!Hold(&held, kind, line, n)) {
             Spill(&writer, &held);
             if (kind == LineInfo) {
                 NewInfo(&writer, &held); // the hold is empty now: the info line always fits
-                Hold(&held, kind, piece, n);
+                Hold(&held, kind, line, n);
             } else {
-                WriteLine(&reader, &writer, piece, n, lineEnds);
+                WriteLine(&reader, &writer, line, piece, n, lineEnds);
             }
         }
     }

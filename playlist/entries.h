@@ -37,6 +37,13 @@ size_t LocationName(const char* bytes, size_t length, bool whole, TextEncoding e
 // the complete length; "" for a path without segments.
 size_t TreePath(const char* path, char* out, size_t size, const NameStyle& style = HostNames);
 
+#if defined(M3U_FAULT_INJECTION)
+// Tests only: ListedName (`m3uLine`) or LocationName the general way, without the fast one for
+// plain lines, so that a test can compare the two.
+size_t GeneralNameForTests(const char* bytes, size_t length, bool whole, TextEncoding encoding,
+                           char16_t* name, bool m3uLine);
+#endif
+
 // Both slashes separate the names a host passes, whatever the build's own separator.
 inline bool IsNameSeparator(char16_t c) {
     return c == u'\\' || c == u'/';

@@ -49,8 +49,12 @@ uint32_t KeyHash(const char16_t* units, size_t length, unsigned kind) {
         h ^= h >> 32;
     }
     if (i < bytes) {
+        // One to three units left, put together as a little-endian load of them would: a
+        // copy of a length known only here would be a call of the runtime's.
         uint64_t w = 0;
-        memcpy(&w, p + i, bytes - i);
+        for (size_t k = i / 2; k < length; ++k) {
+            w |= uint64_t{units[k]} << (16 * (k - i / 2));
+        }
         h = (h ^ w) * 0xFF51AFD7ED558CCDULL;
         h ^= h >> 32;
     }

@@ -39,6 +39,11 @@ const char* ByteOrderMark(LineReader* reader);
 // `line` (LineBytes); false when the text is exhausted. `lineEnds` tells whether the line ends
 // with this piece (at a line end or the end of the text) or goes on in the next.
 bool ReadPiece(LineReader* reader, char* line, size_t* length, bool* lineEnds);
+// The same piece without a copy where it can be: `*bytes` is where it lies in the reader's
+// buffer (good until the reader is used again, not zero-terminated), or else `line`, read into
+// as by ReadPiece.
+bool ReadPieceView(LineReader* reader, char* line, const char** bytes, size_t* length,
+                   bool* lineEnds);
 // Whether lines written into the reader's text end in CR LF: always, unless the build follows the
 // text's own ends (LfUnlessCrLf), and then when its first line, read through, ends so.
 bool EndsInCrLf(const LineReader* reader);
@@ -69,6 +74,8 @@ void WriteBytes(LineWriter* writer, const void* data, size_t bytes);
 void WriteText(LineWriter* writer, const char* utf8, size_t bytes);
 // CR LF or LF, as units in UTF-16; nothing after half a unit, which ends the text.
 void WriteLineEnd(LineWriter* writer);
+// WriteBytes and WriteLineEnd in one call, as a rewrite writes most lines.
+void WriteWholeLine(LineWriter* writer, const void* data, size_t bytes);
 // Lines end as EndsInCrLf says for the text being rewritten.
 void FollowLineEnds(LineWriter* writer, const LineReader* reader);
 // The 0x1A byte that ended a reader's text and everything after it, unchanged.

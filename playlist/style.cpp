@@ -9,14 +9,22 @@ static char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
 
-// "scheme://": two or more letters (a drive "C:/" is one), then "://".
-static size_t SchemeLength(const char* text, size_t length) {
+// How many letters a text begins with.
+static size_t LeadingLetters(const char* text, size_t length) {
     size_t i = 0;
     while (i < length &&
            ((text[i] >= 'a' && text[i] <= 'z') || (text[i] >= 'A' && text[i] <= 'Z'))) {
         ++i;
     }
-    return i >= 2 && length - i >= 3 && memcmp(text + i, "://", 3) == 0 ? i : 0;
+    return i;
+}
+
+// "scheme://": two or more letters (a drive "C:/" is one), then "://".
+static size_t SchemeLength(const char* text, size_t length, size_t letters) {
+    return letters >= 2 && length - letters >= 3 && text[letters] == ':' &&
+                   text[letters + 1] == '/' && text[letters + 2] == '/'
+               ? letters
+               : 0;
 }
 
 void StartTally(StyleTally* tally, bool m3u, bool extendedHeader) {
@@ -26,7 +34,8 @@ void StartTally(StyleTally* tally, bool m3u, bool extendedHeader) {
 }
 
 void TallyEntry(StyleTally* tally, const char* location, size_t length, EntryFields fields) {
-    size_t scheme = SchemeLength(location, length);
+    size_t letters = LeadingLetters(location, length);
+    size_t scheme = SchemeLength(location, length, letters);
     bool uri = scheme == 4 && Lower(location[0]) == 'f' && Lower(location[1]) == 'i' &&
                Lower(location[2]) == 'l' && Lower(location[3]) == 'e';
     if (scheme && !uri) {
@@ -41,15 +50,15 @@ void TallyEntry(StyleTally* tally, const char* location, size_t length, EntryFie
         ++tally->Absolute;
         return;
     }
-    // A rooted path in either system's form: a drive, a share, a leading separator.
-    char text[8];
-    size_t n = length < sizeof text - 1 ? length : sizeof text - 1;
-    memcpy(text, location, n);
-    text[n] = 0;
-    if (PathRootLength(text, WindowsPaths) > 0) {
+    // A rooted path in either system's form: a drive, a share, a leading separator; what
+    // PathRootLength finds by Windows' rules, told by the first two bytes.
+    bool rooted = length > 0 && location[0] != 0 &&
+                  (IsSeparator(location[0]) || (length > 1 && location[1] == ':'));
+    if (rooted) {
         ++tally->Absolute;
     }
-    for (size_t i = 0; i < length; ++i) {
+    // Letters are no separators: the search starts after them.
+    for (size_t i = letters; i < length; ++i) {
         if (location[i] == '\\' || location[i] == '/') {
             ++(location[i] == '\\' ? tally->Backslash : tally->Slash);
             break;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,139 @@ TEST(Lines, PiecesOfEachText) {
             EXPECT_EQ(ReaderEncoding(reader.get()), cases[i].Encoding);
             FileClose(file);
         }
+    }
+}
+
+// The pieces of 8-bit text as the reader's rules have them, byte by byte: a line ends at CR LF,
+// LF or a lone CR, the text at 0x1A; a piece holds PieceBytes at most, and a full one ends its
+// line only when a line end or the text's end comes next. Each piece is marked as ReadAll does.
+Strings ModelPieces(const std::string& text) {
+    Strings pieces;
+    size_t at = text.compare(0, 3, Mark) == 0 ? 3 : 0;
+    auto isEnd = [&](size_t i) { return text[i] == '\r' || text[i] == '\n' || text[i] == '\x1A'; };
+    while (at < text.size() && text[at] != '\x1A') {
+        size_t from = at;
+        while (at < text.size() && !isEnd(at) && at - from < size_t{PieceBytes}) {
+            ++at;
+        }
+        std::string piece = text.substr(from, at - from);
+        if (at < text.size() && !isEnd(at)) {
+            pieces.push_back(piece + ">");
+            continue;
+        }
+        pieces.push_back(piece);
+        if (at < text.size() && text[at] != '\x1A') {
+            at += text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
+        }
+    }
+    return pieces;
+}
+
+// A view is the piece ReadPiece gives, whether it lies in the reader's buffer or was copied: the
+// same bytes, line ends, first line end, end mark and remainder, on texts whose lines end in
+// every way, at and across the buffer's seams (a CR last in a read, a line the size of a piece),
+// with views and copies taken in turns from one reader.
+TEST(Lines, ViewsArePiecesAsReadPieceGivesThem) {
+    const std::string L = "\xFF\xFE";
+    const size_t lengths[] = {0,
+                              1,
+                              7,
+                              8,
+                              9,
+                              15,
+                              16,
+                              17,
+                              PieceBytes - 1,
+                              PieceBytes,
+                              PieceBytes + 1,
+                              StreamBufferBytes - 2,
+                              StreamBufferBytes - 1};
+    const char* const ends[] = {"\r\n", "\n", "\r", "\r\r\n", "\n\r", ""};
+    std::mt19937 rng(20261209u);
+    std::vector<std::string> texts = {
+        X(StreamBufferBytes - 1) + "\r\nz",
+        X(StreamBufferBytes - 2) + "\r\n\r\n",
+        X(StreamBufferBytes - 1) + "\r",
+        X(StreamBufferBytes - 1) + "\x1A\r\n",
+        Mark + X(StreamBufferBytes - 4) + "\r\ny",
+        X(PieceBytes) + "\n" + X(PieceBytes) + "\r",
+        "a\x1A" + AllBytes(20000),
+        L + Le("a\r\nb"),
+        "",
+        "\x1A",
+    };
+    for (int i = 0; i < 300; ++i) {
+        std::string text = rng() % 4 ? "" : Mark;
+        size_t lines = 1 + rng() % 12;
+        for (size_t k = 0; k < lines; ++k) {
+            size_t n = rng() % 3 ? rng() % 40 : lengths[rng() % (sizeof lengths / sizeof *lengths)];
+            for (size_t b = 0; b < n; ++b) {
+                // Mostly text, now and then a tab, a zero or a byte beyond ASCII.
+                uint32_t r = rng() % 64;
+                text += r == 0   ? '\t'
+                        : r == 1 ? '\0'
+                        : r == 2 ? '\xE9'
+                                 : static_cast<char>('a' + r % 26);
+            }
+            text += ends[rng() % (sizeof ends / sizeof *ends)];
+        }
+        if (rng() % 8 == 0) {
+            text += "\x1A" + AllBytes(rng() % 300);
+        }
+        texts.push_back(text);
+    }
+    std::string folder = TestFolder();
+    for (size_t t = 0; t < texts.size(); ++t) {
+        SCOPED_TRACE("text " + std::to_string(t));
+        WriteFile(folder + "/in", texts[t]);
+        PlatformFile* inA = Open(folder + "/in", FileForReading);
+        PlatformFile* inB = Open(folder + "/in", FileForReading);
+        PlatformFile* outA = Open(folder + "/outA", FileForWriting);
+        PlatformFile* outB = Open(folder + "/outB", FileForWriting);
+        auto a = std::make_unique<LineReader>();
+        auto b = std::make_unique<LineReader>();
+        StartReader(a.get(), inA);
+        StartReader(b.get(), inB);
+        if (texts[t].compare(0, 2, L) != 0) {
+            // Both ways follow the rules, not only each other.
+            PlatformFile* file = Open(folder + "/in", FileForReading);
+            auto reader = std::make_unique<LineReader>();
+            StartReader(reader.get(), file);
+            EXPECT_EQ(ReadAll(reader.get()), ModelPieces(texts[t]));
+            FileClose(file);
+        }
+        std::vector<char> pieceA(LineBytes), pieceB(LineBytes);
+        for (size_t call = 0;; ++call) {
+            size_t nA = 0, nB = 0;
+            bool endsA = false, endsB = false;
+            bool readA = ReadPiece(a.get(), pieceA.data(), &nA, &endsA);
+            const char* bytes = nullptr;
+            bool view = rng() % 5 != 0;
+            bool readB = view ? ReadPieceView(b.get(), pieceB.data(), &bytes, &nB, &endsB)
+                              : ReadPiece(b.get(), pieceB.data(), &nB, &endsB);
+            bytes = view ? bytes : pieceB.data();
+            ASSERT_EQ(readA, readB) << "call " << call;
+            if (!readA) {
+                break;
+            }
+            ASSERT_LE(nB, size_t{PieceBytes});
+            ASSERT_EQ(std::string(bytes, nB), std::string(pieceA.data(), nA)) << "call " << call;
+            ASSERT_EQ(endsA, endsB) << "call " << call;
+            ASSERT_EQ(a->FirstEnd, b->FirstEnd) << "call " << call;
+            ASSERT_EQ(a->AtEndMark, b->AtEndMark) << "call " << call;
+        }
+        EXPECT_EQ(a->FirstEnd, b->FirstEnd);
+        auto writerA = std::make_unique<LineWriter>();
+        auto writerB = std::make_unique<LineWriter>();
+        StartWriter(writerA.get(), outA);
+        StartWriter(writerB.get(), outB);
+        WriteRemainder(writerA.get(), a.get());
+        WriteRemainder(writerB.get(), b.get());
+        EXPECT_TRUE(FinishWriter(writerA.get()) && FinishWriter(writerB.get()));
+        for (PlatformFile* file : {inA, inB, outA, outB}) {
+            FileClose(file);
+        }
+        EXPECT_EQ(ReadFile(folder + "/outB"), ReadFile(folder + "/outA"));
     }
 }
 

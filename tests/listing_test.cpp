@@ -128,6 +128,120 @@ TEST(Listing, WhichLinesBecomeEntries) {
     });
 }
 
+// Plain ASCII lines take a fast way to their names; it must give each line the name, length and
+// verdict that the general way gives, under the build's own host (Windows names natively, POSIX
+// names in the Linux build). Lines are made of fragments that each touch one of its rules:
+// separators of both kinds, empty parts, trailing dots and spaces, device names, colons and
+// drives, URIs, directives, control bytes, non-ASCII, a zero, and lengths around the limit.
+TEST(Listing, PlainLinesNameAsTheGeneralWayNamesThem) {
+    static const char* const fragments[] = {"a",
+                                            "Music",
+                                            "x.mp3",
+                                            ".",
+                                            "..",
+                                            "...",
+                                            " ",
+                                            "\t",
+                                            "\\",
+                                            "/",
+                                            "\\\\",
+                                            "//",
+                                            ":",
+                                            "C:",
+                                            "c:\\",
+                                            "file://",
+                                            "FILE:///C:/a%20b",
+                                            "#",
+                                            "#EXTINF:1,x",
+                                            "con",
+                                            "CON",
+                                            "nul.txt",
+                                            "Aux ",
+                                            "prn.",
+                                            "com1",
+                                            "COM9.mp3",
+                                            "lpt1 .x",
+                                            "conin$",
+                                            "conout$",
+                                            "com\xC2\xB9",
+                                            "comx",
+                                            "lpt0",
+                                            "coma",
+                                            "printer",
+                                            "<",
+                                            ">",
+                                            "\"",
+                                            "|",
+                                            "?",
+                                            "*",
+                                            "\x01",
+                                            "\x1F",
+                                            "\x7F",
+                                            "\x80",
+                                            "\xC3\xA9",
+                                            "\xFF",
+                                            "~",
+                                            "$",
+                                            "%20",
+                                            "-",
+                                            "0",
+                                            "(..)",
+                                            "(C)",
+                                            "n",
+                                            "l",
+                                            "p"};
+    std::mt19937 rng(20261209u);
+    std::vector<std::string> lines = {"",
+                                      " a",
+                                      "\ta",
+                                      "a\0b"s,
+                                      std::string(1023, 'a'),
+                                      std::string(1024, 'a'),
+                                      std::string(1022, 'a') + ".",
+                                      std::string(1020, 'a') + "\\con",
+                                      "a/b\\c"};
+    for (int i = 0; i < 40000; ++i) {
+        std::string line;
+        for (uint32_t n = 1 + rng() % 8; n > 0; --n) {
+            line += fragments[rng() % (sizeof fragments / sizeof fragments[0])];
+        }
+        lines.push_back(line);
+    }
+    size_t plain = 0;
+    for (const std::string& line : lines) {
+        for (bool whole : {true, false}) {
+            for (bool m3uLine : {true, false}) {
+                char16_t fast[PathUnits], general[PathUnits];
+                size_t units = m3uLine
+                                   ? ListedName(line.data(), line.size(), whole, Text8Bit, fast)
+                                   : LocationName(line.data(), line.size(), whole, Text8Bit, fast);
+                size_t expected = GeneralNameForTests(line.data(), line.size(), whole, Text8Bit,
+                                                      general, m3uLine);
+                ASSERT_EQ(units, expected) << line << (m3uLine ? " (line)" : " (location)");
+                if (units != NotListed) {
+                    ASSERT_EQ(std::u16string(fast, units + 1), std::u16string(general, units + 1))
+                        << line;
+                    plain += std::all_of(line.begin(), line.end(),
+                                         [](char c) { return c > 0 && c < 0x7F; });
+                }
+                // With room for the path, the name is the same and the path the general way's.
+                char16_t name[PathUnits], path[PathUnits];
+                size_t pathUnits = 0;
+                size_t withPath = m3uLine ? ListedName(line.data(), line.size(), whole, Text8Bit,
+                                                       name, path, &pathUnits)
+                                          : LocationName(line.data(), line.size(), whole, Text8Bit,
+                                                         name, path, &pathUnits);
+                ASSERT_EQ(withPath, expected) << line;
+                if (withPath != NotListed) {
+                    ASSERT_EQ(std::u16string(name, withPath), std::u16string(general, units));
+                    ASSERT_EQ(path[pathUnits], 0);
+                }
+            }
+        }
+    }
+    EXPECT_GT(plain, 2000u); // the fast way was taken, not only the general one
+}
+
 // Legacy code pages, file:// entries and UTF-16, as other programs write them.
 TEST(Listing, ReadsWhatOtherProgramsWrite) {
     const std::string L = "\xFF\xFE", B = "\xFE\xFF";

@@ -210,6 +210,15 @@ TEST(Path, RelativePath) {
         {"\\\\srv\\share", "\\\\srv\\share\\a.mp3", ""},
         {"\\\\?\\C:\\m", "C:\\m\\a.mp3", ""},
         {"C:\\M\xC3\x89", "C:\\m\xC3\xA9\\a", "..\\m\xC3\xA9\\a"},
+        // Dots that make no "." or ".." segment resolve nothing; one segment that does, at the
+        // start, the end or after a run of separators, is resolved wherever it stands.
+        {"C:\\m", "C:\\m\\...\\..a\\a..\\.b.\\x", "...\\..a\\a..\\.b.\\x"},
+        {"C:\\m\\...", "C:\\m\\x", "..\\x"},
+        {"C:\\m", "C:\\m\\x\\..", "."},
+        {"C:\\m", "C:\\m\\x\\\\/.", "x"},
+        {"C:\\m\\x.\\..", "C:\\m\\y", "y"},
+        {"..\\m", "..\\m\\a.b", "a.b"},
+        {"C:.", "C:a", "a"},
     };
     for (const auto& t : cases) {
         char out[64];
@@ -335,6 +344,54 @@ TEST(Path, RelativePathProperties) {
         ++resolved;
     }
     EXPECT_GT(resolved, 1000);
+}
+
+// A target below its base takes a shorter way than the walk; both must give the same bytes and
+// length under both systems' rules, for any size of output, whatever the names hold: dots that
+// are segments and dots that are not, runs of separators, roots the base and target share or
+// only seem to share.
+TEST(Path, RelativePathBelowTheBaseAsTheWalkGivesIt) {
+    static const char* const roots[] = {"C:\\",    "c:/", "C:", "\\", "/", "", "\\\\srv\\share\\",
+                                        "\\\\?\\", "//"};
+    static const char* const names[] = {"a",  "Music", ".",    "..",       "...",
+                                        ".x", "x.",    "x..y", "\xC3\xA9", "A"};
+    static const char* const seps[] = {"\\", "/", "\\\\", "/\\/"};
+    std::mt19937 rng(20261209u);
+    auto pick = [&rng](const auto& arr) { return arr[rng() % (sizeof arr / sizeof arr[0])]; };
+    int below = 0;
+    for (int iter = 0; iter < 20000; ++iter) {
+        std::string base = pick(roots);
+        for (uint32_t n = rng() % 4; n > 0; --n) {
+            base += std::string(pick(names)) + pick(seps);
+        }
+        if (rng() % 4 == 0) {
+            base += pick(names); // a base without its last separator
+        }
+        std::string target = rng() % 6 ? base : std::string(pick(roots));
+        for (uint32_t n = rng() % 4; n > 0; --n) {
+            target += std::string(rng() % 3 ? pick(seps) : "") + pick(names);
+        }
+        if (rng() % 4 == 0) {
+            target += pick(seps);
+        }
+        below += target.compare(0, base.size(), base) == 0;
+        for (const PathStyle* style : {&WindowsPaths, &PosixPaths}) {
+            char full[256], general[256];
+            size_t complete = RelativePath(base.c_str(), target.c_str(), full, sizeof full, *style);
+            ASSERT_EQ(complete, GeneralRelativePathForTests(base.c_str(), target.c_str(), general,
+                                                            sizeof general, *style))
+                << base << " | " << target;
+            ASSERT_STREQ(full, general) << base << " | " << target;
+            size_t size = rng() % (complete + 2);
+            char cut[256], cutGeneral[256];
+            memset(cut, 0x7F, sizeof cut);
+            memset(cutGeneral, 0x7F, sizeof cutGeneral);
+            RelativePath(base.c_str(), target.c_str(), cut, size, *style);
+            GeneralRelativePathForTests(base.c_str(), target.c_str(), cutGeneral, size, *style);
+            ASSERT_EQ(memcmp(cut, cutGeneral, sizeof cut), 0) << base << " | " << target;
+        }
+    }
+    EXPECT_GT(below, 10000);
 }
 
 // The same routines under POSIX rules: one root, exact case, '/' written.

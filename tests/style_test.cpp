@@ -88,6 +88,10 @@ TEST(Style, DecidedByMajority) {
          {{"a.mp3", {true, false, false}}, {"b.mp3", {true, false, false}}}, "T"},
         {"WPL: nothing beside the path", false, false, false,
          {{"a.mp3", None}, {"b.mp3", None}}, ""},
+        {"any byte before a colon roots, as a drive does", true, false, false,
+         {{"1:a.mp3", None}, {"#:b", None}, {"C:", None}}, "A"},
+        {"a lone drive letter, a colon first or late root nothing", true, false, false,
+         {{"C", None}, {":a", None}, {"ab:c", None}, {"a.mp3", None}}, ""},
     };
     // clang-format on
     for (const DecisionRow& r : rows) {
@@ -99,6 +103,13 @@ TEST(Style, DecidedByMajority) {
         }
         EXPECT_EQ(Letters(DecideStyle(&tally, r.NewM3u)), Other(r.Expected));
     }
+    // A location is its bytes: a zero first roots nothing, whatever follows it.
+    StyleTally zero;
+    StartTally(&zero, true, false);
+    TallyEntry(&zero, "\0:\\a", 4, None);
+    TallyEntry(&zero, "\0\\a", 3, None);
+    EXPECT_EQ(zero.Entries, 2u);
+    EXPECT_EQ(zero.Absolute, 0u);
 }
 
 enum Rules { Both, WindowsOnly, PosixOnly };

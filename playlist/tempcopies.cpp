@@ -190,9 +190,13 @@ const char16_t* PlaylistStandingFor(const char16_t* playlist, char16_t* original
 }
 
 bool SourceStandingFor(char* source, size_t bytes) {
+    // Asked twice for every name a pack adds: nothing is touched while no copy is recorded.
+    if (Held.load() == 0) {
+        return true;
+    }
     char16_t wide[PathUnits] = {}, original[PathUnits];
     size_t inCount = strlen(source) + 1, room = sizeof wide;
-    if (Held.load() == 0 || Utf8ToUtf16(source, inCount, wide, room) != 0) {
+    if (Utf8ToUtf16(source, inCount, wide, room) != 0) {
         return true;
     }
     switch (LookUpTempCopy(wide, original)) {

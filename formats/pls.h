@@ -105,6 +105,10 @@ PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineE
 using PlsNamed = bool (*)(void* context, const char* location, size_t length, TextEncoding encoding,
                           bool whole);
 bool MarkPls(const ByteSource* source, PlsIndex* index, PlsNamed named, void* context);
+// IndexPls and MarkPls in one reading: each entry is asked of `named` (when not null) as it is
+// indexed. The same index, the same questions in the same order.
+PlsIndexed IndexAndMarkPls(const ByteSource* source, PlsIndex* index, const char* lineEnd,
+                           PlsNamed named, void* context);
 // Whether any entry was marked.
 bool AnyMarked(const PlsIndex* index);
 
@@ -120,6 +124,17 @@ struct PlsNewEntries {
 // How many TitleN and LengthN keys the `[playlist]` section holds, beside its FileN keys, so that
 // new entries carry them where their neighbours do; false when the text could not be read.
 bool CountPlsKeys(const ByteSource* source, uint32_t* files, uint32_t* titles, uint32_t* lengths);
+// Every entry's location once, raw in the text's encoding (as NextPlsLocation gives it), and the
+// keys counted as CountPlsKeys counts them, in one reading, where the entries' numbers rise as
+// they stand (gaps allowed; a repeated number only after 1..N without a gap), as writers leave
+// them. Else PlsWalkUnordered, some entries visited already: the cursor and CountPlsKeys decide.
+enum PlsWalked { PlsWalkRead, PlsWalkUnordered, PlsWalkUnreadable };
+struct PlsKeyCounts {
+    uint32_t Files, Titles, Lengths;
+};
+using PlsVisit = void (*)(void* context, const char* location, size_t length, TextEncoding encoding,
+                          bool whole);
+PlsWalked WalkPls(const ByteSource* source, PlsVisit visit, void* context, PlsKeyCounts* counts);
 // The text again without the marked entries' lines (every key with their numbers), the rest
 // numbered 1..N in their order, the new entries after the last entry as FileN lines in the
 // neighbours' key case and line ends, and a NumberOfEntries line present set to the new count.

@@ -259,6 +259,25 @@ static void TallyLine(StyleTally* tally, const char* line, size_t length, TextEn
 
 // Marks every key of the table under which an entry of a playlist of another format lists, in
 // one reading of its entries (an XML file's, read already); false when it could not be read.
+// The table and the lines whose keys a walk over a PLS playlist's entries marks.
+struct Walked {
+    NameTable* Table;
+    const NewLines* Lines;
+};
+
+static void MarkWalkedLocation(void* context, const char* location, size_t length,
+                               TextEncoding encoding, bool whole) {
+    Walked* walked = static_cast<Walked*>(context);
+    char16_t listed[PathUnits];
+    size_t units = LocationName(location, length, whole, encoding, listed);
+    int k = units != NotListed
+                ? TableFind(walked->Table, MakeKey(listed, units, 0), SameNewLine, walked->Lines)
+                : -1;
+    if (k >= 0) {
+        walked->Table->Ref[k] |= FoundRef;
+    }
+}
+
 [[gnu::noinline]] static bool MarkWalked(const char16_t* playlist, PlaylistFormat format,
                                          const XmlFile* xml, NameTable* table,
                                          const NewLines* lines) {
@@ -269,6 +288,16 @@ static void TallyLine(StyleTally* tally, const char* line, size_t length, TextEn
     static_assert(sizeof(PlsCursor) < 40 * 1024, "fits a host's stack");
     PlsCursor cursor;
     ByteSource source = FileSource(file);
+    // Entries numbered as they stand are walked in one reading; others, or the rest of them, in
+    // number order (a key found twice stays found).
+    Walked walked = {table, lines};
+    PlsKeyCounts counts;
+    PlsWalked walk = format == FormatPls ? WalkPls(&source, MarkWalkedLocation, &walked, &counts)
+                                         : PlsWalkUnordered;
+    if (format == FormatPls && walk != PlsWalkUnordered) {
+        FileClose(file);
+        return walk == PlsWalkRead;
+    }
     if (format == FormatPls) {
         StartPlsCursor(&cursor, &source);
     }
@@ -700,11 +729,27 @@ static bool NextPlsFields(void* context, char* title, size_t size, long long* se
     return result;
 }
 
-// A PLS playlist's part in the style of new entries: its entries' locations, and whether most of
-// its FileN keys have a TitleN and a LengthN beside them (streams count here: radio lists give
-// them titles too). False when it could not be read. Its own frame, for the cursor.
-[[gnu::noinline]] static bool TallyPls(PlatformFile* file, StyleTally* tally, bool* titled,
-                                       bool* timed) {
+// One entry's location tallied, UTF-16 as ASCII.
+static void TallyPlsLocation(void* context, const char* location, size_t length,
+                             TextEncoding encoding, bool) {
+    // Roots, separators and schemes are ASCII: UTF-16 units beyond it stand as '_'.
+    char text[PlsLineBytes + 1];
+    size_t n = 0;
+    for (size_t i = 0; encoding != Text8Bit && i + 1 < length && n < PlsLineBytes; i += 2) {
+        unsigned unit = UnitAt(reinterpret_cast<const unsigned char*>(location) + i, encoding);
+        text[n++] = unit < 0x80 ? static_cast<char>(unit) : '_';
+    }
+    const char* at = encoding == Text8Bit ? location : text;
+    TallyEntry(static_cast<StyleTally*>(context), at, encoding == Text8Bit ? length : n,
+               EntryFields{false, false, false});
+}
+
+// A PLS playlist's part in the style of new entries, read in number order: its entries'
+// locations, and whether most of its FileN keys have a TitleN and a LengthN beside them (streams
+// count here: radio lists give them titles too). False when it could not be read. Its own frame,
+// for the cursor.
+[[gnu::noinline]] static bool TallyPlsInOrder(PlatformFile* file, StyleTally* tally, bool* titled,
+                                              bool* timed) {
     static_assert(sizeof(PlsCursor) < 40 * 1024, "fits a host's stack");
     ByteSource source = FileSource(file);
     uint32_t files = 0, titles = 0, lengths = 0;
@@ -715,25 +760,35 @@ static bool NextPlsFields(void* context, char* title, size_t size, long long* se
     PlsCursor cursor;
     StartPlsCursor(&cursor, &source);
     char location[PlsLineBytes + 1];
-    char text[PlsLineBytes + 1];
     size_t length = 0;
     TextEncoding encoding = Text8Bit;
     bool whole = false;
     int got = 0;
     while ((got = NextPlsLocation(&cursor, location, &length, &encoding, &whole)) > 0) {
-        // Roots, separators and schemes are ASCII: UTF-16 units beyond it stand as '_'.
-        size_t n = 0;
-        for (size_t i = 0; encoding != Text8Bit && i + 1 < length && n < PlsLineBytes; i += 2) {
-            unsigned unit = UnitAt(reinterpret_cast<const unsigned char*>(location) + i, encoding);
-            text[n++] = unit < 0x80 ? static_cast<char>(unit) : '_';
-        }
-        const char* at = encoding == Text8Bit ? location : text;
-        TallyEntry(tally, at, encoding == Text8Bit ? length : n, EntryFields{false, false, false});
+        TallyPlsLocation(tally, location, length, encoding, whole);
     }
     // The keys are counted apart from the entries they belong to: a majority needs no more.
     *titled = files > 0 && 2 * uint64_t{titles} > files;
     *timed = files > 0 && 2 * uint64_t{lengths} > files;
     return got == 0 && FileRewind(file);
+}
+
+// The same; entries numbered as they stand are tallied and their keys counted in one reading.
+[[gnu::noinline]] static bool TallyPls(PlatformFile* file, StyleTally* tally, bool* titled,
+                                       bool* timed) {
+    ByteSource source = FileSource(file);
+    // Others start again, in number order.
+    StyleTally before = *tally;
+    PlsKeyCounts counts = {0, 0, 0};
+    PlsWalked walked =
+        FileRewind(file) ? WalkPls(&source, TallyPlsLocation, tally, &counts) : PlsWalkUnreadable;
+    if (walked == PlsWalkUnordered) {
+        *tally = before;
+        return TallyPlsInOrder(file, tally, titled, timed);
+    }
+    *titled = counts.Files > 0 && 2 * uint64_t{counts.Titles} > counts.Files;
+    *timed = counts.Files > 0 && 2 * uint64_t{counts.Lengths} > counts.Files;
+    return walked == PlsWalkRead && FileRewind(file);
 }
 
 // The style of new entries of another format than M3U, from its entries (a new playlist: the

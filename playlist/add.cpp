@@ -278,61 +278,49 @@ static void MarkWalkedLocation(void* context, const char* location, size_t lengt
     }
 }
 
-[[gnu::noinline]] static bool MarkWalked(const char16_t* playlist, PlaylistFormat format,
-                                         const XmlFile* xml, NameTable* table,
-                                         const NewLines* lines) {
-    PlatformFile* file = format == FormatPls ? FileOpen(playlist, FileForReading) : nullptr;
-    if (format == FormatPls && !file) {
-        return false;
-    }
+// The same over a PLS playlist's entries in number order, for those that do not stand in it.
+// Its own frame, for the cursor.
+[[gnu::noinline]] static bool MarkPlsInOrder(PlatformFile* file, Walked* walked) {
     static_assert(sizeof(PlsCursor) < 40 * 1024, "fits a host's stack");
     PlsCursor cursor;
     ByteSource source = FileSource(file);
-    // Entries numbered as they stand are walked in one reading; others, or the rest of them, in
-    // number order (a key found twice stays found).
-    Walked walked = {table, lines};
-    PlsKeyCounts counts;
-    PlsWalked walk = format == FormatPls ? WalkPls(&source, MarkWalkedLocation, &walked, &counts)
-                                         : PlsWalkUnordered;
-    if (format == FormatPls && walk != PlsWalkUnordered) {
-        FileClose(file);
-        return walk == PlsWalkRead;
-    }
-    if (format == FormatPls) {
-        StartPlsCursor(&cursor, &source);
-    }
-    bool read = format == FormatPls || xml;
+    StartPlsCursor(&cursor, &source);
     char location[PlsLineBytes + 1];
-    char16_t listed[PathUnits];
-    for (size_t i = 0; read;) {
-        size_t units = NotListed;
-        if (format == FormatPls) {
-            size_t length = 0;
-            TextEncoding encoding = Text8Bit;
-            bool whole = false;
-            int got = NextPlsLocation(&cursor, location, &length, &encoding, &whole);
-            if (got <= 0) {
-                read = got == 0;
-                break;
-            }
-            units = LocationName(location, length, whole, encoding, listed);
-        } else {
-            if (i == XmlEntryCount(xml)) {
-                break;
-            }
-            const char* at = XmlEntryLocation(xml, i++);
-            units = at ? LocationName(at, strlen(at), true, Text8Bit, listed) : NotListed;
-        }
-        int k = units != NotListed ? TableFind(table, MakeKey(listed, units, 0), SameNewLine, lines)
-                                   : -1;
-        if (k >= 0) {
-            table->Ref[k] |= FoundRef;
-        }
+    size_t length = 0;
+    TextEncoding encoding = Text8Bit;
+    bool whole = false;
+    int got = 0;
+    while ((got = NextPlsLocation(&cursor, location, &length, &encoding, &whole)) > 0) {
+        MarkWalkedLocation(walked, location, length, encoding, whole);
     }
-    if (file) {
+    return got == 0;
+}
+
+[[gnu::noinline]] static bool MarkWalked(const char16_t* playlist, PlaylistFormat format,
+                                         const XmlFile* xml, NameTable* table,
+                                         const NewLines* lines) {
+    Walked walked = {table, lines};
+    if (format == FormatPls) {
+        PlatformFile* file = FileOpen(playlist, FileForReading);
+        if (!file) {
+            return false;
+        }
+        // Entries numbered as they stand are walked in one reading; others in number order (a
+        // key found twice stays found).
+        ByteSource source = FileSource(file);
+        PlsKeyCounts counts;
+        PlsWalked walk = WalkPls(&source, MarkWalkedLocation, &walked, &counts);
+        bool read = walk == PlsWalkUnordered ? MarkPlsInOrder(file, &walked) : walk == PlsWalkRead;
         FileClose(file);
+        return read;
     }
-    return read;
+    for (size_t i = 0; xml && i < XmlEntryCount(xml); ++i) {
+        const char* at = XmlEntryLocation(xml, i);
+        if (at) {
+            MarkWalkedLocation(&walked, at, strlen(at), Text8Bit, true);
+        }
+    }
+    return xml != nullptr;
 }
 
 // Writes a new line (UTF-8) in the code page when the verdict says so and it holds every

@@ -411,6 +411,16 @@ static void NoteLineEnd(const PlsReader* r, const PlsPiece& piece, char* out) {
     out[2] = 0;
 }
 
+// A FileN key's letters as written, over those of the key before (as many as fit `size`).
+static void NoteFileKey(const PlsReader* r, const PlsPiece& piece, const PlsLine& line, char* key,
+                        size_t size) {
+    size_t letters = line.DigitsStart - line.KeyStart;
+    for (size_t i = 0; i < letters && i + 1 < size; ++i) {
+        key[i] = static_cast<char>(Unit(piece.Bytes, line.KeyStart + i, r->Encoding));
+        key[i + 1] = 0;
+    }
+}
+
 PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineEnd) {
     return IndexAndMarkPls(source, index, lineEnd, nullptr, nullptr);
 }
@@ -468,12 +478,7 @@ PlsIndexed IndexAndMarkPls(const ByteSource* source, PlsIndex* index, const char
         if (line.Key != PlsKeyFile) {
             continue;
         }
-        size_t letters = line.DigitsStart - line.KeyStart;
-        for (size_t i = 0; i < letters && i + 1 < sizeof index->FileKey; ++i) {
-            index->FileKey[i] =
-                static_cast<char>(Unit(piece.Bytes, line.KeyStart + i, reader.Encoding));
-            index->FileKey[i + 1] = 0;
-        }
+        NoteFileKey(&reader, piece, line, index->FileKey, sizeof index->FileKey);
         // Entries numbered 1, 2, 3... in the order they stand need no list of their numbers.
         if (ordered && line.N <= highest) {
             continue; // the first of its number came before
@@ -731,21 +736,70 @@ bool CountPlsKeys(const ByteSource* source, uint32_t* files, uint32_t* titles, u
     return !reader.Failed;
 }
 
-PlsWalked WalkPls(const ByteSource* source, PlsVisit visit, void* context, PlsKeyCounts* counts) {
+// Whether an 8-bit line could be a FileN key or a section's header: its first unit past blanks
+// is one of theirs. Other lines are passed over unparsed where no other key is counted.
+static bool MayBeFileOrSection(const PlsPiece& piece) {
+    size_t i = 0;
+    while (i < piece.Length && IsBlankUnit(piece.Bytes[i])) {
+        ++i;
+    }
+    return i < piece.Length && (LowerUnit(piece.Bytes[i]) == 'f' || piece.Bytes[i] == '[');
+}
+
+// The shape's start, as IndexPls starts its index.
+static void StartShape(PlsShape* shape, const char* lineEnd) {
+    shape->Known = false;
+    shape->Count = 0;
+    shape->LastEntryLine = shape->HeaderLine = 0;
+    strcpy(shape->FileKey, "File");
+    strncpy(shape->NewLineEnd, lineEnd, sizeof shape->NewLineEnd - 1);
+    shape->NewLineEnd[sizeof shape->NewLineEnd - 1] = 0;
+    shape->Encoding = Text8Bit;
+}
+
+PlsWalked WalkPls(const ByteSource* source, PlsVisit visit, void* context, PlsKeyCounts* counts,
+                  PlsShape* shape, const char* lineEnd) {
+    PlsKeyCounts none;
+    counts = counts ? counts : &none;
+    bool anyKey = counts != &none || shape;
     *counts = {0, 0, 0};
+    PlsShape ignored;
+    shape = shape ? shape : &ignored;
+    StartShape(shape, lineEnd ? lineEnd : "\n");
     PlsReader reader;
     if (!StartPlsReader(&reader, source)) {
         return PlsWalkUnreadable;
     }
+    shape->Encoding = reader.Encoding;
     size_t unit = UnitBytes(reader.Encoding);
     PlsPiece piece;
-    bool lineStart = true, inSection = false;
+    bool lineStart = true, inSection = false, anyEnd = false;
     uint32_t highest = 0;
     bool dense = true; // every number 1..highest seen
+    uint64_t lineNumber = 0;
     while (NextLine(&reader, &piece, &lineStart)) {
+        // The line ends, lines and key IndexPls notes, as it notes them.
+        ++lineNumber;
+        if (!anyEnd && piece.EndBytes > 0) {
+            NoteLineEnd(&reader, piece, shape->NewLineEnd);
+            anyEnd = true;
+        }
+        if (!anyKey && reader.Encoding == Text8Bit && !MayBeFileOrSection(piece)) {
+            continue;
+        }
         PlsLine line = TakeLine(&reader, piece, &inSection);
+        if (line.Kind == PlsHeader && shape->HeaderLine == 0) {
+            shape->HeaderLine = lineNumber;
+        }
         if (!IsNumbered(line, inSection)) {
             continue;
+        }
+        shape->LastEntryLine = lineNumber;
+        if (piece.EndBytes > 0) {
+            NoteLineEnd(&reader, piece, shape->NewLineEnd);
+        }
+        if (line.Key == PlsKeyFile) {
+            NoteFileKey(&reader, piece, line, shape->FileKey, sizeof shape->FileKey);
         }
         if (line.Key != PlsKeyFile) {
             if (SameWord(piece.Bytes, line.KeyStart, line.DigitsStart, reader.Encoding, "title")) {
@@ -768,7 +822,31 @@ PlsWalked WalkPls(const ByteSource* source, PlsVisit visit, void* context, PlsKe
         visit(context, reinterpret_cast<const char*>(piece.Bytes) + line.ValueStart * unit,
               (line.ValueEnd - line.ValueStart) * unit, reader.Encoding, piece.LineEnds);
     }
-    return reader.Failed ? PlsWalkUnreadable : PlsWalkRead;
+    if (reader.Failed) {
+        return PlsWalkUnreadable;
+    }
+    shape->Known = dense;
+    shape->Count = highest;
+    return PlsWalkRead;
+}
+
+PlsIndexed IndexFromShape(const PlsShape* shape, PlsIndex* index) {
+    // Entries 1..N in order: listed up to PlsEntryLimit, a bit each beyond, too many past that.
+    if (shape->Count > PlsOrderedLimit) {
+        return PlsIndexTooMany;
+    }
+    index->Count = index->Kept = shape->Count;
+    index->Listed = shape->Count <= PlsEntryLimit;
+    index->LastEntryLine = shape->LastEntryLine;
+    index->HeaderLine = shape->HeaderLine;
+    memcpy(index->FileKey, shape->FileKey, sizeof index->FileKey);
+    memcpy(index->NewLineEnd, shape->NewLineEnd, sizeof index->NewLineEnd);
+    index->Encoding = shape->Encoding;
+    memset(index->N, 0, sizeof index->N);
+    for (size_t i = 0; index->Listed && i < shape->Count; ++i) {
+        index->N[i] = static_cast<uint32_t>(i + 1);
+    }
+    return PlsIndexRead;
 }
 
 // Deleted entries before each block of 512 numbers in the index (or 512 bits), so that an
@@ -933,6 +1011,9 @@ static bool WriteLines(const ByteSource* source, PlsIndex* index, const PlsNewEn
     bool lineStart = true, inSection = false, dropping = false, openLine = false;
     bool inserted = added->Count == 0;
     uint64_t lineNumber = 0;
+    uint32_t lastOld = 0; // no key's number
+    uint64_t lastNew = 0;
+    char lastDigits[24] = {};
     while (ReadPlsPiece(&reader, &piece)) {
         bool first = lineStart;
         lineStart = piece.LineEnds;
@@ -949,11 +1030,17 @@ static bool WriteLines(const ByteSource* source, PlsIndex* index, const PlsNewEn
             size_t from = 0, to = 0;
             dropping = false;
             if (IsNumbered(line, inSection)) {
-                uint64_t n = NewNumber(&renumbering, line.N);
+                // An entry's keys mostly stand together: its new number, in digits, once.
+                if (line.N != lastOld) {
+                    lastOld = line.N;
+                    lastNew = NewNumber(&renumbering, line.N);
+                    Decimal(lastNew, lastDigits);
+                }
+                uint64_t n = lastNew;
                 // A key of no entry's number that an entry would take over now goes too.
                 dropping = n == 0 || (n == ~uint64_t{0} && line.N <= total);
                 if (!dropping && n != ~uint64_t{0} && n != line.N) {
-                    Decimal(n, text);
+                    memcpy(text, lastDigits, sizeof text);
                     from = line.DigitsStart;
                     to = line.DigitsEnd;
                 }

@@ -134,7 +134,22 @@ struct PlsKeyCounts {
 };
 using PlsVisit = void (*)(void* context, const char* location, size_t length, TextEncoding encoding,
                           bool whole);
-PlsWalked WalkPls(const ByteSource* source, PlsVisit visit, void* context, PlsKeyCounts* counts);
+// What IndexPls makes of a text whose entries are numbered 1..N as they stand (as writers leave
+// them), but the numbers: a walk finds it on its way.
+struct PlsShape {
+    bool Known; // the walk read the text whole, and its entries were so numbered
+    size_t Count;
+    uint64_t LastEntryLine, HeaderLine;
+    char FileKey[16];
+    char NewLineEnd[3];
+    TextEncoding Encoding;
+};
+// `counts` may be null: then only FileN keys and headers are parsed. `shape` may be null; else
+// `lineEnd` is IndexPls's.
+PlsWalked WalkPls(const ByteSource* source, PlsVisit visit, void* context, PlsKeyCounts* counts,
+                  PlsShape* shape = nullptr, const char* lineEnd = nullptr);
+// The index IndexPls would make of the text of a known shape, without reading it again.
+PlsIndexed IndexFromShape(const PlsShape* shape, PlsIndex* index);
 // The text again without the marked entries' lines (every key with their numbers), the rest
 // numbered 1..N in their order, the new entries after the last entry as FileN lines in the
 // neighbours' key case and line ends, and a NumberOfEntries line present set to the new count.

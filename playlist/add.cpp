@@ -308,8 +308,7 @@ static void MarkWalkedLocation(void* context, const char* location, size_t lengt
         // Entries numbered as they stand are walked in one reading; others in number order (a
         // key found twice stays found).
         ByteSource source = FileSource(file);
-        PlsKeyCounts counts;
-        PlsWalked walk = WalkPls(&source, MarkWalkedLocation, &walked, &counts);
+        PlsWalked walk = WalkPls(&source, MarkWalkedLocation, &walked, nullptr);
         bool read = walk == PlsWalkUnordered ? MarkPlsInOrder(file, &walked) : walk == PlsWalkRead;
         FileClose(file);
         return read;
@@ -652,7 +651,7 @@ static bool NextPlsFields(void* context, char* title, size_t size, long long* se
 // reader.
 [[gnu::noinline]] static int WriteWith(Rewrite* rewrite, PlaylistFormat format, bool existed,
                                        const XmlFile* xml, PlatformFile* news, size_t count,
-                                       bool fields) {
+                                       bool fields, const PlsShape* shape) {
     if (existed && count == 0) {
         return KeepUnchanged(rewrite);
     }
@@ -665,7 +664,10 @@ static bool NextPlsFields(void* context, char* title, size_t size, long long* se
     const char* lineEnd = HostPaths.LfUnlessCrLf ? "\n" : "\r\n";
     if (format == FormatPls) {
         PlsIndex index;
-        PlsIndexed indexed = existed ? IndexPls(&source, &index, lineEnd) : PlsIndexRead;
+        // A text whose shape the style's walk found needs no reading for its index.
+        PlsIndexed indexed = !existed       ? PlsIndexRead
+                             : shape->Known ? IndexFromShape(shape, &index)
+                                            : IndexPls(&source, &index, lineEnd);
         if (indexed != PlsIndexRead) {
             return indexed == PlsIndexTooMany ? E_NOT_SUPPORTED : E_EREAD;
         }
@@ -763,13 +765,14 @@ static void TallyPlsLocation(void* context, const char* location, size_t length,
 
 // The same; entries numbered as they stand are tallied and their keys counted in one reading.
 [[gnu::noinline]] static bool TallyPls(PlatformFile* file, StyleTally* tally, bool* titled,
-                                       bool* timed) {
+                                       bool* timed, PlsShape* shape) {
     ByteSource source = FileSource(file);
     // Others start again, in number order.
     StyleTally before = *tally;
     PlsKeyCounts counts = {0, 0, 0};
-    PlsWalked walked =
-        FileRewind(file) ? WalkPls(&source, TallyPlsLocation, tally, &counts) : PlsWalkUnreadable;
+    PlsWalked walked = FileRewind(file) ? WalkPls(&source, TallyPlsLocation, tally, &counts, shape,
+                                                  HostPaths.LfUnlessCrLf ? "\n" : "\r\n")
+                                        : PlsWalkUnreadable;
     if (walked == PlsWalkUnordered) {
         *tally = before;
         return TallyPlsInOrder(file, tally, titled, timed);
@@ -783,11 +786,11 @@ static void TallyPlsLocation(void* context, const char* location, size_t length,
 // plain form). PLS carries a title and a length, XSPF a title, creator and duration, ASX a title
 // and an author, WPL nothing; only M3U writes URIs of its own (XSPF's module makes them).
 static bool OtherStyle(PlaylistFormat format, PlatformFile* file, const XmlFile* xml,
-                       EntryStyle* style) {
+                       EntryStyle* style, PlsShape* shape) {
     StyleTally tally;
     StartTally(&tally, false, false);
     bool titled = false, timed = false;
-    if (format == FormatPls && file && !TallyPls(file, &tally, &titled, &timed)) {
+    if (format == FormatPls && file && !TallyPls(file, &tally, &titled, &timed, shape)) {
         return false;
     }
     for (size_t i = 0; xml && i < XmlEntryCount(xml); ++i) {
@@ -836,8 +839,10 @@ static int PackOther(Rewrite* rewrite, PlaylistFormat format, bool existed, cons
     AnsiVerdict verdict = {false, false, false};
     size_t count = 0;
     EntryStyle style = PlainStyle;
-    int result =
-        OtherStyle(format, existed ? rewrite->Locked : nullptr, xml, &style) ? E_SUCCESS : E_EREAD;
+    PlsShape shape = {}; // unknown, unless the style's walk finds it
+    int result = OtherStyle(format, existed ? rewrite->Locked : nullptr, xml, &style, &shape)
+                     ? E_SUCCESS
+                     : E_EREAD;
     if (result == E_SUCCESS) {
         result = AppendNames(rewrite->Playlist, existed, base, srcPath, names, &writer, false,
                              &verdict, progress, &style, format, &count, xml);
@@ -847,7 +852,7 @@ static int PackOther(Rewrite* rewrite, PlaylistFormat format, bool existed, cons
     }
     if (result == E_SUCCESS) {
         result = FileRewind(news.File) ? WriteWith(rewrite, format, existed, xml, news.File, count,
-                                                   CarriesFields(style))
+                                                   CarriesFields(style), &shape)
                                        : E_EWRITE;
     }
     DiscardTemp(&news);

@@ -3,6 +3,7 @@
 // encoding and the scan for line ends, on generated texts of every awkward kind.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,23 +54,51 @@ void Visit(void* context, const char* location, size_t length, TextEncoding enco
                                                         std::to_string(whole));
 }
 
+// The index IndexPls made, and the one made from a walk's shape, alike in all a rewrite reads.
+void ExpectSameIndex(const PlsIndex& read, const PlsIndex& shaped, uint32_t seed) {
+    EXPECT_EQ(read.Count, shaped.Count) << "case " << seed;
+    EXPECT_EQ(read.Kept, shaped.Kept) << "case " << seed;
+    EXPECT_EQ(read.Listed, shaped.Listed) << "case " << seed;
+    EXPECT_EQ(read.LastEntryLine, shaped.LastEntryLine) << "case " << seed;
+    EXPECT_EQ(read.HeaderLine, shaped.HeaderLine) << "case " << seed;
+    EXPECT_STREQ(read.FileKey, shaped.FileKey) << "case " << seed;
+    EXPECT_STREQ(read.NewLineEnd, shaped.NewLineEnd) << "case " << seed;
+    EXPECT_EQ(read.Encoding, shaped.Encoding) << "case " << seed;
+    size_t words = read.Listed ? read.Count : (read.Count + 31) / 32;
+    EXPECT_EQ(memcmp(read.N, shaped.N, words * sizeof read.N[0]), 0) << "case " << seed;
+}
+
 TEST(PlsPaths, AWalkVisitsWhatTheCursorListsAndCountsAsCountPlsKeys) {
     std::unique_ptr<PlsCursor> cursor(new PlsCursor);
-    int read = 0, unordered = 0;
+    std::unique_ptr<PlsIndex> read(new PlsIndex), shaped(new PlsIndex);
+    int rising = 0, unordered = 0, known = 0;
     for (uint32_t seed = 0; seed < sizeof Digests / sizeof Digests[0]; ++seed) {
         Memory m;
         m.Bytes = Text(seed);
         m.Most = seed % 2 ? 3 : ~size_t{0};
         ByteSource source = {Read, Seek, Failed, &m};
-        Visited walked;
+        Visited walked, fileKeysOnly;
         PlsKeyCounts counts = {9, 9, 9};
-        PlsWalked walk = WalkPls(&source, Visit, &walked, &counts);
+        PlsShape shape;
+        const char* lineEnd = seed % 2 ? "\n" : "\r\n";
+        PlsWalked walk = WalkPls(&source, Visit, &walked, &counts, &shape, lineEnd);
         ASSERT_NE(walk, PlsWalkUnreadable) << "case " << seed;
+        // Without counts, only lines that may be FileN keys or headers are parsed: the same.
+        EXPECT_EQ(WalkPls(&source, Visit, &fileKeysOnly, nullptr), walk) << "case " << seed;
+        EXPECT_EQ(fileKeysOnly.Locations, walked.Locations) << "case " << seed;
         if (walk == PlsWalkUnordered) {
             ++unordered;
             continue;
         }
-        ++read;
+        ++rising;
+        if (shape.Known) {
+            ++known;
+            PlsIndexed indexed = IndexPls(&source, read.get(), lineEnd);
+            EXPECT_EQ(IndexFromShape(&shape, shaped.get()), indexed) << "case " << seed;
+            if (indexed == PlsIndexRead) {
+                ExpectSameIndex(*read, *shaped, seed);
+            }
+        }
         // Numbers that rise as they stand: the walk's order is the listing's.
         Visited listed;
         StartPlsCursor(cursor.get(), &source);
@@ -87,7 +116,8 @@ TEST(PlsPaths, AWalkVisitsWhatTheCursorListsAndCountsAsCountPlsKeys) {
         EXPECT_EQ(counts.Titles, titles) << "case " << seed;
         EXPECT_EQ(counts.Lengths, lengths) << "case " << seed;
     }
-    EXPECT_GE(read, 100);
+    EXPECT_GE(rising, 100);
+    EXPECT_GE(known, 80);
     EXPECT_GE(unordered, 20);
 }
 

@@ -124,16 +124,6 @@ struct PlsNewEntries {
 // How many TitleN and LengthN keys the `[playlist]` section holds, beside its FileN keys, so that
 // new entries carry them where their neighbours do; false when the text could not be read.
 bool CountPlsKeys(const ByteSource* source, uint32_t* files, uint32_t* titles, uint32_t* lengths);
-// Every entry's location once, raw in the text's encoding (as NextPlsLocation gives it), and the
-// keys counted as CountPlsKeys counts them, in one reading, where the entries' numbers rise as
-// they stand (gaps allowed; a repeated number only after 1..N without a gap), as writers leave
-// them. Else PlsWalkUnordered, some entries visited already: the cursor and CountPlsKeys decide.
-enum PlsWalked { PlsWalkRead, PlsWalkUnordered, PlsWalkUnreadable };
-struct PlsKeyCounts {
-    uint32_t Files, Titles, Lengths;
-};
-using PlsVisit = void (*)(void* context, const char* location, size_t length, TextEncoding encoding,
-                          bool whole);
 // What IndexPls makes of a text whose entries are numbered 1..N as they stand (as writers leave
 // them), but the numbers: a walk finds it on its way.
 struct PlsShape {
@@ -144,8 +134,18 @@ struct PlsShape {
     char NewLineEnd[3];
     TextEncoding Encoding;
 };
-// `counts` may be null: then only FileN keys and headers are parsed. `shape` may be null; else
-// `lineEnd` is IndexPls's.
+struct PlsKeyCounts {
+    uint32_t Files, Titles, Lengths;
+};
+enum PlsWalked { PlsWalkRead, PlsWalkUnordered, PlsWalkUnreadable };
+using PlsVisit = void (*)(void* context, const char* location, size_t length, TextEncoding encoding,
+                          bool whole);
+// Every entry's location once, raw in the text's encoding (as NextPlsLocation gives it), the
+// keys counted as CountPlsKeys counts them (`counts` may be null: then only what may be a FileN
+// key or a header is parsed) and the text's shape (`shape` may be null; `lineEnd` is IndexPls's),
+// in one reading, where the entries' numbers rise as they stand (gaps allowed; a repeated number
+// only after 1..N without a gap). Else PlsWalkUnordered, some entries visited already: the cursor
+// and CountPlsKeys decide.
 PlsWalked WalkPls(const ByteSource* source, PlsVisit visit, void* context, PlsKeyCounts* counts,
                   PlsShape* shape = nullptr, const char* lineEnd = nullptr);
 // The index IndexPls would make of the text of a known shape, without reading it again.

@@ -9,7 +9,7 @@
 constexpr uint32_t PlsMaxNumber = 999999999u;
 constexpr uint32_t DeletedFlag = 0x80000000u, SeenFlag = 0x40000000u, NumberMask = 0x3FFFFFFFu;
 
-static size_t UnitBytes(TextEncoding encoding) {
+static constexpr size_t UnitBytes(TextEncoding encoding) {
     return encoding == Text8Bit ? 1 : 2;
 }
 
@@ -25,50 +25,62 @@ static bool IsBlankUnit(unsigned c) {
     return c == ' ' || c == '\t';
 }
 
+// A unit of text of a known encoding: the parse below is made once per encoding, so that 8-bit
+// text, which nearly every playlist is, reads its bytes directly.
+template <TextEncoding E> static unsigned UnitOf(const unsigned char* bytes, size_t i) {
+    return E == Text8Bit ? bytes[i] : UnitAt(bytes + 2 * i, E);
+}
+
 // Whether the units [from, to) are the ASCII `lower` without regard to case.
-static bool SameWord(const unsigned char* bytes, size_t from, size_t to, TextEncoding encoding,
-                     const char* lower) {
+template <TextEncoding E>
+static bool SameWordAs(const unsigned char* bytes, size_t from, size_t to, const char* lower) {
     size_t n = strlen(lower);
     if (to - from != n) {
         return false;
     }
     for (size_t i = 0; i < n; ++i) {
-        if (LowerUnit(Unit(bytes, from + i, encoding)) != static_cast<unsigned char>(lower[i])) {
+        if (LowerUnit(UnitOf<E>(bytes, from + i)) != static_cast<unsigned char>(lower[i])) {
             return false;
         }
     }
     return true;
 }
 
-PlsLine ParsePlsLine(const unsigned char* bytes, size_t length, TextEncoding encoding) {
+static bool SameWord(const unsigned char* bytes, size_t from, size_t to, TextEncoding encoding,
+                     const char* lower) {
+    return encoding == Text8Bit      ? SameWordAs<Text8Bit>(bytes, from, to, lower)
+           : encoding == TextUtf16Le ? SameWordAs<TextUtf16Le>(bytes, from, to, lower)
+                                     : SameWordAs<TextUtf16Be>(bytes, from, to, lower);
+}
+
+template <TextEncoding E> static PlsLine ParseLineAs(const unsigned char* bytes, size_t length) {
     PlsLine line = {};
     line.Kind = PlsPlain;
     line.Key = PlsKeyOther;
-    size_t units = length / UnitBytes(encoding);
+    size_t units = length / UnitBytes(E);
     size_t i = 0;
-    while (i < units && IsBlankUnit(Unit(bytes, i, encoding))) {
+    while (i < units && IsBlankUnit(UnitOf<E>(bytes, i))) {
         ++i;
     }
     size_t end = units;
-    while (end > i && IsBlankUnit(Unit(bytes, end - 1, encoding))) {
+    while (end > i && IsBlankUnit(UnitOf<E>(bytes, end - 1))) {
         --end;
     }
-    if (i == end || Unit(bytes, i, encoding) == '#' || Unit(bytes, i, encoding) == ';') {
+    if (i == end || UnitOf<E>(bytes, i) == '#' || UnitOf<E>(bytes, i) == ';') {
         return line;
     }
-    if (Unit(bytes, i, encoding) == '[') {
-        if (Unit(bytes, end - 1, encoding) == ']') {
-            line.Kind =
-                SameWord(bytes, i, end, encoding, "[playlist]") ? PlsHeader : PlsOtherSection;
+    if (UnitOf<E>(bytes, i) == '[') {
+        if (UnitOf<E>(bytes, end - 1) == ']') {
+            line.Kind = SameWordAs<E>(bytes, i, end, "[playlist]") ? PlsHeader : PlsOtherSection;
         }
         return line;
     }
     size_t equals = i;
-    while (equals < units && Unit(bytes, equals, encoding) != '=') {
+    while (equals < units && UnitOf<E>(bytes, equals) != '=') {
         ++equals;
     }
     size_t keyEnd = equals;
-    while (keyEnd > i && IsBlankUnit(Unit(bytes, keyEnd - 1, encoding))) {
+    while (keyEnd > i && IsBlankUnit(UnitOf<E>(bytes, keyEnd - 1))) {
         --keyEnd;
     }
     if (equals == units || keyEnd == i) {
@@ -77,35 +89,41 @@ PlsLine ParsePlsLine(const unsigned char* bytes, size_t length, TextEncoding enc
     line.Kind = PlsKey;
     line.KeyStart = i;
     size_t digits = keyEnd;
-    while (digits > i && Unit(bytes, digits - 1, encoding) >= '0' &&
-           Unit(bytes, digits - 1, encoding) <= '9') {
+    while (digits > i && UnitOf<E>(bytes, digits - 1) >= '0' &&
+           UnitOf<E>(bytes, digits - 1) <= '9') {
         --digits;
     }
     uint64_t n = 0;
     for (size_t k = digits; k < keyEnd && n <= PlsMaxNumber; ++k) {
-        n = n * 10 + (Unit(bytes, k, encoding) - '0');
+        n = n * 10 + (UnitOf<E>(bytes, k) - '0');
     }
     if (digits > i && digits < keyEnd && n >= 1 && n <= PlsMaxNumber) {
         line.N = static_cast<uint32_t>(n);
         line.DigitsStart = digits;
         line.DigitsEnd = keyEnd;
-        line.Key = SameWord(bytes, i, digits, encoding, "file") ? PlsKeyFile : PlsKeyNumbered;
-    } else if (SameWord(bytes, i, keyEnd, encoding, "numberofentries")) {
+        line.Key = SameWordAs<E>(bytes, i, digits, "file") ? PlsKeyFile : PlsKeyNumbered;
+    } else if (SameWordAs<E>(bytes, i, keyEnd, "numberofentries")) {
         line.Key = PlsKeyEntries;
     }
     size_t value = equals + 1;
-    while (value < end && IsBlankUnit(Unit(bytes, value, encoding))) {
+    while (value < end && IsBlankUnit(UnitOf<E>(bytes, value))) {
         ++value;
     }
     size_t valueEnd = end > value ? end : value;
-    if (valueEnd - value >= 2 && Unit(bytes, value, encoding) == '"' &&
-        Unit(bytes, valueEnd - 1, encoding) == '"') {
+    if (valueEnd - value >= 2 && UnitOf<E>(bytes, value) == '"' &&
+        UnitOf<E>(bytes, valueEnd - 1) == '"') {
         ++value;
         --valueEnd;
     }
     line.ValueStart = value;
     line.ValueEnd = valueEnd;
     return line;
+}
+
+PlsLine ParsePlsLine(const unsigned char* bytes, size_t length, TextEncoding encoding) {
+    return encoding == Text8Bit      ? ParseLineAs<Text8Bit>(bytes, length)
+           : encoding == TextUtf16Le ? ParseLineAs<TextUtf16Le>(bytes, length)
+                                     : ParseLineAs<TextUtf16Be>(bytes, length);
 }
 
 // The byte-order mark at the text's start: its length, and the encoding it stands for.
@@ -194,6 +212,24 @@ bool StartPlsReader(PlsReader* reader, const ByteSource* source) {
     return !reader->Failed;
 }
 
+// The first CR or LF among `most` bytes, or `most`: eight bytes at a time until a word holds one.
+static size_t LineEndIn(const unsigned char* at, size_t most) {
+    const uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    size_t n = 0;
+    for (; n + 8 <= most; n += 8) {
+        uint64_t word;
+        memcpy(&word, at + n, 8);
+        uint64_t cr = word ^ (ones * '\r'), lf = word ^ (ones * '\n');
+        if ((((cr - ones) & ~cr) | ((lf - ones) & ~lf)) & highs) {
+            break; // a zero byte among them: a CR or LF in these eight
+        }
+    }
+    while (n < most && at[n] != '\r' && at[n] != '\n') {
+        ++n;
+    }
+    return n;
+}
+
 bool ReadPlsPiece(PlsReader* r, PlsPiece* piece) {
     size_t unit = UnitBytes(r->Encoding);
     Fill(r, PlsLineBytes + 2 * unit);
@@ -204,9 +240,16 @@ bool ReadPlsPiece(PlsReader* r, PlsPiece* piece) {
     const unsigned char* at = r->Buffer + r->Pos;
     size_t n = 0;
     unsigned c = 0;
-    while (n + unit <= avail && n < PlsLineBytes && (c = Unit(at + n, 0, r->Encoding)) != '\r' &&
-           c != '\n') {
-        n += unit;
+    if (r->Encoding == Text8Bit) {
+        // Bytes are units here: a plain scan up to the first line end or the piece's limit.
+        size_t most = avail < size_t{PlsLineBytes} ? avail : size_t{PlsLineBytes};
+        n = LineEndIn(at, most);
+        c = n < most ? at[n] : 0;
+    } else {
+        while (n + unit <= avail && n < PlsLineBytes &&
+               (c = Unit(at + n, 0, r->Encoding)) != '\r' && c != '\n') {
+            n += unit;
+        }
     }
     piece->Bytes = at;
     piece->At = r->BufferAt + r->Pos;
@@ -368,7 +411,35 @@ static void NoteLineEnd(const PlsReader* r, const PlsPiece& piece, char* out) {
     out[2] = 0;
 }
 
+// A FileN key's letters as written, over those of the key before (as many as fit `size`).
+static void NoteFileKey(const PlsReader* r, const PlsPiece& piece, const PlsLine& line, char* key,
+                        size_t size) {
+    size_t letters = line.DigitsStart - line.KeyStart;
+    for (size_t i = 0; i < letters && i + 1 < size; ++i) {
+        key[i] = static_cast<char>(Unit(piece.Bytes, line.KeyStart + i, r->Encoding));
+        key[i + 1] = 0;
+    }
+}
+
 PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineEnd) {
+    return IndexAndMarkPls(source, index, lineEnd, nullptr, nullptr);
+}
+
+// Entries 1..PlsEntryLimit listed in order, their flags turned into the bits of an index that
+// lists no numbers.
+static void ListToBits(PlsIndex* index) {
+    for (size_t w = 0; w < PlsEntryLimit / 32; ++w) {
+        uint32_t bits = 0;
+        for (size_t i = 0; i < 32; ++i) {
+            bits |= (index->N[32 * w + i] & DeletedFlag) ? 1u << i : 0;
+        }
+        index->N[w] = bits; // only numbers already read lie below 32 * w
+    }
+    memset(index->N + PlsEntryLimit / 32, 0, sizeof index->N - PlsEntryLimit / 32 * 4);
+}
+
+PlsIndexed IndexAndMarkPls(const ByteSource* source, PlsIndex* index, const char* lineEnd,
+                           PlsNamed named, void* context) {
     static_assert(sizeof(PlsReader) < 12 * 1024, "fits a host's stack");
     PlsReader reader;
     index->Count = index->Kept = 0;
@@ -383,6 +454,7 @@ PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineE
         return PlsIndexUnreadable;
     }
     index->Encoding = reader.Encoding;
+    size_t unit = UnitBytes(reader.Encoding);
     PlsPiece piece;
     bool lineStart = true, inSection = false, anyEnd = false;
     uint64_t lineNumber = 0;
@@ -406,21 +478,22 @@ PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineE
         if (line.Key != PlsKeyFile) {
             continue;
         }
-        size_t letters = line.DigitsStart - line.KeyStart;
-        for (size_t i = 0; i < letters && i + 1 < sizeof index->FileKey; ++i) {
-            index->FileKey[i] =
-                static_cast<char>(Unit(piece.Bytes, line.KeyStart + i, reader.Encoding));
-            index->FileKey[i + 1] = 0;
-        }
+        NoteFileKey(&reader, piece, line, index->FileKey, sizeof index->FileKey);
         // Entries numbered 1, 2, 3... in the order they stand need no list of their numbers.
         if (ordered && line.N <= highest) {
             continue; // the first of its number came before
         }
         ordered = ordered && line.N == highest + 1;
         highest = line.N > highest ? line.N : highest;
+        // The first line of each number is its entry's, as MarkPls would find it.
+        const char* value = reinterpret_cast<const char*>(piece.Bytes) + line.ValueStart * unit;
+        size_t valueBytes = (line.ValueEnd - line.ValueStart) * unit;
         if (!index->Listed) {
             if (!ordered || index->Count == PlsOrderedLimit) {
                 return PlsIndexTooMany;
+            }
+            if (named && named(context, value, valueBytes, reader.Encoding, piece.LineEnds)) {
+                index->N[index->Count / 32] |= 1u << (index->Count % 32);
             }
             ++index->Count;
             continue;
@@ -434,16 +507,18 @@ PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineE
             if (!ordered) {
                 return PlsIndexTooMany;
             }
-            index->Listed = false;
+            index->Listed = false; // a bit per entry to delete from here on
+            ListToBits(index);
+            if (named && named(context, value, valueBytes, reader.Encoding, piece.LineEnds)) {
+                index->N[index->Count / 32] |= 1u << (index->Count % 32);
+            }
             ++index->Count;
             continue;
         }
         memmove(index->N + at + 1, index->N + at, (index->Count - at) * sizeof index->N[0]);
-        index->N[at] = line.N;
+        bool marked = named && named(context, value, valueBytes, reader.Encoding, piece.LineEnds);
+        index->N[at] = line.N | (marked ? DeletedFlag : 0);
         ++index->Count;
-    }
-    if (!index->Listed) {
-        memset(index->N, 0, sizeof index->N); // a bit per entry to delete
     }
     index->Kept = index->Count;
     return reader.Failed ? PlsIndexUnreadable : PlsIndexRead;
@@ -661,42 +736,182 @@ bool CountPlsKeys(const ByteSource* source, uint32_t* files, uint32_t* titles, u
     return !reader.Failed;
 }
 
+// Whether an 8-bit line could be a FileN key or a section's header: its first unit past blanks
+// is one of theirs. Other lines are passed over unparsed where no other key is counted.
+static bool MayBeFileOrSection(const PlsPiece& piece) {
+    size_t i = 0;
+    while (i < piece.Length && IsBlankUnit(piece.Bytes[i])) {
+        ++i;
+    }
+    return i < piece.Length && (LowerUnit(piece.Bytes[i]) == 'f' || piece.Bytes[i] == '[');
+}
+
+// The shape's start, as IndexPls starts its index.
+static void StartShape(PlsShape* shape, const char* lineEnd) {
+    shape->Known = false;
+    shape->Count = 0;
+    shape->LastEntryLine = shape->HeaderLine = 0;
+    strcpy(shape->FileKey, "File");
+    strncpy(shape->NewLineEnd, lineEnd, sizeof shape->NewLineEnd - 1);
+    shape->NewLineEnd[sizeof shape->NewLineEnd - 1] = 0;
+    shape->Encoding = Text8Bit;
+}
+
+PlsWalked WalkPls(const ByteSource* source, PlsVisit visit, void* context, PlsKeyCounts* counts,
+                  PlsShape* shape, const char* lineEnd) {
+    PlsKeyCounts none;
+    counts = counts ? counts : &none;
+    bool anyKey = counts != &none || shape;
+    *counts = {0, 0, 0};
+    PlsShape ignored;
+    shape = shape ? shape : &ignored;
+    StartShape(shape, lineEnd ? lineEnd : "\n");
+    PlsReader reader;
+    if (!StartPlsReader(&reader, source)) {
+        return PlsWalkUnreadable;
+    }
+    shape->Encoding = reader.Encoding;
+    size_t unit = UnitBytes(reader.Encoding);
+    PlsPiece piece;
+    bool lineStart = true, inSection = false, anyEnd = false;
+    uint32_t highest = 0;
+    bool dense = true; // every number 1..highest seen
+    uint64_t lineNumber = 0;
+    while (NextLine(&reader, &piece, &lineStart)) {
+        // The line ends, lines and key IndexPls notes, as it notes them.
+        ++lineNumber;
+        if (!anyEnd && piece.EndBytes > 0) {
+            NoteLineEnd(&reader, piece, shape->NewLineEnd);
+            anyEnd = true;
+        }
+        if (!anyKey && reader.Encoding == Text8Bit && !MayBeFileOrSection(piece)) {
+            continue;
+        }
+        PlsLine line = TakeLine(&reader, piece, &inSection);
+        if (line.Kind == PlsHeader && shape->HeaderLine == 0) {
+            shape->HeaderLine = lineNumber;
+        }
+        if (!IsNumbered(line, inSection)) {
+            continue;
+        }
+        shape->LastEntryLine = lineNumber;
+        if (piece.EndBytes > 0) {
+            NoteLineEnd(&reader, piece, shape->NewLineEnd);
+        }
+        if (line.Key == PlsKeyFile) {
+            NoteFileKey(&reader, piece, line, shape->FileKey, sizeof shape->FileKey);
+        }
+        if (line.Key != PlsKeyFile) {
+            if (SameWord(piece.Bytes, line.KeyStart, line.DigitsStart, reader.Encoding, "title")) {
+                ++counts->Titles;
+            } else if (SameWord(piece.Bytes, line.KeyStart, line.DigitsStart, reader.Encoding,
+                                "length")) {
+                ++counts->Lengths;
+            }
+            continue;
+        }
+        ++counts->Files;
+        if (line.N <= highest) {
+            if (dense) {
+                continue; // of two with one number the first counts
+            }
+            return PlsWalkUnordered; // a gap filled late, or a repeat: only the cursor knows
+        }
+        dense = dense && line.N == highest + 1;
+        highest = line.N;
+        visit(context, reinterpret_cast<const char*>(piece.Bytes) + line.ValueStart * unit,
+              (line.ValueEnd - line.ValueStart) * unit, reader.Encoding, piece.LineEnds);
+    }
+    if (reader.Failed) {
+        return PlsWalkUnreadable;
+    }
+    shape->Known = dense;
+    shape->Count = highest;
+    return PlsWalkRead;
+}
+
+PlsIndexed IndexFromShape(const PlsShape* shape, PlsIndex* index) {
+    // Entries 1..N in order: listed up to PlsEntryLimit, a bit each beyond, too many past that.
+    if (shape->Count > PlsOrderedLimit) {
+        return PlsIndexTooMany;
+    }
+    index->Count = index->Kept = shape->Count;
+    index->Listed = shape->Count <= PlsEntryLimit;
+    index->LastEntryLine = shape->LastEntryLine;
+    index->HeaderLine = shape->HeaderLine;
+    memcpy(index->FileKey, shape->FileKey, sizeof index->FileKey);
+    memcpy(index->NewLineEnd, shape->NewLineEnd, sizeof index->NewLineEnd);
+    index->Encoding = shape->Encoding;
+    memset(index->N, 0, sizeof index->N);
+    for (size_t i = 0; index->Listed && i < shape->Count; ++i) {
+        index->N[i] = static_cast<uint32_t>(i + 1);
+    }
+    return PlsIndexRead;
+}
+
 // Deleted entries before each block of 512 numbers in the index (or 512 bits), so that an
-// entry's new number is found without counting them all.
+// entry's new number is found without counting them all; and the last count asked for, since
+// the lines ask in the order of their entries, one after the other.
 enum { BlockShift = 9 };
 struct Renumbering {
     const PlsIndex* Index;
+    size_t LastCount, LastMarked; // marked among the first LastCount
     uint32_t DeletedBefore[(PlsOrderedLimit >> BlockShift) + 1];
 };
 
+// Entries marked among [from, to) of the index's numbers or bits.
+static size_t MarkedBetween(const PlsIndex* index, size_t from, size_t to) {
+    size_t marked = 0;
+    if (index->Listed) {
+        for (size_t i = from; i < to; ++i) {
+            marked += (index->N[i] & DeletedFlag) ? 1 : 0;
+        }
+        return marked;
+    }
+    size_t i = from;
+    if (i % 32 != 0 && i < to) {
+        // The rest of a word begun, or the part of it below `to`.
+        size_t stop = to - i < 32 - i % 32 ? to : i + (32 - i % 32);
+        uint32_t bits = (index->N[i / 32] >> (i % 32)) & ((1u << (stop - i)) - 1);
+        marked += static_cast<size_t>(__builtin_popcount(bits));
+        i = stop;
+    }
+    for (; to - i >= 32; i += 32) {
+        marked += static_cast<size_t>(__builtin_popcount(index->N[i / 32]));
+    }
+    if (i < to) {
+        marked +=
+            static_cast<size_t>(__builtin_popcount(index->N[i / 32] & ((1u << (to - i)) - 1)));
+    }
+    return marked;
+}
+
 static void StartRenumbering(Renumbering* r, const PlsIndex* index) {
     r->Index = index;
+    r->LastCount = r->LastMarked = 0;
     size_t blocks = (index->Count >> BlockShift) + 1;
     for (size_t b = 0; b < blocks; ++b) {
         r->DeletedBefore[b] = static_cast<uint32_t>(MarkedIn(index, b << BlockShift));
     }
 }
 
-// Entries marked among the first `count`, from the block's count on.
-static size_t MarkedBelow(const Renumbering* r, size_t count) {
-    size_t block = count >> BlockShift, from = block << BlockShift;
-    const PlsIndex* index = r->Index;
-    size_t marked = r->DeletedBefore[block];
-    if (index->Listed) {
-        for (size_t i = from; i < count; ++i) {
-            marked += (index->N[i] & DeletedFlag) ? 1 : 0;
-        }
-        return marked;
+// Entries marked among the first `count`, counted on from the block's count or the last count,
+// whichever is nearer.
+static size_t MarkedBelow(Renumbering* r, size_t count) {
+    size_t from = (count >> BlockShift) << BlockShift;
+    size_t marked = r->DeletedBefore[count >> BlockShift];
+    if (r->LastCount <= count && r->LastCount > from) {
+        from = r->LastCount;
+        marked = r->LastMarked;
     }
-    for (size_t i = from / 32; i < count / 32; ++i) {
-        marked += static_cast<size_t>(__builtin_popcount(index->N[i]));
-    }
-    uint32_t part = count % 32 ? index->N[count / 32] & ((1u << (count % 32)) - 1) : 0;
-    return marked + static_cast<size_t>(__builtin_popcount(part));
+    marked += MarkedBetween(r->Index, from, count);
+    r->LastCount = count;
+    r->LastMarked = marked;
+    return marked;
 }
 
 // An entry's number after the rewrite: 0 when it goes, ~0 when `n` is no entry's number.
-static uint64_t NewNumber(const Renumbering* r, uint32_t n) {
+static uint64_t NewNumber(Renumbering* r, uint32_t n) {
     bool found = false;
     if (!r->Index->Listed) {
         // Entries 1..Count, a bit for each one to delete.
@@ -716,18 +931,69 @@ static uint64_t NewNumber(const Renumbering* r, uint32_t n) {
     return at + 1 - MarkedBelow(r, at);
 }
 
-// A line with the units [from, to) of its first piece replaced by `text`.
-static bool WriteEdited(const ByteSink* sink, const PlsPiece& piece, size_t unit, size_t from,
-                        size_t to, const char* text, TextEncoding encoding) {
-    return sink->Write(sink->Context, piece.Bytes, from * unit) &&
-           WriteAscii(sink, text, encoding) &&
-           sink->Write(sink->Context, piece.Bytes + to * unit,
-                       piece.Length + piece.EndBytes - to * unit);
+// Output gathered into blocks: a line's pieces are small, and each write to a file costs a call
+// into the stream whatever its size.
+struct Gathered {
+    const ByteSink* Sink;
+    size_t Length;
+    unsigned char Bytes[PlsBufferBytes];
+};
+
+static bool Flush(Gathered* out) {
+    size_t n = out->Length;
+    out->Length = 0;
+    return n == 0 || out->Sink->Write(out->Sink->Context, out->Bytes, n);
 }
+
+static bool Gather(void* context, const void* data, size_t bytes) {
+    Gathered* out = static_cast<Gathered*>(context);
+    if (bytes > sizeof out->Bytes - out->Length && !Flush(out)) {
+        return false;
+    }
+    if (bytes >= sizeof out->Bytes) {
+        return out->Sink->Write(out->Sink->Context, data, bytes);
+    }
+    memcpy(out->Bytes + out->Length, data, bytes);
+    out->Length += bytes;
+    return true;
+}
+
+static inline bool Put(Gathered* out, const void* data, size_t bytes) {
+    if (bytes > sizeof out->Bytes - out->Length) {
+        return Gather(out, data, bytes);
+    }
+    memcpy(out->Bytes + out->Length, data, bytes);
+    out->Length += bytes;
+    return true;
+}
+
+// A line with the units [from, to) of its first piece replaced by `text`.
+static bool WriteEdited(Gathered* out, const ByteSink* sink, const PlsPiece& piece, size_t unit,
+                        size_t from, size_t to, const char* text, TextEncoding encoding) {
+    return Put(out, piece.Bytes, from * unit) &&
+           (encoding == Text8Bit ? Put(out, text, strlen(text))
+                                 : WriteAscii(sink, text, encoding)) &&
+           Put(out, piece.Bytes + to * unit, piece.Length + piece.EndBytes - to * unit);
+}
+
+static bool WriteLines(const ByteSource* source, PlsIndex* index, const PlsNewEntries* added,
+                       Gathered* out, const ByteSink* sink);
 
 bool WritePls(const ByteSource* source, PlsIndex* index, const PlsNewEntries* added,
               const ByteSink* sink) {
-    static_assert(sizeof(PlsReader) + sizeof(Renumbering) + PlsLineBytes < 16 * 1024,
+    Gathered out;
+    out.Sink = sink;
+    out.Length = 0;
+    ByteSink gathering = {Gather, &out};
+    bool written = WriteLines(source, index, added, &out, &gathering);
+    return written && Flush(&out);
+}
+
+// `sink` gathers into `out`, as Put does.
+static bool WriteLines(const ByteSource* source, PlsIndex* index, const PlsNewEntries* added,
+                       Gathered* out, const ByteSink* sink) {
+    static_assert(sizeof(PlsReader) + sizeof(Renumbering) + sizeof(Gathered) + PlsLineBytes <
+                      24 * 1024,
                   "fits a host's stack");
     Renumbering renumbering;
     StartRenumbering(&renumbering, index);
@@ -745,13 +1011,16 @@ bool WritePls(const ByteSource* source, PlsIndex* index, const PlsNewEntries* ad
     bool lineStart = true, inSection = false, dropping = false, openLine = false;
     bool inserted = added->Count == 0;
     uint64_t lineNumber = 0;
+    uint32_t lastOld = 0; // no key's number
+    uint64_t lastNew = 0;
+    char lastDigits[24] = {};
     while (ReadPlsPiece(&reader, &piece)) {
         bool first = lineStart;
         lineStart = piece.LineEnds;
         bool written = true;
         if (!first) {
             if (!dropping) {
-                written = sink->Write(sink->Context, piece.Bytes, piece.Length + piece.EndBytes);
+                written = Put(out, piece.Bytes, piece.Length + piece.EndBytes);
                 openLine = piece.EndBytes == 0;
             }
         } else {
@@ -761,11 +1030,17 @@ bool WritePls(const ByteSource* source, PlsIndex* index, const PlsNewEntries* ad
             size_t from = 0, to = 0;
             dropping = false;
             if (IsNumbered(line, inSection)) {
-                uint64_t n = NewNumber(&renumbering, line.N);
+                // An entry's keys mostly stand together: its new number, in digits, once.
+                if (line.N != lastOld) {
+                    lastOld = line.N;
+                    lastNew = NewNumber(&renumbering, line.N);
+                    Decimal(lastNew, lastDigits);
+                }
+                uint64_t n = lastNew;
                 // A key of no entry's number that an entry would take over now goes too.
                 dropping = n == 0 || (n == ~uint64_t{0} && line.N <= total);
                 if (!dropping && n != ~uint64_t{0} && n != line.N) {
-                    Decimal(n, text);
+                    memcpy(text, lastDigits, sizeof text);
                     from = line.DigitsStart;
                     to = line.DigitsEnd;
                 }
@@ -777,9 +1052,8 @@ bool WritePls(const ByteSource* source, PlsIndex* index, const PlsNewEntries* ad
                 to = line.ValueEnd;
             }
             if (!dropping) {
-                written = text[0] ? WriteEdited(sink, piece, unit, from, to, text, encoding)
-                                  : sink->Write(sink->Context, piece.Bytes,
-                                                piece.Length + piece.EndBytes);
+                written = text[0] ? WriteEdited(out, sink, piece, unit, from, to, text, encoding)
+                                  : Put(out, piece.Bytes, piece.Length + piece.EndBytes);
                 openLine = piece.EndBytes == 0;
             }
         }

@@ -105,6 +105,10 @@ PlsIndexed IndexPls(const ByteSource* source, PlsIndex* index, const char* lineE
 using PlsNamed = bool (*)(void* context, const char* location, size_t length, TextEncoding encoding,
                           bool whole);
 bool MarkPls(const ByteSource* source, PlsIndex* index, PlsNamed named, void* context);
+// IndexPls and MarkPls in one reading: each entry is asked of `named` (when not null) as it is
+// indexed. The same index, the same questions in the same order.
+PlsIndexed IndexAndMarkPls(const ByteSource* source, PlsIndex* index, const char* lineEnd,
+                           PlsNamed named, void* context);
 // Whether any entry was marked.
 bool AnyMarked(const PlsIndex* index);
 
@@ -120,6 +124,32 @@ struct PlsNewEntries {
 // How many TitleN and LengthN keys the `[playlist]` section holds, beside its FileN keys, so that
 // new entries carry them where their neighbours do; false when the text could not be read.
 bool CountPlsKeys(const ByteSource* source, uint32_t* files, uint32_t* titles, uint32_t* lengths);
+// What IndexPls makes of a text whose entries are numbered 1..N as they stand (as writers leave
+// them), but the numbers: a walk finds it on its way.
+struct PlsShape {
+    bool Known; // the walk read the text whole, and its entries were so numbered
+    size_t Count;
+    uint64_t LastEntryLine, HeaderLine;
+    char FileKey[16];
+    char NewLineEnd[3];
+    TextEncoding Encoding;
+};
+struct PlsKeyCounts {
+    uint32_t Files, Titles, Lengths;
+};
+enum PlsWalked { PlsWalkRead, PlsWalkUnordered, PlsWalkUnreadable };
+using PlsVisit = void (*)(void* context, const char* location, size_t length, TextEncoding encoding,
+                          bool whole);
+// Every entry's location once, raw in the text's encoding (as NextPlsLocation gives it), the
+// keys counted as CountPlsKeys counts them (`counts` may be null: then only what may be a FileN
+// key or a header is parsed) and the text's shape (`shape` may be null; `lineEnd` is IndexPls's),
+// in one reading, where the entries' numbers rise as they stand (gaps allowed; a repeated number
+// only after 1..N without a gap). Else PlsWalkUnordered, some entries visited already: the cursor
+// and CountPlsKeys decide.
+PlsWalked WalkPls(const ByteSource* source, PlsVisit visit, void* context, PlsKeyCounts* counts,
+                  PlsShape* shape = nullptr, const char* lineEnd = nullptr);
+// The index IndexPls would make of the text of a known shape, without reading it again.
+PlsIndexed IndexFromShape(const PlsShape* shape, PlsIndex* index);
 // The text again without the marked entries' lines (every key with their numbers), the rest
 // numbered 1..N in their order, the new entries after the last entry as FileN lines in the
 // neighbours' key case and line ends, and a NumberOfEntries line present set to the new count.

@@ -282,51 +282,67 @@ static void TallyLine(StyleTally* tally, const char* line, size_t length, LineKi
 
 // Marks every key of the table under which an entry of a playlist of another format lists, in
 // one reading of its entries (an XML file's, read already); false when it could not be read.
-[[gnu::noinline]] static bool MarkWalked(const char16_t* playlist, PlaylistFormat format,
-                                         const XmlFile* xml, NameTable* table,
-                                         const NewLines* lines) {
-    PlatformFile* file = format == FormatPls ? FileOpen(playlist, FileForReading) : nullptr;
-    if (format == FormatPls && !file) {
-        return false;
+// The table and the lines whose keys a walk over a PLS playlist's entries marks.
+struct Walked {
+    NameTable* Table;
+    const NewLines* Lines;
+};
+
+static void MarkWalkedLocation(void* context, const char* location, size_t length,
+                               TextEncoding encoding, bool whole) {
+    Walked* walked = static_cast<Walked*>(context);
+    char16_t listed[PathUnits];
+    size_t units = LocationName(location, length, whole, encoding, listed);
+    int k = units != NotListed
+                ? TableFind(walked->Table, MakeKey(listed, units, 0), SameNewLine, walked->Lines)
+                : -1;
+    if (k >= 0) {
+        walked->Table->Ref[k] |= FoundRef;
     }
+}
+
+// The same over a PLS playlist's entries in number order, for those that do not stand in it.
+// Its own frame, for the cursor.
+[[gnu::noinline]] static bool MarkPlsInOrder(PlatformFile* file, Walked* walked) {
     static_assert(sizeof(PlsCursor) < 40 * 1024, "fits a host's stack");
     PlsCursor cursor;
     ByteSource source = FileSource(file);
-    if (format == FormatPls) {
-        StartPlsCursor(&cursor, &source);
-    }
-    bool read = format == FormatPls || xml;
+    StartPlsCursor(&cursor, &source);
     char location[PlsLineBytes + 1];
-    char16_t listed[PathUnits];
-    for (size_t i = 0; read;) {
-        size_t units = NotListed;
-        if (format == FormatPls) {
-            size_t length = 0;
-            TextEncoding encoding = Text8Bit;
-            bool whole = false;
-            int got = NextPlsLocation(&cursor, location, &length, &encoding, &whole);
-            if (got <= 0) {
-                read = got == 0;
-                break;
-            }
-            units = LocationName(location, length, whole, encoding, listed);
-        } else {
-            if (i == XmlEntryCount(xml)) {
-                break;
-            }
-            const char* at = XmlEntryLocation(xml, i++);
-            units = at ? LocationName(at, strlen(at), true, Text8Bit, listed) : NotListed;
-        }
-        int k = units != NotListed ? TableFind(table, MakeKey(listed, units, 0), SameNewLine, lines)
-                                   : -1;
-        if (k >= 0) {
-            table->Ref[k] |= FoundRef;
-        }
+    size_t length = 0;
+    TextEncoding encoding = Text8Bit;
+    bool whole = false;
+    int got = 0;
+    while ((got = NextPlsLocation(&cursor, location, &length, &encoding, &whole)) > 0) {
+        MarkWalkedLocation(walked, location, length, encoding, whole);
     }
-    if (file) {
+    return got == 0;
+}
+
+[[gnu::noinline]] static bool MarkWalked(const char16_t* playlist, PlaylistFormat format,
+                                         const XmlFile* xml, NameTable* table,
+                                         const NewLines* lines) {
+    Walked walked = {table, lines};
+    if (format == FormatPls) {
+        PlatformFile* file = FileOpen(playlist, FileForReading);
+        if (!file) {
+            return false;
+        }
+        // Entries numbered as they stand are walked in one reading; others in number order (a
+        // key found twice stays found).
+        ByteSource source = FileSource(file);
+        PlsWalked walk = WalkPls(&source, MarkWalkedLocation, &walked, nullptr);
+        bool read = walk == PlsWalkUnordered ? MarkPlsInOrder(file, &walked) : walk == PlsWalkRead;
         FileClose(file);
+        return read;
     }
-    return read;
+    for (size_t i = 0; xml && i < XmlEntryCount(xml); ++i) {
+        const char* at = XmlEntryLocation(xml, i);
+        if (at) {
+            MarkWalkedLocation(&walked, at, strlen(at), Text8Bit, true);
+        }
+    }
+    return xml != nullptr;
 }
 
 // Writes a new line (UTF-8) in the code page when the verdict says so and it holds every
@@ -658,7 +674,7 @@ static bool NextPlsFields(void* context, char* title, size_t size, long long* se
 // reader.
 [[gnu::noinline]] static int WriteWith(Rewrite* rewrite, PlaylistFormat format, bool existed,
                                        const XmlFile* xml, PlatformFile* news, size_t count,
-                                       bool fields) {
+                                       bool fields, const PlsShape* shape) {
     if (existed && count == 0) {
         return KeepUnchanged(rewrite);
     }
@@ -671,7 +687,10 @@ static bool NextPlsFields(void* context, char* title, size_t size, long long* se
     const char* lineEnd = HostPaths.LfUnlessCrLf ? "\n" : "\r\n";
     if (format == FormatPls) {
         PlsIndex index;
-        PlsIndexed indexed = existed ? IndexPls(&source, &index, lineEnd) : PlsIndexRead;
+        // A text whose shape the style's walk found needs no reading for its index.
+        PlsIndexed indexed = !existed       ? PlsIndexRead
+                             : shape->Known ? IndexFromShape(shape, &index)
+                                            : IndexPls(&source, &index, lineEnd);
         if (indexed != PlsIndexRead) {
             return indexed == PlsIndexTooMany ? E_NOT_SUPPORTED : E_EREAD;
         }
@@ -723,11 +742,27 @@ static bool NextPlsFields(void* context, char* title, size_t size, long long* se
     return result;
 }
 
-// A PLS playlist's part in the style of new entries: its entries' locations, and whether most of
-// its FileN keys have a TitleN and a LengthN beside them (streams count here: radio lists give
-// them titles too). False when it could not be read. Its own frame, for the cursor.
-[[gnu::noinline]] static bool TallyPls(PlatformFile* file, StyleTally* tally, bool* titled,
-                                       bool* timed) {
+// One entry's location tallied, UTF-16 as ASCII.
+static void TallyPlsLocation(void* context, const char* location, size_t length,
+                             TextEncoding encoding, bool) {
+    // Roots, separators and schemes are ASCII: UTF-16 units beyond it stand as '_'.
+    char text[PlsLineBytes + 1];
+    size_t n = 0;
+    for (size_t i = 0; encoding != Text8Bit && i + 1 < length && n < PlsLineBytes; i += 2) {
+        unsigned unit = UnitAt(reinterpret_cast<const unsigned char*>(location) + i, encoding);
+        text[n++] = unit < 0x80 ? static_cast<char>(unit) : '_';
+    }
+    const char* at = encoding == Text8Bit ? location : text;
+    TallyEntry(static_cast<StyleTally*>(context), at, encoding == Text8Bit ? length : n,
+               EntryFields{false, false, false});
+}
+
+// A PLS playlist's part in the style of new entries, read in number order: its entries'
+// locations, and whether most of its FileN keys have a TitleN and a LengthN beside them (streams
+// count here: radio lists give them titles too). False when it could not be read. Its own frame,
+// for the cursor.
+[[gnu::noinline]] static bool TallyPlsInOrder(PlatformFile* file, StyleTally* tally, bool* titled,
+                                              bool* timed) {
     static_assert(sizeof(PlsCursor) < 40 * 1024, "fits a host's stack");
     ByteSource source = FileSource(file);
     uint32_t files = 0, titles = 0, lengths = 0;
@@ -738,20 +773,12 @@ static bool NextPlsFields(void* context, char* title, size_t size, long long* se
     PlsCursor cursor;
     StartPlsCursor(&cursor, &source);
     char location[PlsLineBytes + 1];
-    char text[PlsLineBytes + 1];
     size_t length = 0;
     TextEncoding encoding = Text8Bit;
     bool whole = false;
     int got = 0;
     while ((got = NextPlsLocation(&cursor, location, &length, &encoding, &whole)) > 0) {
-        // Roots, separators and schemes are ASCII: UTF-16 units beyond it stand as '_'.
-        size_t n = 0;
-        for (size_t i = 0; encoding != Text8Bit && i + 1 < length && n < PlsLineBytes; i += 2) {
-            unsigned unit = UnitAt(reinterpret_cast<const unsigned char*>(location) + i, encoding);
-            text[n++] = unit < 0x80 ? static_cast<char>(unit) : '_';
-        }
-        const char* at = encoding == Text8Bit ? location : text;
-        TallyEntry(tally, at, encoding == Text8Bit ? length : n, EntryFields{false, false, false});
+        TallyPlsLocation(tally, location, length, encoding, whole);
     }
     // The keys are counted apart from the entries they belong to: a majority needs no more.
     *titled = files > 0 && 2 * uint64_t{titles} > files;
@@ -759,15 +786,34 @@ static bool NextPlsFields(void* context, char* title, size_t size, long long* se
     return got == 0 && FileRewind(file);
 }
 
+// The same; entries numbered as they stand are tallied and their keys counted in one reading.
+[[gnu::noinline]] static bool TallyPls(PlatformFile* file, StyleTally* tally, bool* titled,
+                                       bool* timed, PlsShape* shape) {
+    ByteSource source = FileSource(file);
+    // Others start again, in number order.
+    StyleTally before = *tally;
+    PlsKeyCounts counts = {0, 0, 0};
+    PlsWalked walked = FileRewind(file) ? WalkPls(&source, TallyPlsLocation, tally, &counts, shape,
+                                                  HostPaths.LfUnlessCrLf ? "\n" : "\r\n")
+                                        : PlsWalkUnreadable;
+    if (walked == PlsWalkUnordered) {
+        *tally = before;
+        return TallyPlsInOrder(file, tally, titled, timed);
+    }
+    *titled = counts.Files > 0 && 2 * uint64_t{counts.Titles} > counts.Files;
+    *timed = counts.Files > 0 && 2 * uint64_t{counts.Lengths} > counts.Files;
+    return walked == PlsWalkRead && FileRewind(file);
+}
+
 // The style of new entries of another format than M3U, from its entries (a new playlist: the
 // plain form). PLS carries a title and a length, XSPF a title, creator and duration, ASX a title
 // and an author, WPL nothing; only M3U writes URIs of its own (XSPF's module makes them).
 static bool OtherStyle(PlaylistFormat format, PlatformFile* file, const XmlFile* xml,
-                       EntryStyle* style) {
+                       EntryStyle* style, PlsShape* shape) {
     StyleTally tally;
     StartTally(&tally, false, false);
     bool titled = false, timed = false;
-    if (format == FormatPls && file && !TallyPls(file, &tally, &titled, &timed)) {
+    if (format == FormatPls && file && !TallyPls(file, &tally, &titled, &timed, shape)) {
         return false;
     }
     for (size_t i = 0; xml && i < XmlEntryCount(xml); ++i) {
@@ -816,8 +862,10 @@ static int PackOther(Rewrite* rewrite, PlaylistFormat format, bool existed, cons
     AnsiVerdict verdict = {false, false, false};
     size_t count = 0;
     EntryStyle style = PlainStyle;
-    int result =
-        OtherStyle(format, existed ? rewrite->Locked : nullptr, xml, &style) ? E_SUCCESS : E_EREAD;
+    PlsShape shape = {}; // unknown, unless the style's walk finds it
+    int result = OtherStyle(format, existed ? rewrite->Locked : nullptr, xml, &style, &shape)
+                     ? E_SUCCESS
+                     : E_EREAD;
     if (result == E_SUCCESS) {
         result = AppendNames(rewrite->Playlist, existed, base, srcPath, names, &writer, false,
                              &verdict, progress, &style, format, &count, xml);
@@ -827,7 +875,7 @@ static int PackOther(Rewrite* rewrite, PlaylistFormat format, bool existed, cons
     }
     if (result == E_SUCCESS) {
         result = FileRewind(news.File) ? WriteWith(rewrite, format, existed, xml, news.File, count,
-                                                   CarriesFields(style))
+                                                   CarriesFields(style), &shape)
                                        : E_EWRITE;
     }
     DiscardTemp(&news);

@@ -379,17 +379,25 @@ static bool NamedLocation(void* context, const char* location, size_t length, Te
 }
 
 // Marks every entry that a name of the list names, one batch of names at a time: in the PLS
-// index, or in `remove` for the XML file's entries. Its own frame, for the table.
+// index, which the first batch builds as it marks (one reading fewer), or in `remove` for the
+// XML file's entries. Its own frame, for the table.
 [[gnu::noinline]] static int MarkNamed(NameList* names, const ByteSource* source, PlsIndex* index,
                                        const XmlFile* xml, bool* remove) {
     NameTable table;
     BatchNames batch = {};
     bool folders = false;
     names->Offset = 0;
-    for (bool more = true; more;) {
+    for (bool more = true, first = true; more; first = false) {
         more = FillBatch(names, &table, &batch, &folders);
         NamedIn in = {&table, &batch, folders};
-        if (index && !MarkPls(source, index, NamedLocation, &in)) {
+        if (index && first) {
+            PlsIndexed indexed = IndexAndMarkPls(
+                source, index, HostPaths.LfUnlessCrLf ? "\n" : "\r\n", NamedLocation, &in);
+            if (indexed != PlsIndexRead) {
+                // Entries beyond what a rewrite can order are never renumbered by guesswork.
+                return indexed == PlsIndexTooMany ? E_NOT_SUPPORTED : E_EREAD;
+            }
+        } else if (index && !MarkPls(source, index, NamedLocation, &in)) {
             return E_EREAD;
         }
         for (size_t i = 0; xml && i < XmlEntryCount(xml); ++i) {
@@ -412,11 +420,6 @@ static bool TellMarked(Percent* percent) {
 static int DeletePls(Rewrite* rewrite, NameList* names, Percent* percent) {
     PlsIndex index;
     ByteSource source = FileSource(rewrite->Locked);
-    PlsIndexed indexed = IndexPls(&source, &index, HostPaths.LfUnlessCrLf ? "\n" : "\r\n");
-    if (indexed != PlsIndexRead) {
-        // Entries beyond what a rewrite can order are never renumbered by guesswork.
-        return indexed == PlsIndexTooMany ? E_NOT_SUPPORTED : E_EREAD;
-    }
     int result = MarkNamed(names, &source, &index, nullptr, nullptr);
     if (result == E_SUCCESS && !TellMarked(percent)) {
         return E_EABORTED;

@@ -1,6 +1,7 @@
 // PLS over any bytes, through the module alone: listing ends and reads nothing out of bounds; a
 // rewrite that deletes the entries whose location has an even length and adds two reads back
-// with the kept entries' locations in their order and the new ones last.
+// with the kept entries' locations in their order and the new ones last, and writes the same when
+// it marks while it indexes; a walk over the entries agrees with the cursor and IndexPls.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -76,6 +77,41 @@ static bool NextAdded(void* context, char* path, size_t size) {
     return true;
 }
 
+static void Visit(void* context, const char* location, size_t length, TextEncoding, bool) {
+    static_cast<std::vector<std::string>*>(context)->emplace_back(location, length);
+}
+
+// A walk visits what the cursor lists, in its order, counts as CountPlsKeys counts, and a shape
+// it knows indexes as IndexPls does; without counts it visits the same.
+static void CheckWalk(const ByteSource* source, const std::vector<std::string>& listed) {
+    std::vector<std::string> walked, again;
+    PlsKeyCounts counts;
+    PlsShape shape;
+    PlsWalked walk = WalkPls(source, Visit, &walked, &counts, &shape, "\n");
+    Check(walk != PlsWalkUnreadable);
+    Check(WalkPls(source, Visit, &again, nullptr) == walk && again == walked);
+    if (walk == PlsWalkUnordered) {
+        return;
+    }
+    Check(walked == listed);
+    uint32_t files = 0, titles = 0, lengths = 0;
+    Check(CountPlsKeys(source, &files, &titles, &lengths));
+    Check(counts.Files == files && counts.Titles == titles && counts.Lengths == lengths);
+    if (!shape.Known) {
+        return;
+    }
+    static PlsIndex read, shaped;
+    PlsIndexed indexed = IndexPls(source, &read, "\n");
+    Check(IndexFromShape(&shape, &shaped) == indexed);
+    if (indexed == PlsIndexRead) {
+        Check(read.Count == shaped.Count && read.Listed == shaped.Listed &&
+              read.LastEntryLine == shaped.LastEntryLine && read.HeaderLine == shaped.HeaderLine &&
+              strcmp(read.FileKey, shaped.FileKey) == 0 &&
+              strcmp(read.NewLineEnd, shaped.NewLineEnd) == 0 && read.Encoding == shaped.Encoding);
+        Check(!read.Listed || memcmp(read.N, shaped.N, read.Count * sizeof read.N[0]) == 0);
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Memory input;
     input.Bytes.assign(reinterpret_cast<const char*>(data), size);
@@ -83,6 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> before = Locations(&input);
     static PlsIndex index;
     ByteSource source = {Read, Seek, Failed, &input};
+    CheckWalk(&source, before);
     if (IndexPls(&source, &index, "\n") != PlsIndexRead) {
         return 0;
     }
@@ -93,6 +130,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Memory output;
     ByteSink sink = {Write, &output.Bytes};
     Check(WritePls(&source, &index, &added, &sink));
+    // Marking while indexing writes the same.
+    static PlsIndex marked;
+    Check(IndexAndMarkPls(&source, &marked, "\n", EvenLength, nullptr) == PlsIndexRead);
+    k = 0;
+    std::string same;
+    ByteSink sameSink = {Write, &same};
+    Check(WritePls(&source, &marked, &added, &sameSink) && same == output.Bytes);
     // Only text that reads as a playlist has entries to check; its rewrite lists as promised.
     if (!IsPlsText(data, size) || before.empty()) {
         return 0;

@@ -957,7 +957,7 @@ static void NameAsTitle(const char16_t* path, char* out) {
     out[MediaTextBytes - 1 - room] = 0;
 }
 
-bool ReadMediaInfo(const char16_t* path, MediaInfo* info) {
+bool ReadMediaInfo(const char16_t* path, MediaInfo* info, uint8_t* given) {
     memset(info, 0, sizeof *info);
     info->Milliseconds = info->Seconds = -1;
     NameAsTitle(path, info->Title);
@@ -965,9 +965,9 @@ bool ReadMediaInfo(const char16_t* path, MediaInfo* info) {
     if (!file) {
         return false;
     }
-    // More than a host's stack should carry, taken once per file.
-    const size_t Room = MediaHeadBytes + MediaMiddleBytes + MediaTailBytes;
-    uint8_t* room = static_cast<uint8_t*>(ZeroAlloc(Room));
+    // Only what was read of this file is parsed, so a room used before serves as it is.
+    uint8_t* own = given ? nullptr : static_cast<uint8_t*>(ZeroAlloc(MediaRoomBytes));
+    uint8_t* room = given ? given : own;
     uint64_t size = 0;
     if (room && FileGetSize(file, &size)) {
         MediaBytes b = {};
@@ -1009,7 +1009,7 @@ bool ReadMediaInfo(const char16_t* path, MediaInfo* info) {
         info->Milliseconds = parsed.Milliseconds;
         info->Seconds = parsed.Seconds;
     }
-    ZeroFree(room);
+    ZeroFree(own);
     FileClose(file);
     return true;
 }

@@ -21,9 +21,13 @@ struct MediaInfo {
     int64_t Seconds;      // whole seconds of it, -1 when unknown
 };
 
-// Reads one file's headers. False when it cannot be opened; `info` then holds the file name and
-// -1 all the same.
-bool ReadMediaInfo(const char16_t* path, MediaInfo* info);
+// The room one reading takes: more than a host's stack should carry, so it is on the heap. A
+// caller that reads many files takes it once and hands it to each reading.
+constexpr size_t MediaRoomBytes = MediaHeadBytes + MediaMiddleBytes + MediaTailBytes;
+
+// Reads one file's headers, in `room` (MediaRoomBytes) when given, else in room of its own. False
+// when it cannot be opened; `info` then holds the file name and -1 all the same.
+bool ReadMediaInfo(const char16_t* path, MediaInfo* info, uint8_t* room = nullptr);
 
 // The parsing, over bytes in memory: up to three pieces of a file of `Size` bytes, each at its
 // offset (a piece may be empty).

@@ -375,15 +375,26 @@ static bool WideSource(const char* source, char16_t* wide) {
     return Utf8ToUtf16(source, inCount, wide, room) == 0;
 }
 
+// The room for reading new files' headers, taken once per pack rather than once per file (each
+// fresh block of it costs Windows, or Wine at least, most of a millisecond to zero); null when
+// it cannot be had, and each reading then takes its own.
+static uint8_t* TakeMediaRoom(uint8_t** room) {
+    if (!*room) {
+        *room = static_cast<uint8_t*>(ZeroAlloc(MediaRoomBytes));
+    }
+    return *room;
+}
+
 // The #EXTINF line of a new entry, from the headers of the file it names: none when neither its
 // length nor a title from its tags is known. Its own frame, for the path and the tags.
-[[gnu::noinline]] static void WriteInfoLine(LineWriter* writer, const char* source, bool ansi) {
+[[gnu::noinline]] static void WriteInfoLine(LineWriter* writer, const char* source, bool ansi,
+                                            uint8_t* mediaRoom) {
     char16_t wide[LineBytes] = {};
     MediaInfo info;
     if (!WideSource(source, wide)) {
         return;
     }
-    ReadMediaInfo(wide, &info);
+    ReadMediaInfo(wide, &info, mediaRoom);
     char line[LineBytes];
     ExtinfLine(info, line, sizeof line);
     if (line[0]) {
@@ -410,7 +421,7 @@ static void WriteFieldLine(LineWriter* writer, const char* value) {
 // the length in milliseconds (-1: unknown). Its own frame, for the tags.
 [[gnu::noinline]] static void WriteOtherEntry(LineWriter* writer, const char* source,
                                               const char* base, const char* entry,
-                                              const EntryStyle& style) {
+                                              const EntryStyle& style, uint8_t* mediaRoom) {
     char path[LineBytes];
     const char* line = EntryPathText(style, source, base, path, sizeof path) ? path : entry;
     WriteBytes(writer, line, strlen(line));
@@ -422,7 +433,7 @@ static void WriteFieldLine(LineWriter* writer, const char* value) {
     info.Milliseconds = info.Seconds = -1;
     char16_t wide[LineBytes] = {};
     if (WideSource(source, wide)) {
-        ReadMediaInfo(wide, &info);
+        ReadMediaInfo(wide, &info, mediaRoom);
     }
     char text[LineBytes] = {};
     if (style.Title && (info.TitleFromTags || info.Seconds >= 0)) {
@@ -488,6 +499,7 @@ static bool IsFolderSource(const char* source) {
     char16_t listed[PathUnits];
     size_t units = 0;
     int result = E_SUCCESS;
+    uint8_t* mediaRoom = nullptr; // taken at the first new file whose headers are read
     names->Offset = 0;
     for (bool more = true; more && result == E_SUCCESS;) {
         size_t first = names->Offset, count = 0;
@@ -551,12 +563,13 @@ static bool IsFolderSource(const char* source) {
                         style->Header = false;
                     }
                     if (style->Title || style->Length) {
-                        WriteInfoLine(writer, source, verdict->Ansi);
+                        WriteInfoLine(writer, source, verdict->Ansi, TakeMediaRoom(&mediaRoom));
                     }
                     WriteNewLine(writer, entry, verdict->Ansi);
                     WriteLineEnd(writer);
                 } else {
-                    WriteOtherEntry(writer, source, base, entry, *style);
+                    WriteOtherEntry(writer, source, base, entry, *style,
+                                    CarriesFields(*style) ? TakeMediaRoom(&mediaRoom) : nullptr);
                     ++*newCount;
                 }
             }
@@ -565,6 +578,7 @@ static bool IsFolderSource(const char* source) {
             }
         }
     }
+    ZeroFree(mediaRoom);
     return result;
 }
 

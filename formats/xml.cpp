@@ -407,6 +407,12 @@ void StartCollecting(Reader* r) {
     }
 }
 
+// A name compared with one of ours: most differ in their first letter, which decides without a
+// call.
+bool NameIs(const char* name, const char* ours) {
+    return name[0] == ours[0] && strcmp(name, ours) == 0;
+}
+
 ElementKind XspfKind(Reader* r, ElementKind parent, const char* name, const XML_Char** atts) {
     const char* local = LocalName(name);
     // VLC's extensions, asked only of the elements that may be one.
@@ -416,12 +422,12 @@ ElementKind XspfKind(Reader* r, ElementKind parent, const char* name, const XML_
     };
     switch (parent) {
     case KRoot:
-        if (strcmp(local, "trackList") == 0) {
+        if (NameIs(local, "trackList")) {
             return KTrackList;
         }
-        return strcmp(local, "extension") == 0 && vlc() ? KVlcList : KOther;
+        return NameIs(local, "extension") && vlc() ? KVlcList : KOther;
     case KTrackList:
-        if (strcmp(local, "track") == 0) {
+        if (NameIs(local, "track")) {
             const char* base = r->Frames[r->Depth - 2].EffectiveBase;
             if (base || r->EntryParentBase) {
                 free(r->EntryParentBase);
@@ -431,31 +437,31 @@ ElementKind XspfKind(Reader* r, ElementKind parent, const char* name, const XML_
         }
         return KOther;
     case KTrack:
-        if (strcmp(local, "location") == 0 && !r->LocationSeen) {
+        if (NameIs(local, "location") && !r->LocationSeen) {
             r->LocationSeen = true;
             return KLocation;
         }
-        if (strcmp(local, "title") == 0) {
+        if (NameIs(local, "title")) {
             r->LastTitle = true;
             return Current(r) && !Current(r)->Title ? KTitle : KOther;
         }
-        if (strcmp(local, "creator") == 0) {
+        if (NameIs(local, "creator")) {
             r->LastCreator = true;
             return Current(r) && !Current(r)->Creator ? KCreator : KOther;
         }
-        if (strcmp(local, "duration") == 0) {
+        if (NameIs(local, "duration")) {
             r->LastDuration = true;
             return KDuration;
         }
-        return strcmp(local, "extension") == 0 && vlc() ? KTrackExtension : KOther;
+        return NameIs(local, "extension") && vlc() ? KTrackExtension : KOther;
     case KTrackExtension:
-        return strcmp(local, "id") == 0 ? KVlcId : KOther;
+        return NameIs(local, "id") ? KVlcId : KOther;
     case KVlcList:
     case KVlcNode:
-        if (strcmp(local, "node") == 0) {
+        if (NameIs(local, "node")) {
             return KVlcNode;
         }
-        if (strcmp(local, "item") == 0 && Attribute(atts, "tid", nullptr)) {
+        if (NameIs(local, "item") && Attribute(atts, "tid", nullptr)) {
             if (!r->VlcPrefix && local != name) {
                 r->VlcPrefix = Copy(name, (size_t)(local - name - 1), &r->Failed);
             }
@@ -515,40 +521,40 @@ ElementKind AsxKind(Reader* r, ElementKind parent, const char* name, const XML_C
     switch (parent) {
     case KRoot:
     case KRepeat:
-        if (strcmp(name, "repeat") == 0) {
+        if (NameIs(name, "repeat")) {
             return KRepeat;
         }
-        if (strcmp(name, "entry") == 0) {
+        if (NameIs(name, "entry")) {
             return NewEntry(r, r->Frames[r->Depth - 1].Start) ? KEntry : KOther;
         }
-        if (strcmp(name, "entryref") == 0) {
+        if (NameIs(name, "entryref")) {
             if (!NewEntry(r, r->Frames[r->Depth - 1].Start)) {
                 return KOther;
             }
             r->Href = RawAttribute(r, atts, "href", nullptr);
             return KEntryRef;
         }
-        if (strcmp(name, "base") == 0 && parent == KRoot && !r->AsxBase) {
+        if (NameIs(name, "base") && parent == KRoot && !r->AsxBase) {
             r->AsxBase = RawAttribute(r, atts, "href", nullptr);
         }
         return KOther;
     case KEntry:
-        if (strcmp(name, "ref") == 0 && !r->Ref.Seen) {
+        if (NameIs(name, "ref") && !r->Ref.Seen) {
             r->Ref.Seen = true;
             r->Ref.Start = r->Frames[r->Depth - 1].Start;
             r->Ref.TagEnd = r->Frames[r->Depth - 1].TagEnd;
             r->Href = RawAttribute(r, atts, "href", &r->HrefName);
             return KRef;
         }
-        if (strcmp(name, "base") == 0 && !r->EntryBase) {
+        if (NameIs(name, "base") && !r->EntryBase) {
             r->EntryBase = RawAttribute(r, atts, "href", nullptr);
         }
-        if (strcmp(name, "title") == 0) {
+        if (NameIs(name, "title")) {
             r->LastTitle = true;
             r->TitleAt = r->Frames[r->Depth - 1].Start;
             return KTitle;
         }
-        if (strcmp(name, "author") == 0) {
+        if (NameIs(name, "author")) {
             r->LastCreator = true;
             r->AuthorAt = r->Frames[r->Depth - 1].Start;
             return KCreator;
@@ -616,9 +622,9 @@ void OnStart(Reader* r, const char* name, const char** atts, size_t start, size_
     }
     if (!parent) {
         const char* local = LocalName(name);
-        bool mine = r->Format == FormatXspf  ? strcmp(local, "playlist") == 0
+        bool mine = r->Format == FormatXspf  ? NameIs(local, "playlist")
                     : r->Format == FormatWpl ? SameNoCase(local, "smil")
-                                             : strcmp(name, "asx") == 0;
+                                             : NameIs(name, "asx");
         if (!mine) {
             Refuse(r);
             return;
@@ -757,8 +763,10 @@ void OnEnd(Reader* r, size_t endTag, size_t end) {
                       f->Kind == KDuration || f->Kind == KVlcId)) {
         r->Collecting = false;
     }
-    free(f->Base);
-    f->Base = nullptr;
+    if (f->Base) {
+        free(f->Base);
+        f->Base = nullptr;
+    }
     if (r->Failed) {
         OutOfMemory(r);
     }

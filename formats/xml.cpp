@@ -249,6 +249,7 @@ struct Reader {
     size_t Depth, FrameCapacity;
     XmlEntry* Entries;
     size_t Count, Capacity;
+    XmlTexts* Texts; // the entries' texts
     bool InEntry;
     bool LocationSeen;
     // Text of the element being collected.
@@ -347,7 +348,7 @@ long long ParseNumber(const char* text) {
     return digits && !*text ? value : -1;
 }
 
-char* TrimmedCopy(const char* text, size_t n, bool* failed) {
+char* TrimmedText(Reader* r, const char* text, size_t n) {
     while (n && IsXmlSpace((unsigned char)*text)) {
         ++text;
         --n;
@@ -355,7 +356,7 @@ char* TrimmedCopy(const char* text, size_t n, bool* failed) {
     while (n && IsXmlSpace((unsigned char)text[n - 1])) {
         --n;
     }
-    return Copy(text, n, failed);
+    return KeepText(&r->Texts, text, n, &r->Failed);
 }
 
 bool Grow(void** array, size_t* capacity, size_t count, size_t size) {
@@ -406,18 +407,27 @@ void StartCollecting(Reader* r) {
     }
 }
 
+// A name compared with one of ours: most differ in their first letter, which decides without a
+// call.
+bool NameIs(const char* name, const char* ours) {
+    return name[0] == ours[0] && strcmp(name, ours) == 0;
+}
+
 ElementKind XspfKind(Reader* r, ElementKind parent, const char* name, const XML_Char** atts) {
     const char* local = LocalName(name);
-    const char* application = Attribute(atts, "application", nullptr);
-    bool vlc = application && strcmp(application, VlcApplication) == 0;
+    // VLC's extensions, asked only of the elements that may be one.
+    auto vlc = [atts] {
+        const char* application = Attribute(atts, "application", nullptr);
+        return application && strcmp(application, VlcApplication) == 0;
+    };
     switch (parent) {
     case KRoot:
-        if (strcmp(local, "trackList") == 0) {
+        if (NameIs(local, "trackList")) {
             return KTrackList;
         }
-        return strcmp(local, "extension") == 0 && vlc ? KVlcList : KOther;
+        return NameIs(local, "extension") && vlc() ? KVlcList : KOther;
     case KTrackList:
-        if (strcmp(local, "track") == 0) {
+        if (NameIs(local, "track")) {
             const char* base = r->Frames[r->Depth - 2].EffectiveBase;
             if (base || r->EntryParentBase) {
                 free(r->EntryParentBase);
@@ -427,31 +437,31 @@ ElementKind XspfKind(Reader* r, ElementKind parent, const char* name, const XML_
         }
         return KOther;
     case KTrack:
-        if (strcmp(local, "location") == 0 && !r->LocationSeen) {
+        if (NameIs(local, "location") && !r->LocationSeen) {
             r->LocationSeen = true;
             return KLocation;
         }
-        if (strcmp(local, "title") == 0) {
+        if (NameIs(local, "title")) {
             r->LastTitle = true;
             return Current(r) && !Current(r)->Title ? KTitle : KOther;
         }
-        if (strcmp(local, "creator") == 0) {
+        if (NameIs(local, "creator")) {
             r->LastCreator = true;
             return Current(r) && !Current(r)->Creator ? KCreator : KOther;
         }
-        if (strcmp(local, "duration") == 0) {
+        if (NameIs(local, "duration")) {
             r->LastDuration = true;
             return KDuration;
         }
-        return strcmp(local, "extension") == 0 && vlc ? KTrackExtension : KOther;
+        return NameIs(local, "extension") && vlc() ? KTrackExtension : KOther;
     case KTrackExtension:
-        return strcmp(local, "id") == 0 ? KVlcId : KOther;
+        return NameIs(local, "id") ? KVlcId : KOther;
     case KVlcList:
     case KVlcNode:
-        if (strcmp(local, "node") == 0) {
+        if (NameIs(local, "node")) {
             return KVlcNode;
         }
-        if (strcmp(local, "item") == 0 && Attribute(atts, "tid", nullptr)) {
+        if (NameIs(local, "item") && Attribute(atts, "tid", nullptr)) {
             if (!r->VlcPrefix && local != name) {
                 r->VlcPrefix = Copy(name, (size_t)(local - name - 1), &r->Failed);
             }
@@ -497,7 +507,7 @@ ElementKind WplKind(Reader* r, ElementKind parent, const char* name, const XML_C
                 return KOther;
             }
             if (src) {
-                e->Location = LocationOf(src, strlen(src), nullptr, &r->Failed);
+                e->Location = LocationOf(src, strlen(src), nullptr, &r->Texts, &r->Failed);
             }
             return KMedia;
         }
@@ -511,40 +521,40 @@ ElementKind AsxKind(Reader* r, ElementKind parent, const char* name, const XML_C
     switch (parent) {
     case KRoot:
     case KRepeat:
-        if (strcmp(name, "repeat") == 0) {
+        if (NameIs(name, "repeat")) {
             return KRepeat;
         }
-        if (strcmp(name, "entry") == 0) {
+        if (NameIs(name, "entry")) {
             return NewEntry(r, r->Frames[r->Depth - 1].Start) ? KEntry : KOther;
         }
-        if (strcmp(name, "entryref") == 0) {
+        if (NameIs(name, "entryref")) {
             if (!NewEntry(r, r->Frames[r->Depth - 1].Start)) {
                 return KOther;
             }
             r->Href = RawAttribute(r, atts, "href", nullptr);
             return KEntryRef;
         }
-        if (strcmp(name, "base") == 0 && parent == KRoot && !r->AsxBase) {
+        if (NameIs(name, "base") && parent == KRoot && !r->AsxBase) {
             r->AsxBase = RawAttribute(r, atts, "href", nullptr);
         }
         return KOther;
     case KEntry:
-        if (strcmp(name, "ref") == 0 && !r->Ref.Seen) {
+        if (NameIs(name, "ref") && !r->Ref.Seen) {
             r->Ref.Seen = true;
             r->Ref.Start = r->Frames[r->Depth - 1].Start;
             r->Ref.TagEnd = r->Frames[r->Depth - 1].TagEnd;
             r->Href = RawAttribute(r, atts, "href", &r->HrefName);
             return KRef;
         }
-        if (strcmp(name, "base") == 0 && !r->EntryBase) {
+        if (NameIs(name, "base") && !r->EntryBase) {
             r->EntryBase = RawAttribute(r, atts, "href", nullptr);
         }
-        if (strcmp(name, "title") == 0) {
+        if (NameIs(name, "title")) {
             r->LastTitle = true;
             r->TitleAt = r->Frames[r->Depth - 1].Start;
             return KTitle;
         }
-        if (strcmp(name, "author") == 0) {
+        if (NameIs(name, "author")) {
             r->LastCreator = true;
             r->AuthorAt = r->Frames[r->Depth - 1].Start;
             return KCreator;
@@ -567,12 +577,8 @@ bool EventSpan(Reader* r, size_t* start, size_t* end) {
     return true;
 }
 
-void XMLCALL StartElement(void* data, const XML_Char* name, const XML_Char** atts) {
-    Reader* r = (Reader*)data;
-    size_t start, tagEnd;
-    if (r->Refused || !EventSpan(r, &start, &tagEnd)) {
-        return;
-    }
+// A start tag at [start, tagEnd).
+void OnStart(Reader* r, const char* name, const char** atts, size_t start, size_t tagEnd) {
     if (r->Depth >= MaxDepth) {
         Refuse(r);
         return;
@@ -616,9 +622,9 @@ void XMLCALL StartElement(void* data, const XML_Char* name, const XML_Char** att
     }
     if (!parent) {
         const char* local = LocalName(name);
-        bool mine = r->Format == FormatXspf  ? strcmp(local, "playlist") == 0
+        bool mine = r->Format == FormatXspf  ? NameIs(local, "playlist")
                     : r->Format == FormatWpl ? SameNoCase(local, "smil")
-                                             : strcmp(name, "asx") == 0;
+                                             : NameIs(name, "asx");
         if (!mine) {
             Refuse(r);
             return;
@@ -653,12 +659,8 @@ void XMLCALL StartElement(void* data, const XML_Char* name, const XML_Char** att
     }
 }
 
-void XMLCALL EndElement(void* data, const XML_Char*) {
-    Reader* r = (Reader*)data;
-    size_t endTag, end;
-    if (r->Refused || r->Depth == 0 || !EventSpan(r, &endTag, &end)) {
-        return;
-    }
+// An end tag at [endTag, end); endTag == end past an empty element's tag.
+void OnEnd(Reader* r, size_t endTag, size_t end) {
     Frame* f = &r->Frames[--r->Depth];
     Element element = {true, f->Start, f->TagEnd, endTag, end};
     XmlEntry* e = Current(r);
@@ -686,7 +688,7 @@ void XMLCALL EndElement(void* data, const XML_Char*) {
         break;
     case KLocation:
         if (e && !r->TextTooLong && !f->BaseTooLong) {
-            e->Location = LocationOf(text, r->Text.Size, f->EffectiveBase, &r->Failed);
+            e->Location = LocationOf(text, r->Text.Size, f->EffectiveBase, &r->Texts, &r->Failed);
         }
         break;
     case KTitle:
@@ -699,7 +701,7 @@ void XMLCALL EndElement(void* data, const XML_Char*) {
                     DecodeSpan(r->U, f->TagEnd, endTag, true, &raw);
                     text = raw.Data ? raw.Data : "";
                 }
-                *field = TrimmedCopy(text, strlen(text), &r->Failed);
+                *field = TrimmedText(r, text, strlen(text));
                 r->Failed |= raw.Failed;
                 Drop(&raw);
             }
@@ -745,7 +747,7 @@ void XMLCALL EndElement(void* data, const XML_Char*) {
             e->End = LineEndAfter(r->U, end, &lineEnd);
             if (r->Format == FormatAsx && r->Href) {
                 const char* base = r->EntryBase ? r->EntryBase : r->AsxBase;
-                e->Location = LocationOf(r->Href, strlen(r->Href), base, &r->Failed);
+                e->Location = LocationOf(r->Href, strlen(r->Href), base, &r->Texts, &r->Failed);
             }
             r->LastEntry = element;
             r->LastWasEntryRef = f->Kind == KEntryRef;
@@ -761,25 +763,62 @@ void XMLCALL EndElement(void* data, const XML_Char*) {
                       f->Kind == KDuration || f->Kind == KVlcId)) {
         r->Collecting = false;
     }
-    free(f->Base);
-    f->Base = nullptr;
+    if (f->Base) {
+        free(f->Base);
+        f->Base = nullptr;
+    }
     if (r->Failed) {
         OutOfMemory(r);
     }
 }
 
-void XMLCALL CharacterData(void* data, const XML_Char* text, int length) {
+void XMLCALL CharacterData(void* data, const XML_Char* text, int length);
+
+// Expat hands over text only while an element's text is collected: the rest of the file's
+// text (mostly the blanks between tags) costs no call.
+void Listen(Reader* r, bool wasCollecting) {
+    if (r->Collecting != wasCollecting) {
+        XML_SetCharacterDataHandler(r->Parser, r->Collecting ? CharacterData : nullptr);
+    }
+}
+
+void XMLCALL StartElement(void* data, const XML_Char* name, const XML_Char** atts) {
     Reader* r = (Reader*)data;
-    if (!r->Collecting || length <= 0 || r->TextTooLong) {
+    size_t start, tagEnd;
+    if (!r->Refused && EventSpan(r, &start, &tagEnd)) {
+        bool wasCollecting = r->Collecting;
+        OnStart(r, name, atts, start, tagEnd);
+        Listen(r, wasCollecting);
+    }
+}
+
+void XMLCALL EndElement(void* data, const XML_Char*) {
+    Reader* r = (Reader*)data;
+    size_t endTag, end;
+    if (!r->Refused && r->Depth != 0 && EventSpan(r, &endTag, &end)) {
+        bool wasCollecting = r->Collecting;
+        OnEnd(r, endTag, end);
+        Listen(r, wasCollecting);
+    }
+}
+
+void Collect(Reader* r, const char* text, size_t length) {
+    if (!r->Collecting || length == 0 || r->TextTooLong) {
         return;
     }
-    if (r->Text.Size + (size_t)length > MaxText) {
+    if (r->Text.Size + length > MaxText) {
         r->TextTooLong = true;
         return;
     }
-    Put(&r->Text, text, (size_t)length);
+    Put(&r->Text, text, length);
     if (r->Text.Failed) {
         OutOfMemory(r);
+    }
+}
+
+void XMLCALL CharacterData(void* data, const XML_Char* text, int length) {
+    if (length > 0) {
+        Collect((Reader*)data, text, (size_t)length);
     }
 }
 
@@ -1204,6 +1243,52 @@ void FreeLayout(XmlLayout* l) {
 
 } // namespace
 
+namespace {
+
+void StartReader(Reader* r, PlaylistFormat format, const Units& u) {
+    memset(r, 0, sizeof *r);
+    r->Format = format;
+    r->U = u;
+    r->MaxVlcId = -1;
+}
+
+// The file through Expat: false when it is not well-formed or the reader stopped it.
+bool ParseWithExpat(Reader* r, const unsigned char* bytes, size_t size, const Detected& detected) {
+    unsigned char* copy = nullptr;
+    if (r->Format == FormatAsx && !(copy = NormalisedAsx(r->U))) {
+        r->Failed = true;
+        return false;
+    }
+    r->Parser = XML_ParserCreate(detected.ForExpat);
+    if (!r->Parser) {
+        free(copy);
+        r->Failed = true;
+        return false;
+    }
+    XML_SetUserData(r->Parser, r);
+    XML_SetElementHandler(r->Parser, StartElement, EndElement);
+    XML_SetEntityDeclHandler(r->Parser, EntityDeclaration);
+    XML_SetSkippedEntityHandler(r->Parser, SkippedEntity);
+    XML_SetUnknownEncodingHandler(r->Parser, UnknownEncoding, nullptr);
+    // Expat takes an int's worth at a time.
+    const unsigned char* data = copy ? copy : bytes;
+    const size_t chunk = 1u << 30;
+    bool parsed = true;
+    size_t done = 0;
+    do {
+        size_t n = size - done < chunk ? size - done : chunk;
+        parsed = XML_Parse(r->Parser, (const char*)data + done, (int)n,
+                           done + n == size ? XML_TRUE : XML_FALSE) == XML_STATUS_OK;
+        done += n;
+    } while (parsed && done < size);
+    XML_ParserFree(r->Parser);
+    r->Parser = nullptr;
+    free(copy);
+    return parsed;
+}
+
+} // namespace
+
 bool ReadXmlPlaylist(const unsigned char* bytes, size_t size, XmlPlaylist* playlist) {
     memset(playlist, 0, sizeof *playlist);
     playlist->Format = FormatUnknown;
@@ -1215,38 +1300,8 @@ bool ReadXmlPlaylist(const unsigned char* bytes, size_t size, XmlPlaylist* playl
     Detected detected = DetectEncoding(bytes, size, format);
     playlist->Encoding = detected.Encoding;
     Reader r;
-    memset(&r, 0, sizeof r);
-    r.Format = format;
-    r.U = MakeUnits(bytes, size, detected.Encoding, detected.Begin);
-    r.MaxVlcId = -1;
-    unsigned char* copy = nullptr;
-    if (format == FormatAsx && !(copy = NormalisedAsx(r.U))) {
-        return false;
-    }
-    r.Parser = XML_ParserCreate(detected.ForExpat);
-    if (!r.Parser) {
-        free(copy);
-        return false;
-    }
-    XML_SetUserData(r.Parser, &r);
-    XML_SetElementHandler(r.Parser, StartElement, EndElement);
-    XML_SetCharacterDataHandler(r.Parser, CharacterData);
-    XML_SetEntityDeclHandler(r.Parser, EntityDeclaration);
-    XML_SetSkippedEntityHandler(r.Parser, SkippedEntity);
-    XML_SetUnknownEncodingHandler(r.Parser, UnknownEncoding, nullptr);
-    // Expat takes an int's worth at a time.
-    const unsigned char* data = copy ? copy : bytes;
-    const size_t chunk = 1u << 30;
-    bool parsed = true;
-    size_t done = 0;
-    do {
-        size_t n = size - done < chunk ? size - done : chunk;
-        parsed = XML_Parse(r.Parser, (const char*)data + done, (int)n,
-                           done + n == size ? XML_TRUE : XML_FALSE) == XML_STATUS_OK;
-        done += n;
-    } while (parsed && done < size);
-    XML_ParserFree(r.Parser);
-    free(copy);
+    StartReader(&r, format, MakeUnits(bytes, size, detected.Encoding, detected.Begin));
+    bool parsed = ParseWithExpat(&r, bytes, size, detected);
     for (size_t i = 0; i < r.Depth; ++i) {
         free(r.Frames[i].Base);
     }
@@ -1256,6 +1311,7 @@ bool ReadXmlPlaylist(const unsigned char* bytes, size_t size, XmlPlaylist* playl
     Drop(&r.Text);
     playlist->Entries = r.Entries;
     playlist->Count = r.Count;
+    playlist->Texts = r.Texts;
     playlist->Whole = parsed && !r.Refused && !r.Failed && r.Root.Seen && !r.InEntry;
     if (!r.Failed) {
         playlist->Layout = BuildLayout(&r);
@@ -1278,11 +1334,7 @@ void FreeXmlPlaylist(XmlPlaylist* playlist) {
     if (!playlist) {
         return;
     }
-    for (size_t i = 0; i < playlist->Count; ++i) {
-        free(playlist->Entries[i].Location);
-        free(playlist->Entries[i].Title);
-        free(playlist->Entries[i].Creator);
-    }
+    FreeTexts(playlist->Texts);
     free(playlist->Entries);
     FreeLayout(playlist->Layout);
     memset(playlist, 0, sizeof *playlist);

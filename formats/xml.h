@@ -35,6 +35,7 @@ struct XmlEntry {
 enum XmlEncoding { XmlUtf8, XmlUtf16Le, XmlUtf16Be, XmlLatin1, XmlAscii, XmlCp1252 };
 
 struct XmlLayout; // where and how the writers write: the module's own
+struct XmlTexts;  // the entries' texts: the module's own
 
 struct XmlPlaylist {
     PlaylistFormat Format; // FormatXspf, FormatWpl, FormatAsx, or FormatUnknown
@@ -44,6 +45,7 @@ struct XmlPlaylist {
     size_t Count;          // entry and entryref, in repeat too)
     XmlEncoding Encoding;
     XmlLayout* Layout;
+    XmlTexts* Texts;
 };
 
 // Parses a whole file. False only when out of memory; a file that is not well-formed gives

@@ -101,9 +101,19 @@ void RemoveDots(const char* path, bool rooted, Buffer* out);
 // A reference resolved against a base (itself resolved), as the URI rules merge them.
 void Resolve(const char* base, const char* ref, Buffer* out);
 
-// What a location's text names: trimmed, resolved against its base, decoded. Null when empty
-// or when it holds a line break or another control character (a URI cut over lines).
-char* LocationOf(const char* text, size_t n, const char* base, bool* failed);
+// Entries' texts, kept in a few large blocks rather than one allocation each: a copy of `text`
+// zero-terminated, freed with all the others by FreeTexts; null when out of memory.
+char* KeepText(XmlTexts** texts, const char* text, size_t n, bool* failed);
+void FreeTexts(XmlTexts* texts);
+
+// What a reference (trimmed, without control characters) names once resolved against its
+// base and percent-decoded, on the heap.
+char* ResolvedLocation(const char* ref, size_t n, const char* base, bool* failed);
+
+// What a location's text names: trimmed, resolved against its base, decoded, kept in `texts`.
+// Null when empty or when it holds a line break or another control character (a URI cut over
+// lines).
+char* LocationOf(const char* text, size_t n, const char* base, XmlTexts** texts, bool* failed);
 
 bool UnitsAre(const Units& u, size_t pos, const char* ascii);
 
@@ -113,6 +123,9 @@ size_t PastNext(const Units& u, size_t pos, const char* ascii, bool* found);
 // A name at pos, as ASCII (other characters as '?'), at most capacity - 1 of them.
 size_t ReadName(const Units& u, size_t pos, char* name, size_t capacity);
 size_t SkipBlanks(const Units& u, size_t pos);
+
+// Room for `more` bytes and a terminator past Size; false when out of memory.
+bool Reserve(Buffer* b, size_t more);
 
 } // namespace XmlInternal
 

@@ -6,6 +6,11 @@
 
 #include "formats/xml_internal.h"
 
+struct XmlTexts {
+    XmlTexts* Next;
+    size_t Used, Size; // of the bytes that follow
+};
+
 namespace XmlInternal {
 
 // ---- Growable text ---------------------------------------------------------------------------
@@ -671,17 +676,21 @@ char* DecodedLocation(Buffer* resolved, bool* failed) {
     Buffer decoded = {};
     const char* s = resolved->Data;
     bool zero = false;
-    for (size_t i = 0; i < resolved->Size; ++i) {
-        int high, low;
-        if (s[i] == '%' && i + 2 < resolved->Size &&
-            (high = HexValue((unsigned char)s[i + 1])) >= 0 &&
-            (low = HexValue((unsigned char)s[i + 2])) >= 0) {
-            zero |= high == 0 && low == 0;
-            PutByte(&decoded, (unsigned char)(high * 16 + low));
-            i += 2;
-        } else {
-            PutByte(&decoded, (unsigned char)s[i]);
+    // Decoding only shortens the text: one reservation holds it.
+    if (Reserve(&decoded, resolved->Size)) {
+        for (size_t i = 0; i < resolved->Size; ++i) {
+            int high, low;
+            if (s[i] == '%' && i + 2 < resolved->Size &&
+                (high = HexValue((unsigned char)s[i + 1])) >= 0 &&
+                (low = HexValue((unsigned char)s[i + 2])) >= 0) {
+                zero |= high == 0 && low == 0;
+                decoded.Data[decoded.Size++] = (char)(high * 16 + low);
+                i += 2;
+            } else {
+                decoded.Data[decoded.Size++] = s[i];
+            }
         }
+        decoded.Data[decoded.Size] = 0;
     }
     if (decoded.Failed) {
         *failed = true;
@@ -694,9 +703,25 @@ char* DecodedLocation(Buffer* resolved, bool* failed) {
     return Take(&decoded, failed);
 }
 
+// What a reference names, resolved against its base and decoded, on the heap; the general way.
+char* ResolvedLocation(const char* ref, size_t n, const char* base, bool* failed) {
+    char* copy = Copy(ref, n, failed);
+    if (!copy) {
+        return nullptr;
+    }
+    Buffer resolved = {};
+    Resolve(base, copy, &resolved);
+    free(copy);
+    if (resolved.Size > MaxText) {
+        Drop(&resolved);
+        return nullptr;
+    }
+    return DecodedLocation(&resolved, failed);
+}
+
 // What a location's text names: trimmed, resolved against its base, decoded. Null when empty
 // or when it holds a line break or another control character (a URI cut over lines).
-char* LocationOf(const char* text, size_t n, const char* base, bool* failed) {
+char* LocationOf(const char* text, size_t n, const char* base, XmlTexts** texts, bool* failed) {
     while (n && IsXmlSpace((unsigned char)*text)) {
         ++text;
         --n;
@@ -712,18 +737,47 @@ char* LocationOf(const char* text, size_t n, const char* base, bool* failed) {
             return nullptr;
         }
     }
-    char* ref = Copy(text, n, failed);
-    if (!ref) {
-        return nullptr;
+    // Without a base or a percent sign, the text names itself (as ResolvedLocation finds).
+    if ((!base || !*base) && !memchr(text, '%', n)) {
+        return KeepText(texts, text, n, failed);
     }
-    Buffer resolved = {};
-    Resolve(base, ref, &resolved);
-    free(ref);
-    if (resolved.Size > MaxText) {
-        Drop(&resolved);
-        return nullptr;
+    char* location = ResolvedLocation(text, n, base, failed);
+    char* kept = location ? KeepText(texts, location, strlen(location), failed) : nullptr;
+    free(location);
+    return kept;
+}
+
+// ---- Texts kept together ---------------------------------------------------------------------
+
+char* KeepText(XmlTexts** texts, const char* text, size_t n, bool* failed) {
+    XmlTexts* chunk = *texts;
+    if (!chunk || chunk->Size - chunk->Used < n + 1) {
+        // Room for many entries' texts at once; a longer one gets a chunk of its own.
+        const size_t room = 60 * 1024;
+        size_t size = n + 1 > room ? n + 1 : room;
+        chunk = (XmlTexts*)malloc(sizeof(XmlTexts) + size);
+        if (!chunk) {
+            *failed = true;
+            return nullptr;
+        }
+        chunk->Used = 0;
+        chunk->Size = size;
+        chunk->Next = *texts;
+        *texts = chunk;
     }
-    return DecodedLocation(&resolved, failed);
+    char* kept = (char*)(chunk + 1) + chunk->Used;
+    memcpy(kept, text, n);
+    kept[n] = 0;
+    chunk->Used += n + 1;
+    return kept;
+}
+
+void FreeTexts(XmlTexts* texts) {
+    while (texts) {
+        XmlTexts* next = texts->Next;
+        free(texts);
+        texts = next;
+    }
 }
 
 // ---- Which format --------------------------------------------------------------------------

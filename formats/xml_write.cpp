@@ -300,9 +300,11 @@ bool WriteXmlWithout(const XmlPlaylist* playlist, const unsigned char* bytes, si
             kept[keptCount++] = e.VlcId;
         }
     }
-    if (ok) {
+    if (ok && l->VlcItemCount) {
         qsort(gone, goneCount, sizeof *gone, CompareIds);
         qsort(kept, keptCount, sizeof *kept, CompareIds);
+    }
+    if (ok) {
         for (size_t i = 0; i < l->VlcItemCount; ++i) {
             long long id = l->VlcItemIds[i];
             if (id >= 0 && HasId(gone, goneCount, id) && !HasId(kept, keptCount, id)) {

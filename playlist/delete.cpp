@@ -378,6 +378,56 @@ static bool NamedLocation(void* context, const char* location, size_t length, Te
     return units != NotListed && Named(in->Table, in->Batch, in->Folders, name, units);
 }
 
+// The names an XML file's entries list under, worked out once when the names to delete take
+// more than one batch (on the heap, like the file's entries). Entry i's name is Length[i] units
+// at Units + Start[i], or Length[i] is NotListed.
+struct EntryNames {
+    char16_t* Units;
+    size_t* Start;
+    size_t* Length;
+};
+
+static void FreeEntryNames(EntryNames* names) {
+    free(names->Units);
+    free(names->Start);
+    free(names->Length);
+    *names = EntryNames{};
+}
+
+// False when memory is short: each batch then works the names out again.
+static bool NameEntries(const XmlFile* xml, EntryNames* names) {
+    size_t count = XmlEntryCount(xml), used = 0, room = 1024;
+    names->Units = static_cast<char16_t*>(malloc(room * sizeof(char16_t)));
+    names->Start = static_cast<size_t*>(malloc((count + 1) * sizeof(size_t)));
+    names->Length = static_cast<size_t*>(malloc((count + 1) * sizeof(size_t)));
+    bool ok = names->Units && names->Start && names->Length;
+    char16_t name[PathUnits];
+    for (size_t i = 0; ok && i < count; ++i) {
+        const char* location = XmlEntryLocation(xml, i);
+        size_t units =
+            location ? LocationName(location, strlen(location), true, Text8Bit, name) : NotListed;
+        if (units != NotListed && used + units > room) {
+            room = (used + units) * 2 + 1024;
+            char16_t* grown =
+                static_cast<char16_t*>(realloc(names->Units, room * sizeof(char16_t)));
+            ok = grown != nullptr;
+            names->Units = grown ? grown : names->Units;
+        }
+        if (ok) {
+            names->Start[i] = used;
+            names->Length[i] = units;
+            if (units != NotListed) {
+                memcpy(names->Units + used, name, units * sizeof(char16_t));
+                used += units;
+            }
+        }
+    }
+    if (!ok) {
+        FreeEntryNames(names);
+    }
+    return ok;
+}
+
 // Marks every entry that a name of the list names, one batch of names at a time: in the PLS
 // index, which the first batch builds as it marks (one reading fewer), or in `remove` for the
 // XML file's entries. Its own frame, for the table.
@@ -387,6 +437,8 @@ static bool NamedLocation(void* context, const char* location, size_t length, Te
     BatchNames batch = {};
     bool folders = false;
     names->Offset = 0;
+    EntryNames named = {};
+    bool cached = false;
     for (bool more = true, first = true; more; first = false) {
         more = FillBatch(names, &table, &batch, &folders);
         NamedIn in = {&table, &batch, folders};
@@ -398,14 +450,23 @@ static bool NamedLocation(void* context, const char* location, size_t length, Te
                 return indexed == PlsIndexTooMany ? E_NOT_SUPPORTED : E_EREAD;
             }
         } else if (index && !MarkPls(source, index, NamedLocation, &in)) {
+            FreeEntryNames(&named);
             return E_EREAD;
         }
+        cached = cached || (xml && first && more && NameEntries(xml, &named));
         for (size_t i = 0; xml && i < XmlEntryCount(xml); ++i) {
+            if (cached) {
+                remove[i] = remove[i] || (named.Length[i] != NotListed &&
+                                          Named(&table, &batch, folders,
+                                                named.Units + named.Start[i], named.Length[i]));
+                continue;
+            }
             const char* location = XmlEntryLocation(xml, i);
             remove[i] = remove[i] || (location && NamedLocation(&in, location, strlen(location),
                                                                 Text8Bit, true));
         }
     }
+    FreeEntryNames(&named);
     return E_SUCCESS;
 }
 

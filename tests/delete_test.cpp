@@ -371,6 +371,43 @@ TEST(DeleteTable, ListsAtTheBatchBoundary) {
     }
 }
 
+// An XSPF whose names to delete take one batch, two or three: each entry's name, worked out once
+// for all the batches, finds whichever batch names it, and a folder named last takes its tracks.
+TEST(DeleteTable, XmlNamesAcrossBatches) {
+    std::string dir = TestFolder(), list = dir + "/list.xspf";
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                             "<playlist version=\"1\" xmlns=\"http://xspf.org/ns/0/\">\n"
+                             "  <trackList>\n";
+    const std::string tail = "  </trackList>\n</playlist>\n";
+    for (int count : {int{TableKeys} / 2, int{TableKeys} + 1, 2 * int{TableKeys} + 5}) {
+        SCOPED_TRACE(count);
+        std::string before = head, after = head;
+        std::vector<std::u16string> names;
+        for (int i = 0; i < count + 10; ++i) {
+            bool inFolder = i % 7 == 3;
+            std::string file = "n" + std::to_string(i) + ".mp3";
+            std::string track = "    <track><location>" + (inFolder ? "sub/" + file : file) +
+                                "</location><title>T</title></track>\n";
+            before += track;
+            bool named = !inFolder && (i % 2 == 1 || i == 0);
+            if (named) {
+                names.push_back(std::u16string(file.begin(), file.end()));
+            } else if (!inFolder) {
+                after += track;
+            }
+        }
+        while (names.size() < static_cast<size_t>(count)) {
+            std::string absent = "absent" + std::to_string(names.size()) + ".mp3";
+            names.push_back(std::u16string(absent.begin(), absent.end()));
+        }
+        names.push_back(u"sub\\*.*");
+        WriteFile(list, before + tail);
+        EXPECT_EQ(Delete(list, names), E_SUCCESS);
+        EXPECT_EQ(ReadFile(list), after + tail);
+        EXPECT_EQ(FolderListing(dir), "list.xspf");
+    }
+}
+
 // The same names wide and narrow delete the same lines, in every mode of the table: folders,
 // names given twice, names that are not ASCII, names of no line.
 TEST(DeleteNarrow, SameAsWide) {

@@ -438,16 +438,17 @@ struct ByteRoles {
 static constexpr ByteRoles RolesFor(const NameStyle& style) {
     ByteRoles roles = {};
     for (unsigned c = 0; c < 256; ++c) {
-        bool refused = c == 0 || c >= 0x80 || c == '/' || c == '\\' || c == ':';
+        bool refused = c == 0 || c >= 0x80 || c == ':';
         if (style.WindowsParts) {
             refused = refused || c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' ||
                       c == '?' || c == '*';
         }
         bool endsNoPart = c == '.' || (style.WindowsParts && c == ' ');
-        roles.Of[c] = c == static_cast<unsigned char>(style.Separator) ? Separates
-                      : refused                                        ? Refused
-                      : endsNoPart                                     ? EndsNoPart
-                                                                       : Ordinary;
+        // Both slashes separate parts, as TreePath reads them; the name shows the style's.
+        roles.Of[c] = c == '/' || c == '\\' ? Separates
+                      : refused             ? Refused
+                      : endsNoPart          ? EndsNoPart
+                                            : Ordinary;
     }
     return roles;
 }
@@ -464,8 +465,9 @@ static bool PlainDevicePart(const char* part, size_t n) {
 
 // One byte of a plain line that may matter: true when the line may still be plain. A separator
 // ends a part, which must not be empty, end in a dot (or a space, for Windows parts) or hold a
-// device name; `from` is where the part began.
-static inline bool PlainByte(const char* bytes, size_t i, size_t* from) {
+// device name; `from` is where the part began. `foreign` learns of a slash that is not the
+// style's own, which the name shows as the style's.
+static inline bool PlainByte(const char* bytes, size_t i, size_t* from, bool* foreign) {
     ByteRole role = HostRoles.Of[static_cast<unsigned char>(bytes[i])];
     if (role == Ordinary || role == EndsNoPart) {
         return true;
@@ -475,6 +477,7 @@ static inline bool PlainByte(const char* bytes, size_t i, size_t* from) {
         (HostNames.WindowsParts && PlainDevicePart(bytes + *from, i - *from))) {
         return false;
     }
+    *foreign = *foreign || bytes[i] != HostNames.Separator;
     *from = i + 1;
     return true;
 }
@@ -524,10 +527,12 @@ static inline unsigned SeenMask(__m128i v) {
 }
 #endif
 
-// Nearly every path line: 8-bit ASCII that is its own name. Checked and widened in one pass;
-// false when the line needs the general way, which then decides alone. Gives what EntryPath and
-// TreeName give such a line, as a test compares.
-static bool PlainLineName(const char* bytes, size_t length, bool m3uLine, char16_t* text) {
+// Nearly every path line: 8-bit ASCII whose name is itself, once a slash that is not the
+// style's own (`foreign`) reads as the style's. Checked and widened in one pass; false when the
+// line needs the general way, which then decides alone. Gives what EntryPath gives such a line,
+// and TreeName once the slashes are the style's, as a test compares.
+static bool PlainLineName(const char* bytes, size_t length, bool m3uLine, char16_t* text,
+                          bool* foreign) {
     if (length == 0 || length >= PathUnits ||
         (m3uLine && (bytes[0] == '#' || bytes[0] == ' ' || bytes[0] == '\t'))) {
         return false;
@@ -541,7 +546,7 @@ static bool PlainLineName(const char* bytes, size_t length, bool m3uLine, char16
         _mm_storeu_si128(reinterpret_cast<__m128i*>(text + i), _mm_unpacklo_epi8(v, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(text + i + 8), _mm_unpackhi_epi8(v, zero));
         for (unsigned seen = SeenMask(v); seen != 0; seen &= seen - 1) {
-            if (!PlainByte(bytes, i + static_cast<size_t>(__builtin_ctz(seen)), &from)) {
+            if (!PlainByte(bytes, i + static_cast<size_t>(__builtin_ctz(seen)), &from, foreign)) {
                 return false;
             }
         }
@@ -549,7 +554,7 @@ static bool PlainLineName(const char* bytes, size_t length, bool m3uLine, char16
 #endif
     for (; i < length; ++i) {
         text[i] = static_cast<unsigned char>(bytes[i]);
-        if (!PlainByte(bytes, i, &from)) {
+        if (!PlainByte(bytes, i, &from, foreign)) {
             return false;
         }
     }
@@ -567,11 +572,18 @@ static size_t NameOf(const char* bytes, size_t length, bool whole, TextEncoding 
                      bool fast = true) {
     // Without room for the path the name is worked out where it lies.
     char16_t* text = path ? path : name;
-    if (fast && whole && encoding == Text8Bit && PlainLineName(bytes, length, m3uLine, text)) {
+    bool foreign = false;
+    if (fast && whole && encoding == Text8Bit &&
+        PlainLineName(bytes, length, m3uLine, text, &foreign)) {
         if (pathUnits) {
             *pathUnits = length;
         }
-        if (text != name) {
+        if (foreign) {
+            const char16_t own = static_cast<char16_t>(HostNames.Separator);
+            for (size_t i = 0; i <= length; ++i) {
+                name[i] = IsNameSeparator(text[i]) ? own : text[i];
+            }
+        } else if (text != name) {
             memcpy(name, text, (length + 1) * sizeof(char16_t));
         }
         return length;
@@ -603,11 +615,11 @@ size_t LocationName(const char* bytes, size_t length, bool whole, TextEncoding e
 
 #if defined(M3U_FAULT_INJECTION)
 size_t GeneralNameForTests(const char* bytes, size_t length, bool whole, TextEncoding encoding,
-                           char16_t* name, bool m3uLine) {
+                           char16_t* name, bool m3uLine, char16_t* path, size_t* pathUnits) {
     if (!m3uLine && length == 0) {
         return NotListed;
     }
-    return NameOf(bytes, length, whole, encoding, name, nullptr, nullptr, m3uLine, false);
+    return NameOf(bytes, length, whole, encoding, name, path, pathUnits, m3uLine, false);
 }
 #endif
 

@@ -41,7 +41,8 @@ size_t TreePath(const char* path, char* out, size_t size, const NameStyle& style
 // Tests only: ListedName (`m3uLine`) or LocationName the general way, without the fast one for
 // plain lines, so that a test can compare the two.
 size_t GeneralNameForTests(const char* bytes, size_t length, bool whole, TextEncoding encoding,
-                           char16_t* name, bool m3uLine);
+                           char16_t* name, bool m3uLine, char16_t* path = nullptr,
+                           size_t* pathUnits = nullptr);
 #endif
 
 // Both slashes separate the names a host passes, whatever the build's own separator.

@@ -234,7 +234,14 @@ TEST(Listing, PlainLinesNameAsTheGeneralWayNamesThem) {
                 ASSERT_EQ(withPath, expected) << line;
                 if (withPath != NotListed) {
                     ASSERT_EQ(std::u16string(name, withPath), std::u16string(general, units));
-                    ASSERT_EQ(path[pathUnits], 0);
+                    // The path keeps the line's own slashes, which find the file.
+                    char16_t generalPath[PathUnits], generalName[PathUnits];
+                    size_t generalUnits = 0;
+                    GeneralNameForTests(line.data(), line.size(), whole, Text8Bit, generalName,
+                                        m3uLine, generalPath, &generalUnits);
+                    ASSERT_EQ(std::u16string(path, pathUnits + 1),
+                              std::u16string(generalPath, generalUnits + 1))
+                        << line;
                 }
             }
         }

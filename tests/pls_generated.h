@@ -52,12 +52,19 @@ inline std::string Text(uint32_t seed) {
         t += std::string("audio/x-scpls") + end();
     }
     const char* headers[] = {"[playlist]", "[Playlist]", " [PLAYLIST] ", "[playlist", "[other]"};
+    // Each draw in a statement of its own: the order in which a compiler evaluates the operands
+    // of one expression differs between targets, and the texts must not. The order is the one
+    // the recorded digests were made with (the last operand first).
     if (r.Below(12) != 0) {
-        t += std::string(r.Below(8) == 0 ? headers[r.Below(5)] : headers[0]) + end();
+        const char* ending = end();
+        const char* header = r.Below(8) == 0 ? headers[r.Below(5)] : headers[0];
+        t += std::string(header) + ending;
     }
     if (r.Below(3) == 0) {
         const char* keys[] = {"NumberOfEntries=", "numberofentries = ", "NUMBEROFENTRIES=\""};
-        t += keys[r.Below(3)] + std::to_string(r.Below(2) ? count : r.Below(99)) + end();
+        const char* ending = end();
+        std::string entries = std::to_string(r.Below(2) ? count : r.Below(99));
+        t += keys[r.Below(3)] + entries + ending;
     }
     for (size_t i = 0; i < count; ++i) {
         uint64_t n = i + 1;
@@ -91,15 +98,18 @@ inline std::string Text(uint32_t seed) {
         }
         const char* key = r.Below(20) == 0 ? fileKeys[r.Below(5)] : fileKey;
         if (r.Below(8) == 0) {
-            t += std::string("Title") + number + "=" +
-                 std::string(r.Below(4) || count > 100 ? 3 : 5000, 'T') + end();
+            const char* ending = end();
+            size_t letters = r.Below(4) || count > 100 ? 3 : 5000;
+            t += std::string("Title") + number + "=" + std::string(letters, 'T') + ending;
         }
         t += key + number + "=" + value + end();
         if (r.Below(3) != 0) {
-            t += (r.Below(2) ? "Title" : "title") + number + "=Title " + number + end();
+            const char* ending = end();
+            t += (r.Below(2) ? "Title" : "title") + number + "=Title " + number + ending;
         }
         if (r.Below(3) != 0) {
-            t += std::string(r.Below(9) ? "Length" : "length") + number + "=" + number + end();
+            const char* ending = end();
+            t += std::string(r.Below(9) ? "Length" : "length") + number + "=" + number + ending;
         }
         uint32_t extra = r.Below(40);
         if (extra == 0) {
@@ -107,7 +117,10 @@ inline std::string Text(uint32_t seed) {
         } else if (extra == 1) {
             t += end();
         } else if (extra == 2) {
-            t += std::string("[other]") + end() + "File1=q.mp3" + end() + "[playlist]" + end();
+            const char* third = end();
+            const char* second = end();
+            const char* first = end();
+            t += std::string("[other]") + first + "File1=q.mp3" + second + "[playlist]" + third;
         } else if (extra == 3) {
             t += std::string("genre") + number + "=Pop" + end();
         } else if (extra == 4) {

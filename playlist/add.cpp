@@ -301,9 +301,10 @@ static void MarkWalkedLocation(void* context, const char* location, size_t lengt
     }
 }
 
-// The same over a PLS playlist's entries in number order, for those that do not stand in it.
+// Every location of a PLS playlist in number order, from where `file` stands, for playlists whose
+// entries do not stand in it (a walk reads them in file order); false when it could not be read.
 // Its own frame, for the cursor.
-[[gnu::noinline]] static bool MarkPlsInOrder(PlatformFile* file, Walked* walked) {
+[[gnu::noinline]] static bool VisitPlsInOrder(PlatformFile* file, PlsVisit visit, void* context) {
     static_assert(sizeof(PlsCursor) < 40 * 1024, "fits a host's stack");
     PlsCursor cursor;
     ByteSource source = FileSource(file);
@@ -314,7 +315,7 @@ static void MarkWalkedLocation(void* context, const char* location, size_t lengt
     bool whole = false;
     int got = 0;
     while ((got = NextPlsLocation(&cursor, location, &length, &encoding, &whole)) > 0) {
-        MarkWalkedLocation(walked, location, length, encoding, whole);
+        visit(context, location, length, encoding, whole);
     }
     return got == 0;
 }
@@ -332,7 +333,8 @@ static void MarkWalkedLocation(void* context, const char* location, size_t lengt
         // key found twice stays found).
         ByteSource source = FileSource(file);
         PlsWalked walk = WalkPls(&source, MarkWalkedLocation, &walked, nullptr);
-        bool read = walk == PlsWalkUnordered ? MarkPlsInOrder(file, &walked) : walk == PlsWalkRead;
+        bool read = walk == PlsWalkUnordered ? VisitPlsInOrder(file, MarkWalkedLocation, &walked)
+                                             : walk == PlsWalkRead;
         FileClose(file);
         return read;
     }
@@ -773,31 +775,19 @@ static void TallyPlsLocation(void* context, const char* location, size_t length,
 
 // A PLS playlist's part in the style of new entries, read in number order: its entries'
 // locations, and whether most of its FileN keys have a TitleN and a LengthN beside them (streams
-// count here: radio lists give them titles too). False when it could not be read. Its own frame,
-// for the cursor.
-[[gnu::noinline]] static bool TallyPlsInOrder(PlatformFile* file, StyleTally* tally, bool* titled,
-                                              bool* timed) {
-    static_assert(sizeof(PlsCursor) < 40 * 1024, "fits a host's stack");
+// count here: radio lists give them titles too). False when it could not be read.
+static bool TallyPlsInOrder(PlatformFile* file, StyleTally* tally, bool* titled, bool* timed) {
     ByteSource source = FileSource(file);
     uint32_t files = 0, titles = 0, lengths = 0;
     if (!FileRewind(file) || !CountPlsKeys(&source, &files, &titles, &lengths) ||
         !FileRewind(file)) {
         return false;
     }
-    PlsCursor cursor;
-    StartPlsCursor(&cursor, &source);
-    char location[PlsLineBytes + 1];
-    size_t length = 0;
-    TextEncoding encoding = Text8Bit;
-    bool whole = false;
-    int got = 0;
-    while ((got = NextPlsLocation(&cursor, location, &length, &encoding, &whole)) > 0) {
-        TallyPlsLocation(tally, location, length, encoding, whole);
-    }
+    bool read = VisitPlsInOrder(file, TallyPlsLocation, tally);
     // The keys are counted apart from the entries they belong to: a majority needs no more.
     *titled = files > 0 && 2 * uint64_t{titles} > files;
     *timed = files > 0 && 2 * uint64_t{lengths} > files;
-    return got == 0 && FileRewind(file);
+    return read && FileRewind(file);
 }
 
 // The same; entries numbered as they stand are tallied and their keys counted in one reading.

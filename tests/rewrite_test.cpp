@@ -328,8 +328,10 @@ TEST(Rewrites, KilledAtAnyMomentLeaveOldOrNew) {
     }
     EXPECT_EQ(torn, 0) << "of " << rounds;
     EXPECT_EQ(leftover, 0) << "of " << rounds << ", the last: " << left;
-    // That moment is a system call long: a few kills in a hundred would mean a wider one.
-    EXPECT_LE(named, 2) << "of " << rounds << ", the last: " << left;
+    // That moment is a system call long: a few kills in a hundred land there when the machine
+    // is busy enough to take the processor away between the two calls (seen at a load of four:
+    // one in 120), many more would mean a wider one, such as a flush between them.
+    EXPECT_LE(named, rounds / 20) << "of " << rounds << ", the last: " << left;
     RecordProperty("killed_before_the_replacement", midway);
     printf("kills: %d (a rewrite takes %.1f ms), before the new version was in place: %d, torn: "
            "%d, left beside: %d (named at the last instant: %d)%s\n",
